@@ -1,0 +1,85 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+// The file-system service of both programs. Paths are plain byte strings and are never converted,
+// so names that are not valid UTF-8 survive unchanged. Failures come back as std::error_code;
+// nothing here throws.
+namespace support {
+
+// Failures the program detects itself, as opposed to the operating system's errno values.
+enum class FileError {
+    NotARegularFile = 1,
+    SizeChanged,
+};
+const std::error_category& FileErrorCategory();
+std::error_code make_error_code(FileError e);
+
+// An English description of an error whatever LC_MESSAGES says (the logs are English).
+std::string ErrorDescription(const std::error_code& error);
+// The number a log line shows: the operating system's errno value, or -1 for a failure the program
+// detected itself.
+int ErrorNumber(const std::error_code& error);
+
+// The folder that holds the running executable, from the executable's own path; never the working
+// directory. Settings.ini and Logs/ live there.
+std::string ProgramFolder();
+
+// folder & "/" & name, without doubling a separator that the folder already ends with.
+std::string JoinPath(const std::string& folder, const std::string& name);
+
+// True for a folder, also one reached through a symbolic link; false for an empty path.
+bool FolderExists(const std::string& path);
+// True for a folder that is not itself a symbolic link.
+bool IsRealFolder(const std::string& path);
+bool FileExists(const std::string& path);
+bool IsOwnerWritable(const std::string& path);
+
+// Creates one folder level; an existing folder is an error (std::errc::file_exists).
+std::error_code CreateFolder(const std::string& path);
+// Deletes a folder with everything in it. Symbolic links inside are removed, never followed.
+std::error_code RemoveTree(const std::string& path);
+std::error_code DeleteFile(const std::string& path);
+
+// One folder's entries, each list sorted by name (byte order). Symbolic links to folders are kept
+// apart so that a walk can refuse to descend into them (a link cycle would never end); every other
+// entry that is not a folder counts as a file, including dangling links and special files, which then
+// fail loudly when copied instead of vanishing from the count.
+struct FolderListing
+{
+    std::vector<std::string> files;
+    std::vector<std::string> folders;
+    std::vector<std::string> linkedFolders;
+};
+std::error_code ListFolder(const std::string& path, FolderListing& listing);
+
+// Device and inode: tells whether two paths name the same folder.
+struct FileIdentity
+{
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> IdentityOf(const std::string& path);
+
+// Temporary files of an unfinished copy carry this prefix and the suffix ".part".
+inline constexpr const char* TempFilePrefix = ".zet-pelta-";
+
+enum class Replace { Allowed, Never };
+
+// Copies a regular file so that the target appears only complete: the bytes go to a temporary file
+// in the target's folder, which is renamed to the target once every write and the close succeeded,
+// and is removed on any failure. The copy is owner-readable and owner-writable whatever the source's
+// mode (a disc's files are read-only) and keeps the source's modification time. With Replace::Never
+// an existing target is left alone and the result is std::errc::file_exists. A source that ends
+// before its size at opening reports FileError::SizeChanged.
+std::error_code CopyFileAtomic(const std::string& source, const std::string& target, Replace replace);
+
+} // namespace support
+
+template <> struct std::is_error_code_enum<support::FileError> : std::true_type
+{ };

@@ -1,0 +1,155 @@
+#include "support/Log.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <langinfo.h>
+#include <locale.h>
+
+namespace support {
+
+namespace {
+
+// The locale is resolved once: its formats do not change while the program runs.
+struct TimeFormats
+{
+    std::string date = "%m/%d/%y";
+    std::string time = "%H:%M:%S";
+
+    TimeFormats()
+    {
+        locale_t loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
+        if (!loc) {
+            return; // the user's locale is not installed: keep the C formats
+        }
+        if (const char* d = nl_langinfo_l(D_FMT, loc); d && *d) {
+            date = d;
+        }
+        if (const char* t = nl_langinfo_l(T_FMT, loc); t && *t) {
+            time = t;
+        }
+        freelocale(loc);
+    }
+};
+
+std::string Strftime(const std::tm& local, const std::string& format)
+{
+    char buffer[128];
+    const size_t n = std::strftime(buffer, sizeof buffer, format.c_str(), &local);
+    return std::string(buffer, n);
+}
+
+void AppendEscaped(std::string& out, std::string_view text)
+{
+    for (char c : text) {
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+}
+
+} // namespace
+
+std::string FormatTimeStamp(const std::tm& local, std::string_view dateFormat, std::string_view timeFormat)
+{
+    std::string stamp = Strftime(local, std::string(dateFormat));
+    if (local.tm_hour != 0 || local.tm_min != 0 || local.tm_sec != 0) {
+        stamp += ' ';
+        stamp += Strftime(local, std::string(timeFormat));
+    }
+    return stamp;
+}
+
+std::string LocalTimeStamp()
+{
+    static const TimeFormats formats;
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm local {};
+    localtime_r(&now, &local);
+    return FormatTimeStamp(local, formats.date, formats.time);
+}
+
+std::string ErrorLineText(int number, std::string_view message, std::string_view source, std::string_view extra)
+{
+    std::string text = std::to_string(number);
+    text.append(" - ").append(message).append(" - ").append(source);
+    if (!extra.empty()) {
+        text.append(" - ").append(extra);
+    }
+    return text;
+}
+
+std::string ErrorMirrorText(int number, std::string_view message, std::string_view extra)
+{
+    std::string text = "ERROR: " + std::to_string(number);
+    text.append(" - ").append(message);
+    if (!extra.empty()) {
+        text.append(" - ").append(extra);
+    }
+    return text;
+}
+
+Log::Log(std::string programFolder, DebugSwitch debugOn, Clock timeStamp)
+    : m_programFolder(std::move(programFolder))
+    , m_debugOn(std::move(debugOn))
+    , m_timeStamp(std::move(timeStamp))
+{ }
+
+std::string Log::ErrorLogPath() const
+{
+    return m_programFolder + "/Logs/Error.txt";
+}
+
+std::string Log::DebugLogPath() const
+{
+    return m_programFolder + "/Logs/DebugPelta.log";
+}
+
+void Log::WriteError(int number, std::string_view message, std::string_view source, std::string_view extra) const
+{
+    bool debug = false;
+    try {
+        debug = m_debugOn && m_debugOn();
+    } catch (...) {
+        debug = false;
+    }
+    if (debug) {
+        WriteDebug(ErrorMirrorText(number, message, extra));
+    }
+    try {
+        AppendLine(ErrorLogPath(), ErrorLineText(number, message, source, extra));
+    } catch (...) {
+        // dropped: see the class comment
+    }
+}
+
+void Log::WriteDebug(std::string_view text) const
+{
+    try {
+        AppendLine(DebugLogPath(), text);
+    } catch (...) {
+        // dropped: see the class comment
+    }
+}
+
+void Log::AppendLine(const std::string& path, std::string_view text) const
+{
+    std::error_code ignored;
+    std::filesystem::create_directory(m_programFolder + "/Logs", ignored);
+
+    std::string line = m_timeStamp();
+    line += " - ";
+    AppendEscaped(line, text);
+    line += "\r\n";
+
+    // Append mode, so two programs logging at once cannot overwrite each other's lines. A failure only
+    // sets the stream's state, which is deliberately not read.
+    std::ofstream file(path, std::ios::binary | std::ios::app);
+    file.write(line.data(), static_cast<std::streamsize>(line.size()));
+}
+
+} // namespace support

@@ -1,0 +1,203 @@
+#include "support/ProfileFile.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <vector>
+
+#include "support/FileSystem.h"
+
+namespace support {
+
+namespace {
+
+constexpr std::string_view Blanks = " \t";
+
+std::string_view Trim(std::string_view text)
+{
+    const auto first = text.find_first_not_of(Blanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(Blanks);
+    return text.substr(first, last - first + 1);
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b)
+{
+    auto lower
+        = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : static_cast<char>(c); };
+    return a.size() == b.size()
+        && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// One line of the file, kept with its own line end so that a rewrite changes only what it must.
+struct Line
+{
+    std::string text;
+    std::string ending;
+};
+
+std::vector<Line> SplitLines(const std::string& content)
+{
+    std::vector<Line> lines;
+    size_t start = 0;
+    while (start < content.size()) {
+        const auto newline = content.find('\n', start);
+        const size_t end = newline == std::string::npos ? content.size() : newline;
+        Line line {content.substr(start, end - start), newline == std::string::npos ? "" : "\n"};
+        if (!line.ending.empty() && !line.text.empty() && line.text.back() == '\r') {
+            line.text.pop_back();
+            line.ending = "\r\n";
+        }
+        lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    if (!lines.empty() && lines.front().text.starts_with("\xEF\xBB\xBF")) {
+        lines.front().text.erase(0, 3); // a byte-order mark an editor may have added
+    }
+    return lines;
+}
+
+std::optional<std::string_view> SectionName(std::string_view line)
+{
+    line = Trim(line);
+    if (!line.starts_with('[')) {
+        return std::nullopt;
+    }
+    line.remove_prefix(1);
+    return Trim(line.substr(0, line.find(']')));
+}
+
+struct Entry
+{
+    std::string_view key;
+    std::string_view value;
+};
+
+std::optional<Entry> EntryOf(std::string_view line)
+{
+    const auto trimmed = Trim(line);
+    const auto equals = trimmed.find('=');
+    if (trimmed.starts_with(';') || equals == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return Entry {Trim(trimmed.substr(0, equals)), Trim(trimmed.substr(equals + 1))};
+}
+
+// Index of the first header line of the section, if any.
+std::optional<size_t> FindSection(const std::vector<Line>& lines, std::string_view section)
+{
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (auto name = SectionName(lines[i].text); name && EqualsIgnoringCase(*name, Trim(section))) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+bool ReadWhole(const std::string& file, std::string& content)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+bool WriteWholeAtomically(const std::string& file, const std::string& content)
+{
+    const std::string temp = file + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        out.close();
+        if (!out) {
+            std::remove(temp.c_str());
+            return false;
+        }
+    }
+    if (std::rename(temp.c_str(), file.c_str()) != 0) {
+        std::remove(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool HasLineBreak(std::string_view text)
+{
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+} // namespace
+
+std::string ReadIniValue(
+    std::string_view section, std::string_view key, std::string_view defaultValue, const std::string& file)
+{
+    std::string content;
+    if (!ReadWhole(file, content)) {
+        return std::string(defaultValue);
+    }
+    const auto lines = SplitLines(content);
+    const auto header = FindSection(lines, section);
+    if (!header) {
+        return std::string(defaultValue);
+    }
+    for (size_t i = *header + 1; i < lines.size() && !SectionName(lines[i].text); ++i) {
+        if (auto entry = EntryOf(lines[i].text); entry && EqualsIgnoringCase(entry->key, Trim(key))) {
+            return std::string(entry->value);
+        }
+    }
+    return std::string(defaultValue);
+}
+
+bool WriteIniValue(std::string_view section, std::string_view key, std::string_view value, const std::string& file)
+{
+    if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) || section.find(']') != std::string_view::npos
+        || key.find('=') != std::string_view::npos) {
+        return false;
+    }
+    std::string content;
+    if (FileExists(file) && !ReadWhole(file, content)) {
+        return false; // never replace a file that exists but cannot be read
+    }
+    auto lines = SplitLines(content);
+    if (!lines.empty() && lines.back().ending.empty()) {
+        lines.back().ending = "\r\n";
+    }
+    const Line entryLine {std::string(key) + "=" + std::string(value), "\r\n"};
+
+    const auto header = FindSection(lines, section);
+    if (!header) {
+        lines.push_back({"[" + std::string(section) + "]", "\r\n"});
+        lines.push_back(entryLine);
+    } else {
+        size_t insertAt = *header + 1;
+        bool replaced = false;
+        for (size_t i = *header + 1; i < lines.size() && !SectionName(lines[i].text); ++i) {
+            if (auto entry = EntryOf(lines[i].text); entry && EqualsIgnoringCase(entry->key, Trim(key))) {
+                lines[i].text = std::string(entry->key) + "=" + std::string(value); // the stored spelling stays
+                replaced = true;
+                break;
+            }
+            if (!Trim(lines[i].text).empty()) {
+                insertAt = i + 1;
+            }
+        }
+        if (!replaced) {
+            lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), entryLine);
+        }
+    }
+
+    std::string result;
+    for (const auto& line : lines) {
+        result += line.text;
+        result += line.ending;
+    }
+    return WriteWholeAtomically(file, result);
+}
+
+} // namespace support

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Settings.ini in the profile format of the original platform: "[Section]" lines and "key=value"
+// entries, values as plain bytes without quotes or escapes. Written by hand because both directions
+// must match that platform exactly; a generic INI library quotes, escapes and reorders.
+//
+// Matching follows the platform: section and key names ignore ASCII letter case and surrounding
+// blanks, a value loses its surrounding blanks, the first matching section and key win, lines that
+// begin with ';' are comments. Quotes around a value are kept, so that every value the program
+// writes reads back unchanged (unless it begins or ends with a blank). Lines may end in CR LF or LF.
+namespace support {
+
+// The stored value, whole; the default only when the file, the section or the key is missing. A key
+// that is present with an empty value gives the empty text.
+std::string ReadIniValue(
+    std::string_view section, std::string_view key, std::string_view defaultValue, const std::string& file);
+
+// Creates the file, the section and the key as needed; replaces an existing key's value in place. A new
+// section goes to the end of the file, a new key to the end of its section; new lines end in CR LF. The
+// file is rewritten through a temporary file and a rename, so a failed write leaves the old content.
+// Returns false when nothing was written (unwritable folder, full disk, or a text holding a line break,
+// which the format cannot store); the window does not report it.
+bool WriteIniValue(std::string_view section, std::string_view key, std::string_view value, const std::string& file);
+
+} // namespace support

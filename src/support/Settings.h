@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+namespace support {
+
+// The five values both programs keep in Settings.ini. The window loads them when it opens and saves
+// them when it closes; the console program only loads them. Section and key names are stored in
+// existing files: do not change them.
+struct Settings
+{
+    std::string tempPath;
+    std::string destinationPath;
+    std::string sourcePath;
+    int debugValue = 0; // 0 off, 1 on, 2 the check box's third state (off)
+    std::string pacs = "Arzt und Praxis";
+};
+
+// Loads in the order Temp/TempPath, Path/DestinationPath, Path/SourcePath, Debug/DebugValue,
+// PACS/PACS; a missing file, section or key gives the defaults above. Values load whole.
+Settings LoadSettings(const std::string& file);
+
+// Saves in the order Temp/TempPath, Path/SourcePath, Path/DestinationPath, Debug/DebugValue, PACS/PACS,
+// so a new file holds the sections Temp, Path (SourcePath first), Debug, PACS. Failures are not
+// reported: the file keeps what it held.
+void SaveSettings(const Settings& settings, const std::string& file);
+
+// A DebugValue as the check box takes it: a whole number 0 to 2. Anything else (empty, text, out of
+// range) shows the box unchecked.
+int ParseDebugValue(const std::string& text);
+
+// The settings file in a program folder.
+std::string SettingsFilePath(const std::string& programFolder);
+
+} // namespace support
