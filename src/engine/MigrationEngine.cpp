@@ -1,0 +1,294 @@
+#include "engine/MigrationEngine.h"
+
+#include <cerrno>
+#include <exception>
+#include <new>
+#include <system_error>
+
+#include "engine/SelectionProfile.h"
+#include "engine/Texts.h"
+
+namespace engine {
+
+namespace {
+
+// A destination name that is somehow taken already is replaced by a fresh one, a few times over.
+constexpr int UniqueNameAttempts = 8;
+
+} // namespace
+
+MigrationEngine::MigrationEngine(RunHost& host, std::string programFolder, support::Log::Clock timeStamp)
+    : m_host(host)
+    , m_log(
+          std::move(programFolder), [this] { return DebugOn(); }, std::move(timeStamp))
+{ }
+
+bool MigrationEngine::DebugOn()
+{
+    return m_host.DebugValue() == 1;
+}
+
+void MigrationEngine::SetTimer(bool enabled)
+{
+    m_timerEnabled = enabled;
+    m_host.SetTimerEnabled(enabled);
+}
+
+std::string MigrationEngine::WorkFolder() const
+{
+    return m_state.TempRoot + "/" + std::string(texts::WorkFolderName);
+}
+
+void MigrationEngine::Refuse(std::string_view logMessage, std::string_view boxText)
+{
+    m_log.WriteError(-1, logMessage, texts::SourceStart, "");
+    m_host.ShowMessage(MessageKind::Stop, boxText, texts::AppTitle);
+    m_host.SetQuitEnabled(true);
+}
+
+void MigrationEngine::StartRun()
+{
+    m_host.SetQuitEnabled(false);
+    if (m_running) {
+        // The running run keeps its profile and work folder; one further run follows it.
+        m_runQueued = true;
+        return;
+    }
+    if (!support::FolderExists(m_host.SourceText())) {
+        return Refuse(texts::SourceMissingLog, texts::SourceMissingBox);
+    }
+    if (!support::FolderExists(m_host.DestText())) {
+        return Refuse(texts::DestMissingLog, texts::DestMissingBox);
+    }
+    const std::string temp = m_host.TempText();
+    if (!support::FolderExists(temp)) {
+        return Refuse(texts::TempMissingLog, texts::TempMissingBox);
+    }
+    // Refused before the work folder is made: a run without a profile has nothing to do.
+    const std::string pacs = m_host.PacsText();
+    const auto filter = FileFilterFor(pacs);
+    if (!filter) {
+        return Refuse(texts::UnknownPacsLog, texts::UnknownPacsBox);
+    }
+    m_state.TempRoot = temp;
+    if (!support::FolderExists(WorkFolder()) && support::CreateFolder(WorkFolder())) {
+        return Refuse(texts::WorkFolderLog, texts::WorkFolderBox);
+    }
+    m_state.FileFilter = *filter;
+    m_state.RunPacs = pacs;
+    SetTimer(true);
+}
+
+void MigrationEngine::OnTimerTick()
+{
+    SetTimer(false);
+    if (m_running) {
+        return; // never nested inside the run it would share its state with
+    }
+    m_running = true;
+    m_stopRequested = false;
+    m_state.ScannedCount = m_state.FailedCount = m_state.RejectedCount = m_state.SkippedCount = 0;
+    try {
+        ScanFolder(m_host.SourceText());
+    } catch (const std::exception& e) {
+        // Per-file errors never get here; this keeps an unexpected one from leaving the run open.
+        m_log.WriteError(-1, e.what(), texts::SourceScanFolder, "");
+        ++m_state.FailedCount;
+    }
+    FinishRun();
+    m_running = false;
+    m_host.SetQuitEnabled(true);
+    if (m_runQueued) {
+        m_runQueued = false;
+        if (!m_stopRequested) {
+            StartRun();
+        }
+    }
+}
+
+void MigrationEngine::RunUntilIdle()
+{
+    while (m_timerEnabled) {
+        OnTimerTick();
+    }
+}
+
+void MigrationEngine::RequestStop()
+{
+    m_runQueued = false;
+    if (m_running) {
+        m_stopRequested = true; // the walk ends after the file in hand; FinishRun cleans up
+    } else if (m_timerEnabled) {
+        SetTimer(false); // armed, not started: only the work folder to take back
+        RemoveWorkFolder();
+        m_host.SetQuitEnabled(true);
+    }
+}
+
+void MigrationEngine::RemoveWorkFolder()
+{
+    // Only the work folder this run used, and never through a symbolic link: the temp field may name
+    // another folder by now. One the operator made read-only stays, as do files that cannot be removed.
+    const std::string work = WorkFolder();
+    if (support::IsRealFolder(work) && support::IsOwnerWritable(work)) {
+        support::RemoveTree(work);
+    }
+}
+
+void MigrationEngine::FinishRun()
+{
+    m_lastRun = {m_state.ScannedCount, m_state.CheckedCount, m_state.MigratedCount, m_state.FailedCount,
+        m_state.RejectedCount, m_state.SkippedCount, m_stopRequested};
+    if (!m_stopRequested) {
+        m_host.SetProgressText(texts::ClosingProgress(m_state.ScannedCount));
+        m_host.ShowMessage(MessageKind::Information, texts::Summary(m_state.MigratedCount, m_state.CheckedCount),
+            texts::SummaryCaption);
+    }
+    RemoveWorkFolder();
+    m_state.MigratedCount = 0;
+    m_state.CheckedCount = 0;
+    m_host.SetProgressText("");
+    m_host.SetProgressValue(0);
+    m_host.SetStatusLine("");
+}
+
+bool MigrationEngine::IsOwnOutput(const std::string& folder) const
+{
+    const auto identity = support::IdentityOf(folder);
+    if (!identity) {
+        return false;
+    }
+    return identity == support::IdentityOf(m_host.DestText()) || identity == support::IdentityOf(WorkFolder());
+}
+
+void MigrationEngine::ScanFolder(const std::string& folder)
+{
+    if (m_stopRequested) {
+        return;
+    }
+    support::FolderListing listing;
+    if (auto error = support::ListFolder(folder, listing)) {
+        // The folder vanished or cannot be read: say which, and go on with its next sibling.
+        m_log.WriteError(
+            support::ErrorNumber(error), support::ErrorDescription(error), texts::SourceScanFolder, folder);
+        ++m_state.FailedCount;
+        return;
+    }
+
+    m_state.FolderFileCount = static_cast<std::int64_t>(listing.files.size());
+    if (m_state.FolderFileCount > 0) {
+        m_host.SetProgressMax(m_state.FolderFileCount);
+    }
+    m_state.ScanPosition = -1;
+    std::int64_t handled = 0;
+    for (const std::string& name : listing.files) {
+        if (m_stopRequested) {
+            return;
+        }
+        ++m_state.ScanPosition;
+        m_host.SetProgressText(texts::ScanProgress(m_state.ScanPosition, m_state.FolderFileCount));
+        m_host.SetProgressValue(++handled);
+        m_host.ProcessPendingMessages();
+
+        const std::string path = support::JoinPath(folder, name);
+        m_host.SetStatusLine(texts::Status(path));
+        m_state.CurrentFileName = name;
+        ++m_state.ScannedCount;
+        if (IsSelected(m_state.FileFilter, name)) {
+            ++m_state.CheckedCount;
+            HandleSelectedFile(path, name);
+        }
+        m_host.ProcessPendingMessages();
+    }
+
+    for (const std::string& name : listing.linkedFolders) {
+        if (DebugOn()) {
+            m_log.WriteDebug("Symbolic link to a folder not followed: " + support::JoinPath(folder, name));
+        }
+    }
+    for (const std::string& name : listing.folders) {
+        const std::string path = support::JoinPath(folder, name);
+        // A destination or temp folder inside the source tree holds this program's own output.
+        if (!IsOwnOutput(path)) {
+            ScanFolder(path);
+        }
+        if (m_stopRequested) {
+            return;
+        }
+    }
+}
+
+void MigrationEngine::HandleSelectedFile(const std::string& sourcePath, const std::string& name)
+{
+    std::error_code error;
+    try {
+        if (IsCompressedProfile(m_state.FileFilter)) {
+            m_state.WorkPath = WorkFolder() + "/" + BaseName(name) + ".dcm.z";
+            error = support::CopyFileAtomic(sourcePath, m_state.WorkPath, support::Replace::Allowed);
+            if (!error) {
+                MigrateCompressedImage(sourcePath, name);
+            }
+        } else {
+            error = MigratePlainImage(sourcePath);
+        }
+    } catch (const std::system_error& e) {
+        error = e.code();
+    } catch (const std::bad_alloc&) {
+        error = std::make_error_code(std::errc::not_enough_memory);
+    } catch (const std::exception& e) {
+        m_log.WriteError(-1, e.what(), texts::SourceScanFolder, m_state.CurrentFileName);
+        ++m_state.FailedCount;
+        return;
+    }
+    if (error) {
+        LogFileError(error);
+    }
+}
+
+void MigrationEngine::LogFileError(const std::error_code& error)
+{
+    m_log.WriteError(support::ErrorNumber(error), support::ErrorDescription(error), texts::SourceScanFolder,
+        m_state.CurrentFileName);
+    ++m_state.FailedCount;
+}
+
+std::error_code MigrationEngine::MigratePlainImage(const std::string& sourcePath)
+{
+    std::error_code error;
+    for (int attempt = 0; attempt < UniqueNameAttempts; ++attempt) {
+        m_state.WorkPath = m_host.DestText() + "/" + NextUniqueName() + ".dcm";
+        if (attempt == 0 && SkippedByDotRule(m_state.RunPacs, m_state.CurrentFileName)) {
+            ++m_state.SkippedCount;
+            return {};
+        }
+        // Never over an existing file: the destination may hold earlier discs' images.
+        error = support::CopyFileAtomic(sourcePath, m_state.WorkPath, support::Replace::Never);
+        if (error != std::errc::file_exists) {
+            break;
+        }
+    }
+    if (error) {
+        return error;
+    }
+    m_host.ProcessPendingMessages();
+    ++m_state.MigratedCount;
+    return {};
+}
+
+void MigrationEngine::MigrateCompressedImage(const std::string& sourcePath, const std::string& name)
+{
+    // The staged copy at WorkPath waits here for decompression and unwrapping, which this build does
+    // not have yet; FinishRun removes it with the work folder.
+    static_cast<void>(sourcePath);
+    static_cast<void>(name);
+}
+
+std::string MigrationEngine::NextUniqueName()
+{
+    if (!m_names) {
+        m_names = std::make_unique<UniqueNameSource>();
+    }
+    return m_names->Next();
+}
+
+} // namespace engine

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/RunHost.h"
+#include "engine/RunState.h"
+#include "engine/UniqueNameSource.h"
+#include "support/FileSystem.h"
+#include "support/Log.h"
+
+namespace engine {
+
+// One migration run at a time, driven by a front end through RunHost on a single thread:
+//
+//   StartRun()      the "Migrieren" command: checks the folders and the PACS system, creates the work
+//                   folder and arms the timer; a failed check logs, shows a stop box and arms nothing.
+//   OnTimerTick()   the timer's tick: walks the whole source tree, then FinishRun shows the summary.
+//
+// A headless front end calls RunUntilIdle() after StartRun(). "Migrieren" while a run executes queues
+// one further run, which starts with its own checks when the current one has ended; the running run
+// keeps its profile and work folder. RequestStop() (the window closes) ends the run after the file in
+// hand, removes the work folder and shows no summary.
+class MigrationEngine
+{
+public:
+    // Logs go to programFolder + "/Logs", stamped by timeStamp.
+    MigrationEngine(RunHost& host, std::string programFolder, support::Log::Clock timeStamp = support::LocalTimeStamp);
+
+    void StartRun();
+    void OnTimerTick();
+    void RunUntilIdle();
+    void RequestStop();
+
+    bool TimerEnabled() const { return m_timerEnabled; }
+    bool Running() const { return m_running; }
+    bool RunQueued() const { return m_runQueued; }
+    const RunState& State() const { return m_state; }
+    const RunSummary& LastRun() const { return m_lastRun; }
+    const support::Log& Log() const { return m_log; }
+
+private:
+    void Refuse(std::string_view logMessage, std::string_view boxText);
+    void SetTimer(bool enabled);
+    void ScanFolder(const std::string& folder);
+    void HandleSelectedFile(const std::string& sourcePath, const std::string& name);
+    std::error_code MigratePlainImage(const std::string& sourcePath);
+    void MigrateCompressedImage(const std::string& sourcePath, const std::string& name);
+    bool IsOwnOutput(const std::string& folder) const;
+    void FinishRun();
+    void RemoveWorkFolder();
+    std::string WorkFolder() const;
+    std::string NextUniqueName();
+    void LogFileError(const std::error_code& error);
+    bool DebugOn();
+
+    RunHost& m_host;
+    support::Log m_log;
+    RunState m_state;
+    RunSummary m_lastRun;
+    std::unique_ptr<UniqueNameSource> m_names; // created on first use
+    bool m_timerEnabled = false;
+    bool m_running = false;
+    bool m_runQueued = false;
+    bool m_stopRequested = false;
+};
+
+} // namespace engine

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace engine {
+
+// The state of the current run, alive as long as the engine. The counters are 64-bit: a disc with
+// more than 32767 images must not fail from its 32768th file on.
+struct RunState
+{
+    std::string FileFilter; // "Z", "STARC" or "" (also before the first run)
+    std::string RunPacs; // the PACS text the run started with: "GEMED" and "HIPAX" share a
+                         // filter and differ only in the "." rule, which must not change mid-run
+    std::string TempRoot; // the temp field's text when the run was started
+    std::string WorkPath; // copy target of the current file
+    std::string CurrentFileName; // name of the source file being handled, for the error log
+    std::int64_t FolderFileCount = 0;
+    std::int64_t ScanPosition = 0;
+    std::int64_t CheckedCount = 0; // files selected in this run
+    std::int64_t MigratedCount = 0; // destination files completed in this run
+
+    // Beyond what the window shows: the closing text and the console's exit status need them.
+    std::int64_t ScannedCount = 0; // every file the walk saw
+    std::int64_t FailedCount = 0; // files and folders that ended in an error line
+    std::int64_t RejectedCount = 0;
+    std::int64_t SkippedCount = 0; // selected, then left out by the "." rule
+};
+
+// What a finished run leaves for its front end after the counters were reset.
+struct RunSummary
+{
+    std::int64_t scanned = 0;
+    std::int64_t checked = 0;
+    std::int64_t migrated = 0;
+    std::int64_t failed = 0;
+    std::int64_t rejected = 0;
+    std::int64_t skipped = 0;
+    bool stopped = false; // ended early by RequestStop
+};
+
+} // namespace engine

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <string_view>
+
+// Fixed texts. The German ones are what operators have always seen, spelling included; the English
+// ones are what existing log readers match on. Do not correct either.
+namespace engine::texts {
+
+inline constexpr std::string_view AppTitle = "Zet-Pelta";
+
+inline constexpr std::string_view SourceMissingLog = "Source folder doesn´t exist.";
+inline constexpr std::string_view SourceMissingBox = "Quellverzeichnis exestiert nicht.";
+inline constexpr std::string_view DestMissingLog = "Destination folder doesn´t exist.";
+inline constexpr std::string_view DestMissingBox = "Zielordner exestiert nicht.";
+inline constexpr std::string_view TempMissingLog = "Temp folder doesn´t exist.";
+inline constexpr std::string_view TempMissingBox = "Tempverzeichnis exestiert nicht.";
+inline constexpr std::string_view UnknownPacsLog = "Unknown PACS system.";
+inline constexpr std::string_view UnknownPacsBox = "PACS-System ist unbekannt.";
+inline constexpr std::string_view WorkFolderLog = "Temp work folder could not be created.";
+inline constexpr std::string_view WorkFolderBox = "Arbeitsverzeichnis konnte nicht angelegt werden.";
+
+inline constexpr std::string_view SourceStart = "Start";
+inline constexpr std::string_view SourceScanFolder = "ScanFolder";
+inline constexpr std::string_view SourceCorrectImage = "CorrectImage";
+
+inline constexpr std::string_view SummaryCaption = "Migration abgeschlossen";
+inline constexpr std::string_view SummaryCountsMiddle = " von ";
+inline constexpr std::string_view SummaryCountsEnd = " Dateien konnten erfolgreich migriert werden.";
+inline constexpr std::string_view SummaryNextDisc = "Bitte legen Sie die nächste CD / DVD ein.";
+
+inline constexpr std::string_view WorkFolderName = "TempPelta";
+
+} // namespace engine::texts
+
+#include <cstdint>
+#include <string>
+
+namespace engine::texts {
+
+// "3 von 40 Dateien durchsucht ..." while a folder is scanned (the first file shows 0).
+inline std::string ScanProgress(std::int64_t position, std::int64_t count)
+{
+    return std::to_string(position) + " von " + std::to_string(count) + " Dateien durchsucht ...";
+}
+
+// The bar's text at the end of a run, the number of files scanned in the whole run twice.
+inline std::string ClosingProgress(std::int64_t scanned)
+{
+    return std::to_string(scanned) + " von " + std::to_string(scanned) + " Dateien wurden überprüft.";
+}
+
+inline std::string Status(const std::string& filePath)
+{
+    return "Datei " + filePath + " wird migriert...";
+}
+
+inline std::string Summary(std::int64_t migrated, std::int64_t checked)
+{
+    return std::to_string(migrated) + std::string(SummaryCountsMiddle) + std::to_string(checked)
+        + std::string(SummaryCountsEnd) + "\r\n\r\n" + std::string(SummaryNextDisc);
+}
+
+} // namespace engine::texts

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "common/RecordingHost.h"
+#include "common/TempTree.h"
+#include "engine/MigrationEngine.h"
+
+// A program folder, a source tree, a destination and a temp folder of the test's own, and an engine
+// behind a recording host whose log lines carry the stamp "S".
+struct EngineWorld
+{
+    testing_support::TempDir root;
+    testing_support::RecordingHost host;
+    std::unique_ptr<engine::MigrationEngine> engine;
+
+    EngineWorld()
+    {
+        for (const char* folder : {"program", "src", "dest", "temp"}) {
+            testing_support::MakeFolders(root / folder);
+        }
+        host.source = root / "src";
+        host.dest = root / "dest";
+        host.temp = root / "temp";
+        engine = std::make_unique<engine::MigrationEngine>(host, root / "program", [] { return std::string("S"); });
+    }
+
+    void Migrate()
+    {
+        engine->StartRun();
+        engine->RunUntilIdle();
+    }
+
+    std::vector<std::string> ErrorLines() const { return testing_support::LogLines(root / "program/Logs/Error.txt"); }
+    std::vector<std::string> DebugLines() const
+    {
+        return testing_support::LogLines(root / "program/Logs/DebugPelta.log");
+    }
+
+    // The destination's files by content; every name must be a fresh lower-case UUID with ".dcm".
+    std::vector<std::string> DestContents() const
+    {
+        static const std::regex uniqueName("[0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}\\.dcm");
+        std::vector<std::string> contents;
+        for (const auto& name : testing_support::Names(root / "dest")) {
+            EXPECT_TRUE(std::regex_match(name, uniqueName)) << name;
+            contents.push_back(testing_support::ReadFile(root / "dest" + "/" + name));
+        }
+        std::sort(contents.begin(), contents.end());
+        return contents;
+    }
+
+    std::string LastMessage() const { return host.messages.empty() ? "" : host.messages.back().text; }
+};
+
+class EngineFixture : public ::testing::Test, public EngineWorld
+{ };
+
+inline std::string Summary(int migrated, int checked)
+{
+    return std::to_string(migrated) + " von " + std::to_string(checked)
+        + " Dateien konnten erfolgreich migriert werden.\r\n\r\nBitte legen Sie die nächste CD / DVD ein.";
+}
