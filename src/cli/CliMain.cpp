@@ -1,0 +1,147 @@
+#include "cli/CliMain.h"
+
+#include "cli/ConsoleHost.h"
+#include "engine/MigrationEngine.h"
+#include "support/Settings.h"
+
+namespace cli {
+
+namespace {
+
+// "--name value" or "--name=value".
+bool TakeValue(const std::vector<std::string>& args, size_t& i, std::string_view name, std::optional<std::string>& into,
+    std::string& error)
+{
+    const std::string& arg = args[i];
+    if (arg == name) {
+        if (i + 1 >= args.size()) {
+            error = "Option " + std::string(name) + " braucht einen Wert.";
+            return true;
+        }
+        into = args[++i];
+        return true;
+    }
+    if (arg.starts_with(std::string(name) + "=")) {
+        into = arg.substr(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+std::string RunCounts(const engine::RunState& state)
+{
+    return std::to_string(state.CheckedCount) + " ausgewählt, " + std::to_string(state.MigratedCount) + " migriert, "
+        + std::to_string(state.FailedCount + state.RejectedCount) + " Fehler";
+}
+
+} // namespace
+
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error)
+{
+    Options options;
+    error.clear();
+    for (size_t i = 0; i < args.size() && error.empty(); ++i) {
+        const std::string& arg = args[i];
+        if (TakeValue(args, i, "--pacs", options.pacs, error) || TakeValue(args, i, "--source", options.source, error)
+            || TakeValue(args, i, "--dest", options.dest, error) || TakeValue(args, i, "--temp", options.temp, error)) {
+            continue;
+        }
+        if (arg == "--debug") {
+            options.debug = true;
+        } else if (arg == "--quiet" || arg == "-q") {
+            options.quiet = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--version" || arg == "-V") {
+            options.version = true;
+        } else {
+            error = "Unbekannte Option: " + arg;
+        }
+    }
+    if (!error.empty()) {
+        return std::nullopt;
+    }
+    return options;
+}
+
+std::string UsageText(const std::string& programFolder)
+{
+    return "Aufruf: zet-pelta-cli [--pacs NAME] [--source DIR] [--dest DIR] [--temp DIR] [--debug] [--quiet]\n"
+           "\n"
+           "Migriert die Bilder einer PACS-Archiv-CD/DVD in einen Ordner mit DICOM-Dateien,\n"
+           "genau wie \"Migrieren\" im Fenster von Zet-Pelta.\n"
+           "\n"
+           "  --pacs NAME    PACS-System: \"Arzt und Praxis\", \"GEMED\", \"HIPAX\" oder \"STARC\"\n"
+           "  --source DIR   Quellverzeichnis (die eingelegte CD/DVD)\n"
+           "  --dest DIR     Zielverzeichnis für die .dcm-Dateien\n"
+           "  --temp DIR     Tempverzeichnis; der Lauf legt darin TempPelta an und entfernt es am Ende\n"
+           "  --debug        zusätzlich Logs/DebugPelta.log schreiben\n"
+           "  -q, --quiet    keine Fortschrittsanzeige, nur die Zusammenfassung\n"
+           "  -h, --help     diese Hilfe anzeigen\n"
+           "  -V, --version  Version anzeigen\n"
+           "\n"
+           "Fehlende Angaben kommen aus Settings.ini im Programmordner (die Datei wird nicht\n"
+           "geändert). Fehler stehen in Logs/Error.txt im Programmordner:\n"
+           "  "
+        + programFolder
+        + "\n"
+          "\n"
+          "Exit-Status: 0 Lauf beendet, alle ausgewählten Dateien migriert;\n"
+          "             1 Lauf beendet, mindestens eine Datei oder ein Ordner mit Fehler;\n"
+          "             2 Lauf nicht gestartet (Prüfung fehlgeschlagen, falscher Aufruf);\n"
+          "           130 mit Strg+C abgebrochen.\n";
+}
+
+int RunCli(const std::vector<std::string>& args, const Environment& env)
+{
+    std::string error;
+    const auto options = ParseOptions(args, error);
+    if (!options) {
+        env.err << "zet-pelta-cli: " << error << "\nHilfe: zet-pelta-cli --help\n";
+        return ExitNotStarted;
+    }
+    if (options->help) {
+        env.out << UsageText(env.programFolder);
+        return ExitCompleted;
+    }
+    if (options->version) {
+        env.out << "zet-pelta-cli " << ZP_VERSION << "\n";
+        return ExitCompleted;
+    }
+
+    support::Settings fields = support::LoadSettings(support::SettingsFilePath(env.programFolder));
+    fields.pacs = options->pacs.value_or(fields.pacs);
+    fields.sourcePath = options->source.value_or(fields.sourcePath);
+    fields.destinationPath = options->dest.value_or(fields.destinationPath);
+    fields.tempPath = options->temp.value_or(fields.tempPath);
+    if (options->debug) {
+        fields.debugValue = 1;
+    }
+
+    ConsoleHost host(fields, {env.out, env.err, env.stderrIsTerminal && !options->quiet, env.columns});
+    engine::MigrationEngine engine(host, env.programFolder);
+    host.SetInterruptCheck(env.interrupted, [&engine] { engine.RequestStop(); });
+    host.SetCountsSource([&engine] { return RunCounts(engine.State()); });
+
+    engine.StartRun();
+    if (!engine.TimerEnabled()) {
+        return ExitNotStarted; // the check's German text is already on err
+    }
+    engine.RunUntilIdle();
+    host.EndLiveLine();
+
+    const engine::RunSummary& run = engine.LastRun();
+    if (run.stopped) {
+        env.err << "Migration abgebrochen: " << run.migrated << " von " << run.checked
+                << " Dateien wurden bis dahin migriert.\n";
+        return ExitInterrupted;
+    }
+    const std::int64_t failures = run.failed + run.rejected;
+    if (failures > 0 && !options->quiet) {
+        env.err << failures << " Dateien oder Ordner mit Fehler; Einzelheiten in " << engine.Log().ErrorLogPath()
+                << "\n";
+    }
+    return failures > 0 ? ExitWithFailures : ExitCompleted;
+}
+
+} // namespace cli

@@ -1,0 +1,29 @@
+#include <csignal>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "cli/CliMain.h"
+#include "support/FileSystem.h"
+#include "support/Terminal.h"
+
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int)
+{
+    g_interrupted = 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    const cli::Environment env {support::ProgramFolder(), std::cout, std::cerr, support::StderrIsTerminal(),
+        support::StderrColumns(), [] { return g_interrupted != 0; }};
+    return cli::RunCli(args, env);
+}
