@@ -7,6 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     zlib1g-dev
     googletest libgtest-dev libgmock-dev
+    gzip ncompress python3-pydicom
 )
 
 missing=()

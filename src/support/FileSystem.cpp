@@ -2,16 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
-#include <limits.h>
 #include <locale.h>
-#include <memory>
-#include <random>
 #include <string.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,135 +35,6 @@ public:
         return "Unknown file error.";
     }
 };
-
-// Closes on every path out of a function, so no handle stays open after an error.
-class Fd
-{
-public:
-    explicit Fd(int fd = -1)
-        : m_fd(fd)
-    { }
-    ~Fd()
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    void Reset(int fd)
-    {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-        m_fd = fd;
-    }
-    // Closes now and reports what close said: on some file systems a failed write shows only here.
-    std::error_code Close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0 ? std::error_code {} : LastError();
-    }
-
-private:
-    int m_fd;
-};
-
-std::string RandomHex()
-{
-    thread_local std::mt19937_64 generator {std::random_device {}()};
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(generator()));
-    return text;
-}
-
-std::string FolderOf(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::error_code CopyBytes(int in, int out, std::uint64_t& copied)
-{
-    copied = 0;
-    // In-kernel copy first; some file systems (and cross-device pairs on older kernels) refuse it,
-    // and then the plain read/write loop takes over from where it stopped.
-    for (;;) {
-        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
-        if (n > 0) {
-            copied += static_cast<std::uint64_t>(n);
-            continue;
-        }
-        if (n == 0) {
-            return {};
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF) {
-            break;
-        }
-        return LastError();
-    }
-    auto buffer = std::make_unique<char[]>(1 << 20);
-    for (;;) {
-        const ssize_t n = ::read(in, buffer.get(), 1 << 20);
-        if (n == 0) {
-            return {};
-        }
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return LastError();
-        }
-        ssize_t done = 0;
-        while (done < n) {
-            const ssize_t w = ::write(out, buffer.get() + done, static_cast<size_t>(n - done));
-            if (w < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return LastError();
-            }
-            done += w;
-        }
-        copied += static_cast<std::uint64_t>(n);
-    }
-}
-
-// Moves the finished temporary file to its name. Without replacing, the name must not exist: the
-// kernel checks that atomically where the file system supports it, a hard link does it elsewhere.
-std::error_code Publish(const std::string& temp, const std::string& target, Replace replace)
-{
-    if (replace == Replace::Allowed) {
-        return ::rename(temp.c_str(), target.c_str()) == 0 ? std::error_code {} : LastError();
-    }
-    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-        return {};
-    }
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-        return LastError();
-    }
-    if (::link(temp.c_str(), target.c_str()) == 0) {
-        ::unlink(temp.c_str());
-        return {};
-    }
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) {
-        return LastError();
-    }
-    // A file system without either: test and rename, the only way left there.
-    struct stat st;
-    if (::lstat(target.c_str(), &st) == 0) {
-        return std::make_error_code(std::errc::file_exists);
-    }
-    return ::rename(temp.c_str(), target.c_str()) == 0 ? std::error_code {} : LastError();
-}
 
 } // namespace
 
@@ -235,6 +102,12 @@ bool FileExists(const std::string& path)
 {
     struct stat st;
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool PathExists(const std::string& path)
+{
+    struct stat st;
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0;
 }
 
 bool IsOwnerWritable(const std::string& path)
@@ -315,59 +188,18 @@ std::optional<FileIdentity> IdentityOf(const std::string& path)
 
 std::error_code CopyFileAtomic(const std::string& source, const std::string& target, Replace replace)
 {
-    // O_NONBLOCK: a FIFO among the files must not block the walk; it is refused just below.
-    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    if (in.get() < 0) {
-        return LastError();
-    }
-    struct stat sourceStat;
-    if (::fstat(in.get(), &sourceStat) != 0) {
-        return LastError();
-    }
-    if (!S_ISREG(sourceStat.st_mode)) {
-        return FileError::NotARegularFile;
-    }
-
-    const std::string folder = FolderOf(target);
-    std::string temp;
-    Fd out;
-    for (int attempt = 0; out.get() < 0; ++attempt) {
-        temp = JoinPath(folder, TempFilePrefix + RandomHex() + ".part");
-        out.Reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666));
-        if (out.get() < 0 && (errno != EEXIST || attempt == 16)) {
-            return LastError();
-        }
-    }
-
-    auto fail = [&temp](std::error_code error) {
-        ::unlink(temp.c_str());
+    InputFile in;
+    if (auto error = in.Open(source)) {
         return error;
-    };
-
-    std::uint64_t copied = 0;
-    if (auto error = CopyBytes(in.get(), out.get(), copied)) {
-        return fail(error);
     }
-    if (copied < static_cast<std::uint64_t>(sourceStat.st_size)) {
-        return fail(FileError::SizeChanged);
+    AtomicFile out;
+    if (auto error = out.Create(target)) {
+        return error;
     }
-    struct stat targetStat;
-    if (::fstat(out.get(), &targetStat) != 0) {
-        return fail(LastError());
+    if (auto error = out.CopyFrom(in)) {
+        return error;
     }
-    if ((targetStat.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR)
-        && ::fchmod(out.get(), (targetStat.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0) {
-        return fail(LastError());
-    }
-    const struct timespec times[2] = {{0, UTIME_OMIT}, sourceStat.st_mtim};
-    ::futimens(out.get(), times); // a lost time stamp is no reason to lose the image
-    if (auto error = out.Close()) {
-        return fail(error);
-    }
-    if (auto error = Publish(temp, target, replace)) {
-        return fail(error);
-    }
-    return {};
+    return out.Commit(replace);
 }
 
 } // namespace support

@@ -6,6 +6,8 @@
 #include <system_error>
 #include <vector>
 
+#include "support/AtomicFile.h"
+
 // The file-system service of both programs. Paths are plain byte strings and are never converted,
 // so names that are not valid UTF-8 survive unchanged. Failures come back as std::error_code;
 // nothing here throws.
@@ -37,6 +39,8 @@ bool FolderExists(const std::string& path);
 // True for a folder that is not itself a symbolic link.
 bool IsRealFolder(const std::string& path);
 bool FileExists(const std::string& path);
+// True for anything under that name, a dangling symbolic link included.
+bool PathExists(const std::string& path);
 bool IsOwnerWritable(const std::string& path);
 
 // Creates one folder level; an existing folder is an error (std::errc::file_exists).
@@ -66,17 +70,9 @@ struct FileIdentity
 };
 std::optional<FileIdentity> IdentityOf(const std::string& path);
 
-// Temporary files of an unfinished copy carry this prefix and the suffix ".part".
-inline constexpr const char* TempFilePrefix = ".zet-pelta-";
-
-enum class Replace { Allowed, Never };
-
-// Copies a regular file so that the target appears only complete: the bytes go to a temporary file
-// in the target's folder, which is renamed to the target once every write and the close succeeded,
-// and is removed on any failure. The copy is owner-readable and owner-writable whatever the source's
-// mode (a disc's files are read-only) and keeps the source's modification time. With Replace::Never
-// an existing target is left alone and the result is std::errc::file_exists. A source that ends
-// before its size at opening reports FileError::SizeChanged.
+// Copies a regular file through an AtomicFile: the target appears only complete, owner-writable
+// whatever the source's mode (a disc's files are read-only), with the source's modification time.
+// With Replace::Never an existing target is left alone and the result is std::errc::file_exists.
 std::error_code CopyFileAtomic(const std::string& source, const std::string& target, Replace replace);
 
 } // namespace support

@@ -83,6 +83,17 @@ std::vector<std::string> Names(const std::string& folder)
     return names;
 }
 
+std::string Filter(const std::string& command, const std::string& input)
+{
+    const TempDir dir;
+    WriteFile(dir / "in", input);
+    const std::string line = "(" + command + ") <'" + dir / "in" + "' >'" + dir / "out" + "'";
+    if (std::system(line.c_str()) != 0) {
+        throw std::runtime_error("command failed: " + command);
+    }
+    return ReadFile(dir / "out");
+}
+
 std::vector<std::string> LogLines(const std::string& path)
 {
     std::vector<std::string> lines;

@@ -32,6 +32,10 @@ std::map<std::string, std::string> Snapshot(const std::string& root);
 // Names directly in a folder, sorted.
 std::vector<std::string> Names(const std::string& folder);
 
+// The output of a shell command fed with input on its standard input, e.g. Filter("gzip -9", bytes).
+// Throws when the command fails.
+std::string Filter(const std::string& command, const std::string& input);
+
 // Lines of a log file without their CR LF; an empty list for a missing file.
 std::vector<std::string> LogLines(const std::string& path);
 

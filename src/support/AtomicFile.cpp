@@ -1,0 +1,287 @@
+#include "support/AtomicFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/FileSystem.h"
+
+namespace support {
+
+namespace {
+
+constexpr std::size_t ChunkBytes = 1 << 20;
+
+std::error_code LastError()
+{
+    return {errno, std::generic_category()};
+}
+
+std::string RandomHex()
+{
+    thread_local std::mt19937_64 generator {std::random_device {}()};
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(generator()));
+    return text;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::error_code WriteAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return LastError();
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
+} // namespace
+
+InputFile::~InputFile()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+std::error_code InputFile::Open(const std::string& path)
+{
+    // O_NONBLOCK: a FIFO among the files must not block the walk; it is refused just below.
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (m_fd < 0) {
+        return LastError();
+    }
+    struct stat st;
+    if (::fstat(m_fd, &st) != 0) {
+        return LastError();
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return FileError::NotARegularFile;
+    }
+    m_size = static_cast<std::uint64_t>(st.st_size);
+    m_modified = st.st_mtim;
+    return {};
+}
+
+std::error_code InputFile::Read(std::span<char> buffer, std::size_t& got)
+{
+    for (;;) {
+        const ssize_t n = ::read(m_fd, buffer.data(), buffer.size());
+        if (n >= 0) {
+            got = static_cast<std::size_t>(n);
+            return {};
+        }
+        if (errno != EINTR) {
+            got = 0;
+            return LastError();
+        }
+    }
+}
+
+std::error_code InputFile::ReadAll(std::string& content)
+{
+    // One byte of room beyond the size at opening, so the end shows without growing the buffer.
+    content.assign(m_size + 1, '\0');
+    std::size_t used = 0;
+    for (;;) {
+        if (used == content.size()) {
+            content.resize(used + ChunkBytes); // the file grew since it was opened
+        }
+        std::size_t got = 0;
+        if (auto error = Read({content.data() + used, content.size() - used}, got)) {
+            content.clear();
+            return error;
+        }
+        if (got == 0) {
+            break;
+        }
+        used += got;
+    }
+    content.resize(used);
+    return {};
+}
+
+AtomicFile::~AtomicFile()
+{
+    if (m_fd >= 0 && !m_closed) {
+        ::close(m_fd);
+    }
+    if (!m_temp.empty()) {
+        ::unlink(m_temp.c_str());
+    }
+}
+
+std::error_code AtomicFile::Create(const std::string& target)
+{
+    m_target = target;
+    const std::string folder = FolderOf(target);
+    for (int attempt = 0;; ++attempt) {
+        const std::string temp = JoinPath(folder, TempFilePrefix + RandomHex() + ".part");
+        m_fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+        if (m_fd >= 0) {
+            m_temp = temp;
+            break;
+        }
+        if (errno != EEXIST || attempt == 16) {
+            return LastError();
+        }
+    }
+    // "Normal attributes": a copy of a disc's read-only file must end writable by its owner.
+    struct stat st;
+    if (::fstat(m_fd, &st) != 0) {
+        return LastError();
+    }
+    if ((st.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR)
+        && ::fchmod(m_fd, (st.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0) {
+        return LastError();
+    }
+    return {};
+}
+
+std::error_code AtomicFile::Write(std::string_view bytes)
+{
+    if (auto error = WriteAll(m_fd, bytes.data(), bytes.size())) {
+        return error;
+    }
+    m_written += bytes.size();
+    return {};
+}
+
+std::error_code AtomicFile::CopyFrom(const InputFile& input)
+{
+    std::uint64_t written = 0;
+    if (auto error = CopyBytes(input, written)) {
+        return error;
+    }
+    if (written < input.SizeAtOpen()) {
+        return FileError::SizeChanged; // the source shrank while it was read: a truncated copy
+    }
+    SetModified(input.ModifiedAtOpen());
+    return {};
+}
+
+std::error_code AtomicFile::CopyBytes(const InputFile& input, std::uint64_t& written)
+{
+    // In-kernel copy first; some file systems (and cross-device pairs on older kernels) refuse it,
+    // and then the plain read/write loop takes over from where it stopped.
+    for (;;) {
+        const ssize_t n = ::copy_file_range(input.Handle(), nullptr, m_fd, nullptr, 1 << 30, 0);
+        if (n > 0) {
+            written += static_cast<std::uint64_t>(n);
+            m_written += static_cast<std::uint64_t>(n);
+            continue;
+        }
+        if (n == 0) {
+            return {};
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF) {
+            break;
+        }
+        return LastError();
+    }
+    auto buffer = std::make_unique<char[]>(ChunkBytes);
+    for (;;) {
+        ssize_t n = ::read(input.Handle(), buffer.get(), ChunkBytes);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return LastError();
+        }
+        if (n == 0) {
+            return {};
+        }
+        if (auto error = WriteAll(m_fd, buffer.get(), static_cast<std::size_t>(n))) {
+            return error;
+        }
+        written += static_cast<std::uint64_t>(n);
+        m_written += static_cast<std::uint64_t>(n);
+    }
+}
+
+void AtomicFile::SetModified(const struct timespec& time)
+{
+    const struct timespec times[2] = {{0, UTIME_OMIT}, time};
+    ::futimens(m_fd, times); // a lost time stamp is no reason to lose the image
+}
+
+std::error_code AtomicFile::CloseOnce()
+{
+    if (m_closed) {
+        return {};
+    }
+    m_closed = true;
+    // Reported here too: on some file systems a failed write only shows at close.
+    return ::close(m_fd) == 0 ? std::error_code {} : LastError();
+}
+
+std::error_code AtomicFile::Commit(Replace replace)
+{
+    if (m_temp.empty()) {
+        return std::make_error_code(std::errc::bad_file_descriptor);
+    }
+    if (auto error = CloseOnce()) {
+        return error;
+    }
+    if (auto error = PublishFile(m_temp, m_target, replace)) {
+        return error;
+    }
+    m_temp.clear();
+    return {};
+}
+
+std::error_code AtomicFile::CommitAs(const std::string& target, Replace replace)
+{
+    m_target = target;
+    return Commit(replace);
+}
+
+std::error_code PublishFile(const std::string& temp, const std::string& target, Replace replace)
+{
+    if (replace == Replace::Allowed) {
+        return ::rename(temp.c_str(), target.c_str()) == 0 ? std::error_code {} : LastError();
+    }
+    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+        return {};
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        return LastError();
+    }
+    if (::link(temp.c_str(), target.c_str()) == 0) {
+        ::unlink(temp.c_str());
+        return {};
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) {
+        return LastError();
+    }
+    // A file system without either: test and rename, the only way left there.
+    struct stat st;
+    if (::lstat(target.c_str(), &st) == 0) {
+        return std::make_error_code(std::errc::file_exists);
+    }
+    return ::rename(temp.c_str(), target.c_str()) == 0 ? std::error_code {} : LastError();
+}
+
+} // namespace support

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace support {
+
+enum class Replace { Allowed, Never };
+
+// Temporary files of an unfinished write carry this prefix and the suffix ".part".
+inline constexpr const char* TempFilePrefix = ".zet-pelta-";
+
+// A file opened for reading, closed on every path out of its scope.
+class InputFile
+{
+public:
+    InputFile() = default;
+    ~InputFile();
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    // Refuses anything but a regular file (FileError::NotARegularFile) without blocking on a FIFO.
+    std::error_code Open(const std::string& path);
+    // Reads up to buffer.size() bytes; got is 0 at the end of the file.
+    std::error_code Read(std::span<char> buffer, std::size_t& got);
+    // Reads the rest of the file.
+    std::error_code ReadAll(std::string& content);
+
+    int Handle() const { return m_fd; }
+    std::uint64_t SizeAtOpen() const { return m_size; }
+    const struct timespec& ModifiedAtOpen() const { return m_modified; }
+
+private:
+    int m_fd = -1;
+    std::uint64_t m_size = 0;
+    struct timespec m_modified
+    { };
+};
+
+// A file that appears under its name only complete: the bytes go to a hidden temporary file in the
+// target's folder (named TempFilePrefix...".part"), which Commit renames to the target after every
+// write and the close succeeded. Destroyed without a successful Commit, it removes the temporary
+// file, so a failure (a full disk, an exception) leaves nothing behind. The file is created owner-
+// readable and owner-writable whatever the process's umask.
+class AtomicFile
+{
+public:
+    AtomicFile() = default;
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    std::error_code Create(const std::string& target);
+    std::error_code Write(std::string_view bytes);
+    // Copies the whole input and gives the file the input's modification time. An input that ends
+    // before its size at opening reports FileError::SizeChanged.
+    std::error_code CopyFrom(const InputFile& input);
+    void SetModified(const struct timespec& time);
+    // With Replace::Never an existing target stays and the result is std::errc::file_exists; the
+    // temporary file is then still open and may be committed under another name.
+    std::error_code Commit(Replace replace);
+    std::error_code CommitAs(const std::string& target, Replace replace);
+
+    std::uint64_t BytesWritten() const { return m_written; }
+
+private:
+    std::error_code CopyBytes(const InputFile& input, std::uint64_t& written);
+    std::error_code CloseOnce();
+
+    int m_fd = -1;
+    bool m_closed = false;
+    std::string m_target;
+    std::string m_temp;
+    std::uint64_t m_written = 0;
+};
+
+// Renames the finished file at temp to target; without replacing, an existing target is an error
+// (std::errc::file_exists), checked atomically where the file system allows it.
+std::error_code PublishFile(const std::string& temp, const std::string& target, Replace replace);
+
+} // namespace support
