@@ -1,10 +1,12 @@
 #include "engine/MigrationEngine.h"
 
-#include <cerrno>
 #include <exception>
+#include <functional>
 #include <new>
 #include <system_error>
 
+#include "engine/Decompression.h"
+#include "engine/ImageContainer.h"
 #include "engine/SelectionProfile.h"
 #include "engine/Texts.h"
 
@@ -14,13 +16,27 @@ namespace {
 
 // A destination name that is somehow taken already is replaced by a fresh one, a few times over.
 constexpr int UniqueNameAttempts = 8;
+// Quarantine names are numbered up to here; beyond, the copy fails loudly instead of searching on.
+constexpr int MaxQuarantineNumber = 100000;
+
+// Runs one step of the per-file work and turns what it throws for file or memory reasons into an
+// error code, so that every such failure takes the same way into the log.
+template <typename Step> std::error_code Guarded(Step&& step)
+{
+    try {
+        return step();
+    } catch (const std::system_error& e) {
+        return e.code();
+    } catch (const std::bad_alloc&) {
+        return std::make_error_code(std::errc::not_enough_memory);
+    }
+}
 
 } // namespace
 
 MigrationEngine::MigrationEngine(RunHost& host, std::string programFolder, support::Log::Clock timeStamp)
     : m_host(host)
-    , m_log(
-          std::move(programFolder), [this] { return DebugOn(); }, std::move(timeStamp))
+    , m_log(std::move(programFolder), std::bind_front(&MigrationEngine::DebugOn, this), std::move(timeStamp))
 { }
 
 bool MigrationEngine::DebugOn()
@@ -222,20 +238,19 @@ void MigrationEngine::HandleSelectedFile(const std::string& sourcePath, const st
 {
     std::error_code error;
     try {
-        if (IsCompressedProfile(m_state.FileFilter)) {
+        error = Guarded([&] {
+            if (!IsCompressedProfile(m_state.FileFilter)) {
+                return MigratePlainImage(sourcePath);
+            }
             m_state.WorkPath = WorkFolder() + "/" + BaseName(name) + ".dcm.z";
-            error = support::CopyFileAtomic(sourcePath, m_state.WorkPath, support::Replace::Allowed);
-            if (!error) {
+            auto staged = support::CopyFileAtomic(sourcePath, m_state.WorkPath, support::Replace::Allowed);
+            if (!staged) {
                 MigrateCompressedImage(sourcePath, name);
             }
-        } else {
-            error = MigratePlainImage(sourcePath);
-        }
-    } catch (const std::system_error& e) {
-        error = e.code();
-    } catch (const std::bad_alloc&) {
-        error = std::make_error_code(std::errc::not_enough_memory);
+            return staged;
+        });
     } catch (const std::exception& e) {
+        // The file's error boundary: whatever went wrong, one line and on to the next file.
         m_log.WriteError(-1, e.what(), texts::SourceScanFolder, m_state.CurrentFileName);
         ++m_state.FailedCount;
         return;
@@ -252,22 +267,72 @@ void MigrationEngine::LogFileError(const std::error_code& error)
     ++m_state.FailedCount;
 }
 
-std::error_code MigrationEngine::MigratePlainImage(const std::string& sourcePath)
+void MigrationEngine::LogConversionError(const std::error_code& error)
+{
+    // Conversion and quarantine name the file only for errors the system reports; their own (-1)
+    // messages stand alone.
+    const int number = support::ErrorNumber(error);
+    m_log.WriteError(number, support::ErrorDescription(error), texts::SourceScanFolder,
+        number == -1 ? std::string() : m_state.CurrentFileName);
+    ++m_state.FailedCount;
+}
+
+std::string MigrationEngine::DestinationPath()
+{
+    return m_host.DestText() + "/" + NextUniqueName() + ".dcm";
+}
+
+std::error_code MigrationEngine::CommitUnique(support::AtomicFile& file)
+{
+    // Never over an existing file: the destination may hold earlier discs' images. A name that is
+    // taken after all is replaced by a fresh one.
+    std::error_code error = file.Commit(support::Replace::Never);
+    for (int attempt = 1; error == std::errc::file_exists && attempt < UniqueNameAttempts; ++attempt) {
+        error = file.CommitAs(DestinationPath(), support::Replace::Never);
+    }
+    return error;
+}
+
+std::error_code MigrationEngine::CopyToDestination(const std::string& sourcePath, const std::string& target)
+{
+    support::InputFile in;
+    if (auto error = in.Open(sourcePath)) {
+        return error;
+    }
+    support::AtomicFile out;
+    if (auto error = out.Create(target)) {
+        return error;
+    }
+    if (auto error = out.CopyFrom(in)) {
+        return error;
+    }
+    return CommitUnique(out);
+}
+
+std::error_code MigrationEngine::MoveToDestination(const std::string& workFile)
 {
     std::error_code error;
     for (int attempt = 0; attempt < UniqueNameAttempts; ++attempt) {
-        m_state.WorkPath = m_host.DestText() + "/" + NextUniqueName() + ".dcm";
-        if (attempt == 0 && SkippedByDotRule(m_state.RunPacs, m_state.CurrentFileName)) {
-            ++m_state.SkippedCount;
-            return {};
-        }
-        // Never over an existing file: the destination may hold earlier discs' images.
-        error = support::CopyFileAtomic(sourcePath, m_state.WorkPath, support::Replace::Never);
+        error = support::PublishFile(workFile, DestinationPath(), support::Replace::Never);
         if (error != std::errc::file_exists) {
             break;
         }
     }
-    if (error) {
+    if (error == std::errc::cross_device_link) {
+        // Work and destination folders on different file systems: copy instead.
+        error = CopyToDestination(workFile, DestinationPath());
+    }
+    return error;
+}
+
+std::error_code MigrationEngine::MigratePlainImage(const std::string& sourcePath)
+{
+    m_state.WorkPath = DestinationPath();
+    if (SkippedByDotRule(m_state.RunPacs, m_state.CurrentFileName)) {
+        ++m_state.SkippedCount;
+        return {};
+    }
+    if (auto error = CopyToDestination(sourcePath, m_state.WorkPath)) {
         return error;
     }
     m_host.ProcessPendingMessages();
@@ -277,10 +342,106 @@ std::error_code MigrationEngine::MigratePlainImage(const std::string& sourcePath
 
 void MigrationEngine::MigrateCompressedImage(const std::string& sourcePath, const std::string& name)
 {
-    // The staged copy at WorkPath waits here for decompression and unwrapping, which this build does
-    // not have yet; FinishRun removes it with the work folder.
-    static_cast<void>(sourcePath);
-    static_cast<void>(name);
+    // WorkPath is the staged "<base>.dcm.z"; decompression turns it into "<base>.dcm".
+    const std::string decompressed = m_state.WorkPath.substr(0, m_state.WorkPath.size() - 2);
+    if (auto error = Guarded([&] { return ConvertCompressedImage(sourcePath, name, decompressed); })) {
+        LogConversionError(error);
+    }
+    // Whatever happened, neither the staged nor the decompressed image waits in the work folder for
+    // the end of the run: temp space must not grow with the disc.
+    for (const std::string& workFile : {m_state.WorkPath, decompressed}) {
+        if (support::FileExists(workFile)) {
+            support::DeleteFile(workFile);
+        }
+    }
+}
+
+std::error_code MigrationEngine::ConvertCompressedImage(
+    const std::string& sourcePath, const std::string& name, const std::string& decompressed)
+{
+    if (auto error = DecompressFile(m_state.WorkPath, decompressed)) {
+        if (!IsDataError(error)) {
+            return error; // the file system failed (a full disk, say), which says nothing about the image
+        }
+        if (DebugOn()) {
+            m_log.WriteDebug(name + ": " + support::ErrorDescription(error));
+        }
+        RejectImage(sourcePath, name);
+        return {};
+    }
+    if (m_state.FileFilter == "STARC") {
+        if (auto error = MoveToDestination(decompressed)) {
+            return error;
+        }
+        ++m_state.MigratedCount;
+        return {};
+    }
+
+    support::InputFile in;
+    std::string content;
+    if (auto error = in.Open(decompressed)) {
+        return error;
+    }
+    if (auto error = in.ReadAll(content)) {
+        return error;
+    }
+    const auto image = CorrectImage(content);
+    if (!image) {
+        RejectImage(sourcePath, name);
+        return {};
+    }
+    support::AtomicFile out;
+    if (auto error = out.Create(DestinationPath())) {
+        return error;
+    }
+    if (auto error = out.Write(*image)) {
+        return error;
+    }
+    out.SetModified(in.ModifiedAtOpen());
+    if (auto error = CommitUnique(out)) {
+        return error;
+    }
+    ++m_state.MigratedCount;
+    if (DebugOn()) {
+        m_log.WriteDebug(name + " is migrated.");
+    }
+    return support::DeleteFile(decompressed);
+}
+
+void MigrationEngine::RejectImage(const std::string& sourcePath, const std::string& name)
+{
+    m_log.WriteError(-1, "File " + name + " could not be migrated.", texts::SourceCorrectImage, "");
+    ++m_state.RejectedCount;
+    if (auto error = Guarded([&] { return QuarantineImage(sourcePath, name); })) {
+        LogConversionError(error);
+    }
+}
+
+std::error_code MigrationEngine::QuarantineImage(const std::string& sourcePath, const std::string& name)
+{
+    const std::string folder = m_host.DestText() + "/" + std::string(texts::QuarantineFolder) + "/";
+    if (!support::FolderExists(folder)) {
+        if (auto error = support::CreateFolder(folder); error && error != std::errc::file_exists) {
+            return error;
+        }
+    }
+    // The source file as it came from the disc, under "<stem>.err", "<stem>2.err", "<stem>3.err" ...
+    const std::string stem = folder + BaseName(name);
+    std::error_code error = std::make_error_code(std::errc::file_exists);
+    for (int number = 1; error == std::errc::file_exists && number <= MaxQuarantineNumber; ++number) {
+        const std::string target = stem + (number == 1 ? std::string() : std::to_string(number)) + ".err";
+        if (!support::PathExists(target)) {
+            error = support::CopyFileAtomic(sourcePath, target, support::Replace::Never);
+        }
+    }
+    if (error) {
+        return error;
+    }
+    // The staged copy is gone already when decompression succeeded.
+    if (support::FileExists(m_state.WorkPath)) {
+        return support::DeleteFile(m_state.WorkPath);
+    }
+    return {};
 }
 
 std::string MigrationEngine::NextUniqueName()

@@ -45,13 +45,25 @@ private:
     void ScanFolder(const std::string& folder);
     void HandleSelectedFile(const std::string& sourcePath, const std::string& name);
     std::error_code MigratePlainImage(const std::string& sourcePath);
+    // Decompresses the staged copy and writes the image ("STARC") or its unwrapped content ("Z");
+    // logs its own errors and rejects what cannot be converted.
     void MigrateCompressedImage(const std::string& sourcePath, const std::string& name);
+    std::error_code ConvertCompressedImage(
+        const std::string& sourcePath, const std::string& name, const std::string& decompressed);
+    // Logs the image and copies its source file unchanged into the destination's BadObjects folder.
+    void RejectImage(const std::string& sourcePath, const std::string& name);
+    std::error_code QuarantineImage(const std::string& sourcePath, const std::string& name);
+    std::string DestinationPath();
+    std::error_code CommitUnique(support::AtomicFile& file);
+    std::error_code CopyToDestination(const std::string& sourcePath, const std::string& target);
+    std::error_code MoveToDestination(const std::string& workFile);
     bool IsOwnOutput(const std::string& folder) const;
     void FinishRun();
     void RemoveWorkFolder();
     std::string WorkFolder() const;
     std::string NextUniqueName();
     void LogFileError(const std::error_code& error);
+    void LogConversionError(const std::error_code& error);
     bool DebugOn();
 
     RunHost& m_host;

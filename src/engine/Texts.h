@@ -29,6 +29,7 @@ inline constexpr std::string_view SummaryCountsEnd = " Dateien konnten erfolgrei
 inline constexpr std::string_view SummaryNextDisc = "Bitte legen Sie die nächste CD / DVD ein.";
 
 inline constexpr std::string_view WorkFolderName = "TempPelta";
+inline constexpr std::string_view QuarantineFolder = "BadObjects";
 
 } // namespace engine::texts
 

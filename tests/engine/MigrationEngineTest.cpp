@@ -46,35 +46,6 @@ TEST_F(ScanFolder, GemedMigratesOnlyNamesWithoutDot)
     EXPECT_TRUE(ErrorLines().empty());
 }
 
-TEST_F(ScanFolder, CompressedProfilesStageSelectedFilesInTheWorkFolder)
-{
-    struct Case
-    {
-        const char* pacs;
-        std::vector<std::string> staged;
-        int checked;
-    };
-    for (const auto& name : {"IMG0001.Z", "IMG0001.R", "a.z", "NOEXTZ", "scan.dcm", "x.ar", "x.arz"}) {
-        WriteFile(root / "src" + "/" + name, name);
-    }
-    for (const Case& c :
-        std::vector<Case> {{"Arzt und Praxis", {"IMG0001.dcm.z", "NOEXTZ.dcm.z", "a.dcm.z", "x.dcm.z"}, 6},
-            {"STARC", {"x.dcm.z"}, 1}}) {
-        SCOPED_TRACE(c.pacs);
-        host.pacs = c.pacs;
-        std::vector<std::string> staged;
-        host.onPump = [&](int) { staged = Names(root / "temp/TempPelta"); };
-        Migrate();
-        EXPECT_EQ(staged, c.staged);
-        EXPECT_EQ(engine->LastRun().checked, c.checked);
-        EXPECT_TRUE(Names(root / "dest").empty());
-        EXPECT_FALSE(fs::exists(root / "temp/TempPelta"));
-    }
-    // IMG0001.Z and IMG0001.R (and x.ar and x.arz) share a staged name: the later copy replaced the
-    // earlier one without an error.
-    EXPECT_TRUE(ErrorLines().empty());
-}
-
 TEST_F(ScanFolder, ProgressRestartsPerFolderFilesFirstThenSubfolders)
 {
     for (const char* name : {"a", "b", "c"}) {

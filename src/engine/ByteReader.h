@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <system_error>
+
+#include "engine/Decompression.h"
+
+namespace engine {
+
+// Buffered pull from a ByteSource for the decoders: they look ahead a few bytes, consume what they
+// used, and learn where the input ends.
+class ByteReader
+{
+public:
+    explicit ByteReader(const ByteSource& source);
+
+    // Makes at least n unread bytes available unless the input ends first.
+    std::error_code Fill(std::size_t n);
+    const unsigned char* Data() const { return reinterpret_cast<const unsigned char*>(m_buffer.data()) + m_start; }
+    std::size_t Available() const { return m_end - m_start; }
+    void Consume(std::size_t n) { m_start += n; }
+    // Absolute input offset of Data()[0].
+    std::uint64_t Offset() const { return m_offset + m_start; }
+    bool InputEnded() const { return m_ended; }
+
+private:
+    const ByteSource& m_source;
+    std::string m_buffer;
+    std::size_t m_start = 0;
+    std::size_t m_end = 0;
+    std::uint64_t m_offset = 0; // absolute offset of m_buffer[0]
+    bool m_ended = false;
+};
+
+// Passes decompressed bytes to the sink in large pieces and refuses to pass the cap.
+class OutputBuffer
+{
+public:
+    OutputBuffer(const ByteSink& sink, std::uint64_t maxBytes);
+
+    std::error_code Put(const unsigned char* data, std::size_t size);
+    std::error_code Flush();
+
+private:
+    const ByteSink& m_sink;
+    std::uint64_t m_maxBytes;
+    std::uint64_t m_total = 0;
+    std::string m_pending;
+};
+
+// The Unix compress decoder; the reader stands after the two magic bytes.
+std::error_code DecodeLzw(ByteReader& in, OutputBuffer& out);
+
+} // namespace engine

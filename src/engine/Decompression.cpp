@@ -1,0 +1,248 @@
+#include "engine/Decompression.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <vector>
+#include <zlib.h>
+
+#include "engine/ByteReader.h"
+#include "support/AtomicFile.h"
+#include "support/FileSystem.h"
+
+namespace engine {
+
+namespace {
+
+constexpr std::size_t ChunkBytes = 256 * 1024;
+
+class DecompressErrorCategoryImpl : public std::error_category
+{
+public:
+    const char* name() const noexcept override { return "decompression"; }
+    std::string message(int value) const override
+    {
+        switch (static_cast<DecompressError>(value)) {
+        case DecompressError::NotCompressed:
+            return "not in gzip format";
+        case DecompressError::UnexpectedEnd:
+            return "unexpected end of file";
+        case DecompressError::CrcError:
+            return "invalid compressed data--crc error";
+        case DecompressError::LengthError:
+            return "invalid compressed data--length error";
+        case DecompressError::FormatViolated:
+            return "invalid compressed data--format violated";
+        case DecompressError::LzwCorrupt:
+            return "corrupt input";
+        case DecompressError::LzwTooManyBits:
+            return "compressed with more than 16 bits";
+        case DecompressError::TooLarge:
+            return "decompressed data larger than the limit";
+        }
+        return "unknown decompression error";
+    }
+};
+
+std::error_code MapZlibError(const z_stream& stream)
+{
+    const std::string_view message = stream.msg ? stream.msg : "";
+    if (message == "incorrect data check") {
+        return DecompressError::CrcError;
+    }
+    if (message == "incorrect length check") {
+        return DecompressError::LengthError;
+    }
+    return DecompressError::FormatViolated;
+}
+
+std::error_code DecodeGzip(ByteReader& in, OutputBuffer& out)
+{
+    z_stream stream {};
+    if (inflateInit2(&stream, 15 + 16) != Z_OK) { // gzip wrapper only
+        return std::make_error_code(std::errc::not_enough_memory);
+    }
+    const std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&stream, inflateEnd);
+    std::vector<unsigned char> chunk(ChunkBytes);
+    for (;;) {
+        int result = Z_OK;
+        while (result != Z_STREAM_END) {
+            if (in.Available() == 0) {
+                if (auto error = in.Fill(1)) {
+                    return error;
+                }
+                if (in.Available() == 0) {
+                    return DecompressError::UnexpectedEnd;
+                }
+            }
+            const auto offered = static_cast<uInt>(std::min<std::size_t>(in.Available(), UINT_MAX));
+            stream.next_in = const_cast<Bytef*>(in.Data());
+            stream.avail_in = offered;
+            stream.next_out = chunk.data();
+            stream.avail_out = static_cast<uInt>(chunk.size());
+            result = inflate(&stream, Z_NO_FLUSH);
+            in.Consume(offered - stream.avail_in);
+            if (auto error = out.Put(chunk.data(), chunk.size() - stream.avail_out)) {
+                return error;
+            }
+            if (result == Z_MEM_ERROR) {
+                return std::make_error_code(std::errc::not_enough_memory);
+            }
+            if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) {
+                return MapZlibError(stream);
+            }
+        }
+        // Another member follows only where its magic bytes stand; anything else after a complete
+        // member is ignored, as gzip does.
+        if (auto error = in.Fill(2)) {
+            return error;
+        }
+        if (in.Available() < 2 || in.Data()[0] != 0x1F || in.Data()[1] != 0x8B) {
+            return {};
+        }
+        inflateReset(&stream);
+    }
+}
+
+} // namespace
+
+const std::error_category& DecompressErrorCategory()
+{
+    static const DecompressErrorCategoryImpl category;
+    return category;
+}
+
+std::error_code make_error_code(DecompressError e)
+{
+    return {static_cast<int>(e), DecompressErrorCategory()};
+}
+
+bool IsDataError(const std::error_code& error)
+{
+    return error.category() == DecompressErrorCategory();
+}
+
+ByteReader::ByteReader(const ByteSource& source)
+    : m_source(source)
+    , m_buffer(ChunkBytes, '\0')
+{ }
+
+std::error_code ByteReader::Fill(std::size_t n)
+{
+    if (Available() >= n || m_ended) {
+        return {};
+    }
+    std::memmove(m_buffer.data(), m_buffer.data() + m_start, Available());
+    m_offset += m_start;
+    m_end -= m_start;
+    m_start = 0;
+    if (m_buffer.size() < n) {
+        m_buffer.resize(n);
+    }
+    while (Available() < n) {
+        std::size_t got = 0;
+        if (auto error = m_source({m_buffer.data() + m_end, m_buffer.size() - m_end}, got)) {
+            return error;
+        }
+        if (got == 0) {
+            m_ended = true;
+            break;
+        }
+        m_end += got;
+    }
+    return {};
+}
+
+OutputBuffer::OutputBuffer(const ByteSink& sink, std::uint64_t maxBytes)
+    : m_sink(sink)
+    , m_maxBytes(maxBytes)
+{ }
+
+std::error_code OutputBuffer::Put(const unsigned char* data, std::size_t size)
+{
+    if (size > m_maxBytes - m_total) {
+        return DecompressError::TooLarge;
+    }
+    m_total += size;
+    m_pending.append(reinterpret_cast<const char*>(data), size);
+    return m_pending.size() >= ChunkBytes ? Flush() : std::error_code {};
+}
+
+std::error_code OutputBuffer::Flush()
+{
+    if (m_pending.empty()) {
+        return {};
+    }
+    auto error = m_sink(m_pending);
+    m_pending.clear();
+    return error;
+}
+
+std::error_code Decompress(const ByteSource& in, const ByteSink& out, std::uint64_t maxOutputBytes)
+{
+    ByteReader reader(in);
+    OutputBuffer buffer(out, maxOutputBytes);
+    if (auto error = reader.Fill(2)) {
+        return error;
+    }
+    if (reader.Available() < 2) {
+        return DecompressError::UnexpectedEnd;
+    }
+    std::error_code error;
+    if (reader.Data()[0] == 0x1F && reader.Data()[1] == 0x8B) {
+        error = DecodeGzip(reader, buffer);
+    } else if (reader.Data()[0] == 0x1F && reader.Data()[1] == 0x9D) {
+        reader.Consume(2);
+        error = DecodeLzw(reader, buffer);
+    } else {
+        error = DecompressError::NotCompressed;
+    }
+    return error ? error : buffer.Flush();
+}
+
+std::error_code DecompressBytes(std::string_view in, std::string& out, std::uint64_t maxOutputBytes)
+{
+    out.clear();
+    const ByteSource source = [&in](std::span<char> buffer, std::size_t& got) {
+        got = std::min(buffer.size(), in.size());
+        std::memcpy(buffer.data(), in.data(), got);
+        in.remove_prefix(got);
+        return std::error_code {};
+    };
+    const ByteSink sink = [&out](std::string_view bytes) {
+        out.append(bytes);
+        return std::error_code {};
+    };
+    return Decompress(source, sink, maxOutputBytes);
+}
+
+std::error_code DecompressFile(
+    const std::string& compressedPath, const std::string& outputPath, std::uint64_t maxOutputBytes)
+{
+    support::InputFile in;
+    if (auto error = in.Open(compressedPath)) {
+        return error;
+    }
+    support::AtomicFile out;
+    if (auto error = out.Create(outputPath)) {
+        return error;
+    }
+    const ByteSource source = [&in](std::span<char> buffer, std::size_t& got) { return in.Read(buffer, got); };
+    const ByteSink sink = [&out](std::string_view bytes) { return out.Write(bytes); };
+    if (auto error = Decompress(source, sink, maxOutputBytes)) {
+        // As with gunzip -f: no output file stays, neither the partial one (out's destructor removes
+        // it) nor one of that name from before.
+        support::DeleteFile(outputPath);
+        return error;
+    }
+    out.SetModified(in.ModifiedAtOpen());
+    if (auto error = out.Commit(support::Replace::Allowed)) {
+        return error;
+    }
+    // A compressed file that cannot be removed only costs space until the work folder goes.
+    support::DeleteFile(compressedPath);
+    return {};
+}
+
+} // namespace engine

@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/TempTree.h"
+#include "engine/Decompression.h"
+
+using namespace testing_support;
+using engine::DecompressError;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Noise(std::size_t size, std::uint64_t seed)
+{
+    std::string bytes(size, '\0');
+    for (auto& c : bytes) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        c = static_cast<char>(seed >> 56);
+    }
+    return bytes;
+}
+
+std::string Text(std::size_t size)
+{
+    static const char* words[]
+        = {"Thorax ", "p.a. ", "Befund ", "unauffällig ", "Patient ", "Aufnahme ", "CT ", "\r\n"};
+    std::string text;
+    std::uint64_t seed = 7;
+    while (text.size() < size) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        text += words[(seed >> 60) % 8];
+    }
+    return text;
+}
+
+struct Payload
+{
+    const char* name;
+    std::string bytes;
+};
+
+// Payloads that drive both decoders through their corners: empty, one byte, long runs (the code
+// that names itself), text (codes widen to 16 bits), noise (the table is cleared), and a real image.
+const std::vector<Payload>& Payloads()
+{
+    static const std::vector<Payload> payloads = {
+        {"empty", ""},
+        {"one byte", "x"},
+        {"runs", std::string(3 << 20, 'a')},
+        {"text", Text(2 << 20)},
+        {"noise then text", Noise(700000, 3) + Text(900000) + Noise(300000, 4)},
+        {"CT image", ReadFile(ZP_PYDICOM_DATA "/test_files/CT_small.dcm")},
+    };
+    return payloads;
+}
+
+std::string Decompressed(const std::string& compressed, std::error_code& error)
+{
+    std::string out;
+    error = engine::DecompressBytes(compressed, out);
+    return out;
+}
+
+} // namespace
+
+// Debian's compress writes -b9 files that its own uncompress (and gunzip) cannot read, so the
+// narrowest width tried is 10 bits.
+TEST(Decompress, MatchesWhatGzipAndCompressMade)
+{
+    for (const auto& payload : Payloads()) {
+        for (const char* command :
+            {"gzip -c -1", "gzip -c -9", "compress -c -f", "compress -c -f -b10", "compress -c -f -b13"}) {
+            SCOPED_TRACE(std::string(payload.name) + " / " + command);
+            std::error_code error;
+            const std::string out = Decompressed(Filter(command, payload.bytes), error);
+            ASSERT_FALSE(error) << error.message();
+            ASSERT_EQ(out.size(), payload.bytes.size());
+            ASSERT_TRUE(out == payload.bytes);
+        }
+    }
+}
+
+TEST(Decompress, GzipMembersAndWhatFollowsThem)
+{
+    const std::string first = Text(100000), second = Noise(50000, 9);
+    const std::string gz1 = Filter("gzip -c", first), gz2 = Filter("gzip -c -9", second);
+    std::error_code error;
+
+    EXPECT_TRUE(Decompressed(gz1 + gz2, error) == first + second);
+    EXPECT_FALSE(error);
+    EXPECT_TRUE(Decompressed(gz1 + "trailing garbage", error) == first) << "ignored, as gzip does";
+    EXPECT_FALSE(error);
+    EXPECT_TRUE(Decompressed(gz1 + std::string(512, '\0'), error) == first) << "tape padding";
+    EXPECT_FALSE(error);
+
+    Decompressed(gz1 + gz2.substr(0, gz2.size() / 2), error);
+    EXPECT_EQ(error, DecompressError::UnexpectedEnd) << "a second member cut short";
+}
+
+TEST(Decompress, DamagedGzipFails)
+{
+    const std::string gz = Filter("gzip -c", Text(200000));
+    auto flipped = [&](std::size_t at) {
+        std::string copy = gz;
+        copy[at] = static_cast<char>(copy[at] ^ 0x10);
+        return copy;
+    };
+    struct Case
+    {
+        const char* name;
+        std::string input;
+        DecompressError expected;
+    };
+    const std::vector<Case> cases = {
+        {"empty", "", DecompressError::UnexpectedEnd},
+        {"one byte", gz.substr(0, 1), DecompressError::UnexpectedEnd},
+        {"header only", gz.substr(0, 10), DecompressError::UnexpectedEnd},
+        {"cut in the middle", gz.substr(0, gz.size() / 2), DecompressError::UnexpectedEnd},
+        {"no trailer", gz.substr(0, gz.size() - 8), DecompressError::UnexpectedEnd},
+        {"last byte missing", gz.substr(0, gz.size() - 1), DecompressError::UnexpectedEnd},
+        {"CRC flipped", flipped(gz.size() - 8), DecompressError::CrcError},
+        {"length flipped", flipped(gz.size() - 2), DecompressError::LengthError},
+        {"unknown method",
+            [&] {
+                std::string c = gz;
+                c[2] = 7;
+                return c;
+            }(),
+            DecompressError::FormatViolated},
+        {"not compressed", "DICM plain bytes", DecompressError::NotCompressed},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::error_code error;
+        Decompressed(c.input, error);
+        EXPECT_EQ(error, c.expected) << error.message();
+        EXPECT_TRUE(engine::IsDataError(error));
+    }
+    // A flipped bit inside the deflate data: caught by the format or by the CRC, never passed.
+    for (std::size_t at = 20; at < gz.size() - 8; at += gz.size() / 17) {
+        std::error_code error;
+        Decompressed(flipped(at), error);
+        EXPECT_TRUE(error == DecompressError::CrcError || error == DecompressError::FormatViolated
+            || error == DecompressError::LengthError)
+            << "flip at " << at << ": " << error.message();
+    }
+}
+
+TEST(Decompress, DamagedLzw)
+{
+    const std::string text = Text(300000);
+    const std::string z = Filter("compress -c -f", text);
+    std::error_code error;
+    // No checksum: a cut .Z decodes to a shorter beginning of the data.
+    for (const std::size_t cut : {z.size() / 3, z.size() - 1}) {
+        const std::string out = Decompressed(z.substr(0, cut), error);
+        EXPECT_FALSE(error);
+        EXPECT_LT(out.size(), text.size());
+        EXPECT_TRUE(text.starts_with(out));
+    }
+    EXPECT_EQ(Decompressed(std::string("\x1f\x9d\x90", 3), error), "");
+    EXPECT_FALSE(error) << "a header without codes is an empty file";
+
+    Decompressed(std::string("\x1f\x9d", 2), error);
+    EXPECT_EQ(error, DecompressError::UnexpectedEnd);
+    Decompressed(std::string("\x1f\x9d\x91\x61\x00", 5), error);
+    EXPECT_EQ(error, DecompressError::LzwTooManyBits);
+    Decompressed(std::string("\x1f\x9d\x90\x61\x58\x02", 6), error); // 'a', then code 300 of 257 known
+    EXPECT_EQ(error, DecompressError::LzwCorrupt);
+    Decompressed(std::string("\x1f\x9d\x90\x01\x01", 5), error); // first code 257
+    EXPECT_EQ(error, DecompressError::LzwCorrupt);
+}
+
+TEST(Decompress, OutputStopsAtTheCap)
+{
+    std::string out;
+    for (const char* command : {"gzip -c", "compress -c -f"}) {
+        SCOPED_TRACE(command);
+        const std::string bomb = Filter(command, std::string(8 << 20, '\0'));
+        EXPECT_EQ(engine::DecompressBytes(bomb, out, 1 << 20), DecompressError::TooLarge);
+        EXPECT_FALSE(engine::DecompressBytes(bomb, out, 8 << 20));
+    }
+}
+
+TEST(DecompressFile, HasGunzipsFileEffects)
+{
+    TempDir dir;
+    const std::string image = Noise(300000, 1);
+    WriteFile(dir / "IMG.dcm.z", Filter("gzip -c", image));
+    const auto time = fs::last_write_time(dir / "IMG.dcm.z") - std::chrono::hours(1000);
+    fs::last_write_time(dir / "IMG.dcm.z", time);
+    WriteFile(dir / "IMG.dcm", "an older file of that name");
+
+    ASSERT_FALSE(engine::DecompressFile(dir / "IMG.dcm.z", dir / "IMG.dcm"));
+    EXPECT_TRUE(ReadFile(dir / "IMG.dcm") == image);
+    EXPECT_EQ(fs::last_write_time(dir / "IMG.dcm"), time);
+    EXPECT_EQ(Names(dir.Path()), std::vector<std::string> {"IMG.dcm"});
+
+    // Failure: the compressed file stays, no output remains, not even the older one.
+    WriteFile(dir / "BAD.dcm.z", Filter("gzip -c", image).substr(0, 1000));
+    WriteFile(dir / "BAD.dcm", "older");
+    EXPECT_EQ(engine::DecompressFile(dir / "BAD.dcm.z", dir / "BAD.dcm"), DecompressError::UnexpectedEnd);
+    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string> {"BAD.dcm.z", "IMG.dcm"}));
+}
+
+TEST(DecompressFile, AFullDiskLeavesNothingPartial)
+{
+    TempDir dir;
+    WriteFile(dir / "IMG.dcm.z", Filter("gzip -c", Noise(1 << 20, 5)));
+    {
+        const FileSizeLimit fullDisk(512 * 1024);
+        const auto error = engine::DecompressFile(dir / "IMG.dcm.z", dir / "IMG.dcm");
+        EXPECT_EQ(error, std::errc::file_too_large);
+        EXPECT_FALSE(engine::IsDataError(error));
+    }
+    EXPECT_EQ(Names(dir.Path()), std::vector<std::string> {"IMG.dcm.z"});
+}
