@@ -4,13 +4,14 @@
 //
 //   bench_hipax [--files N] [--bytes AVERAGE_FILE_BYTES] [--rounds R] [--dir PARENT]
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "BenchUtil.h"
 
 namespace fs = std::filesystem;
 
@@ -63,16 +64,6 @@ Tree BuildTree(
     return tree;
 }
 
-double TimeCommand(const std::string& command)
-{
-    const auto start = std::chrono::steady_clock::now();
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "command failed: %s\n", command.c_str());
-        std::exit(1);
-    }
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 std::uint64_t CountFiles(const std::string& path)
 {
     std::uint64_t n = 0;
@@ -80,12 +71,6 @@ std::uint64_t CountFiles(const std::string& path)
         n += entry.is_regular_file() ? 1 : 0;
     }
     return n;
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace
@@ -130,14 +115,14 @@ int main(int argc, char** argv)
         const std::string ourCommand = "'" + cli + "' --quiet --pacs HIPAX --source '" + tree.path + "' --dest '" + dest
             + "' --temp '" + root + "/temp' >/dev/null";
 
-        TimeCommand(cpCommand); // warm-up: both commands then read from the page cache
+        bench::TimeCommand(cpCommand); // warm-up: both commands then read from the page cache
         fs::remove_all(copy);
         std::vector<double> cpTimes, ourTimes;
         for (int r = 0; r < rounds; ++r) {
-            cpTimes.push_back(TimeCommand(cpCommand));
+            cpTimes.push_back(bench::TimeCommand(cpCommand));
             fs::remove_all(copy);
             fs::create_directories(dest);
-            ourTimes.push_back(TimeCommand(ourCommand));
+            ourTimes.push_back(bench::TimeCommand(ourCommand));
             if (CountFiles(dest) != tree.files) {
                 std::fprintf(stderr, "the migration wrote %llu files, expected %llu\n",
                     static_cast<unsigned long long>(CountFiles(dest)), static_cast<unsigned long long>(tree.files));
@@ -145,8 +130,8 @@ int main(int argc, char** argv)
             }
             fs::remove_all(dest);
         }
-        const double cpTime = Median(cpTimes);
-        const double ourTime = Median(ourTimes);
+        const double cpTime = bench::Median(cpTimes);
+        const double ourTime = bench::Median(ourTimes);
         const double megabytes = static_cast<double>(tree.bytes) / 1e6;
         std::printf("%-7s %8llu %9.1f %9.3f %9.3f %10.0f %9.1f %7.2f\n", tree.name.c_str(),
             static_cast<unsigned long long>(tree.files), megabytes, cpTime, ourTime,
