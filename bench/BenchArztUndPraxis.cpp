@@ -18,26 +18,11 @@ namespace fs = std::filesystem;
 
 int main(int argc, char** argv)
 {
-    std::uint64_t small = 4000, large = 400;
-    int rounds = 3;
-    std::string parent = fs::temp_directory_path().string();
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string option = argv[i];
-        if (option == "--small") {
-            small = std::strtoull(argv[i + 1], nullptr, 10);
-        } else if (option == "--large") {
-            large = std::strtoull(argv[i + 1], nullptr, 10);
-        } else if (option == "--rounds") {
-            rounds = std::max(1, std::atoi(argv[i + 1]));
-        } else if (option == "--dir") {
-            parent = argv[i + 1];
-        }
-    }
-    std::string root = parent + "/zet-pelta-bench-XXXXXX";
-    if (!::mkdtemp(root.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
+    const auto options
+        = bench::ParseOptions(argc, argv, {{"small", "4000"}, {"large", "400"}, {"rounds", "3"}, {"dir", ""}});
+    const std::uint64_t small = bench::Number(options.at("small")), large = bench::Number(options.at("large"));
+    const int rounds = std::max(1, static_cast<int>(bench::Number(options.at("rounds"))));
+    const std::string root = bench::MakeWorkFolder(options.at("dir"));
     const std::string src = root + "/disc", dest = root + "/dest", temp = root + "/temp", copy = root + "/copy";
     fs::create_directories(temp);
 

@@ -77,28 +77,11 @@ std::uint64_t CountFiles(const std::string& path)
 
 int main(int argc, char** argv)
 {
-    std::uint64_t files = 20000;
-    std::uint64_t averageBytes = 32 * 1024;
-    int rounds = 3;
-    std::string parent = fs::temp_directory_path().string();
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string option = argv[i];
-        if (option == "--files") {
-            files = std::strtoull(argv[i + 1], nullptr, 10);
-        } else if (option == "--bytes") {
-            averageBytes = std::strtoull(argv[i + 1], nullptr, 10);
-        } else if (option == "--rounds") {
-            rounds = std::max(1, std::atoi(argv[i + 1]));
-        } else if (option == "--dir") {
-            parent = argv[i + 1];
-        }
-    }
-
-    std::string root = parent + "/zet-pelta-bench-XXXXXX";
-    if (!::mkdtemp(root.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
+    const auto options
+        = bench::ParseOptions(argc, argv, {{"files", "20000"}, {"bytes", "32768"}, {"rounds", "3"}, {"dir", ""}});
+    const std::uint64_t files = bench::Number(options.at("files")), averageBytes = bench::Number(options.at("bytes"));
+    const int rounds = std::max(1, static_cast<int>(bench::Number(options.at("rounds"))));
+    const std::string root = bench::MakeWorkFolder(options.at("dir"));
     fs::create_directories(root + "/temp");
     std::printf("HIPAX migration vs cp -r: %llu files per tree, about %llu bytes each, %d rounds, in %s\n",
         static_cast<unsigned long long>(files), static_cast<unsigned long long>(averageBytes), rounds, root.c_str());

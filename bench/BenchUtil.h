@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <spawn.h>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -14,6 +16,45 @@
 extern char** environ;
 
 namespace bench {
+
+// "--name value" pairs over the defaults, whose keys are the names allowed; anything else ends the
+// program with a usage line.
+inline std::map<std::string, std::string> ParseOptions(
+    int argc, char** argv, std::map<std::string, std::string> options)
+{
+    for (int i = 1; i < argc; i += 2) {
+        const std::string name = argv[i];
+        if (i + 1 >= argc || !name.starts_with("--") || !options.contains(name.substr(2))) {
+            std::fprintf(stderr, "usage: %s", argv[0]);
+            for (const auto& [key, value] : options) {
+                std::fprintf(stderr, " [--%s %s]", key.c_str(), value.c_str());
+            }
+            std::fprintf(stderr, "\n");
+            std::exit(2);
+        }
+        options[name.substr(2)] = argv[i + 1];
+    }
+    return options;
+}
+
+inline std::uint64_t Number(const std::string& text)
+{
+    return std::strtoull(text.c_str(), nullptr, 10);
+}
+
+// A new folder of the benchmark's own under parent (empty: the system's temp folder).
+inline std::string MakeWorkFolder(std::string parent)
+{
+    if (parent.empty()) {
+        parent = std::filesystem::temp_directory_path().string();
+    }
+    std::string root = parent + "/zet-pelta-bench-XXXXXX";
+    if (!::mkdtemp(root.data())) {
+        std::perror("mkdtemp");
+        std::exit(1);
+    }
+    return root;
+}
 
 // Wall time of a shell command; a failing command ends the benchmark.
 inline double TimeCommand(const std::string& command)

@@ -105,6 +105,16 @@ std::error_code DecodeGzip(ByteReader& in, OutputBuffer& out)
     }
 }
 
+std::error_code DecompressInto(const ByteSource& source, std::string& out, std::uint64_t maxOutputBytes)
+{
+    out.clear();
+    const ByteSink sink = [&out](std::string_view bytes) {
+        out.append(bytes);
+        return std::error_code {};
+    };
+    return Decompress(source, sink, maxOutputBytes);
+}
+
 } // namespace
 
 const std::error_category& DecompressErrorCategory()
@@ -203,18 +213,19 @@ std::error_code Decompress(const ByteSource& in, const ByteSink& out, std::uint6
 
 std::error_code DecompressBytes(std::string_view in, std::string& out, std::uint64_t maxOutputBytes)
 {
-    out.clear();
     const ByteSource source = [&in](std::span<char> buffer, std::size_t& got) {
         got = std::min(buffer.size(), in.size());
         std::memcpy(buffer.data(), in.data(), got);
         in.remove_prefix(got);
         return std::error_code {};
     };
-    const ByteSink sink = [&out](std::string_view bytes) {
-        out.append(bytes);
-        return std::error_code {};
-    };
-    return Decompress(source, sink, maxOutputBytes);
+    return DecompressInto(source, out, maxOutputBytes);
+}
+
+std::error_code DecompressToMemory(support::InputFile& in, std::string& out, std::uint64_t maxOutputBytes)
+{
+    const ByteSource source = [&in](std::span<char> buffer, std::size_t& got) { return in.Read(buffer, got); };
+    return DecompressInto(source, out, maxOutputBytes);
 }
 
 std::error_code DecompressFile(

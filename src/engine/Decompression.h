@@ -7,6 +7,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "support/AtomicFile.h"
+
 // In-process decompression with the file effects of `gunzip -d -f X.dcm.z`. Two formats, told apart
 // by their first two bytes: gzip (1F 8B; every member of a multi-member file, CRC and length checked)
 // and Unix compress (1F 9D; LZW with 9 to 16 bit codes). Data is decoded as a stream, so memory stays
@@ -44,6 +46,10 @@ std::error_code Decompress(
     const ByteSource& in, const ByteSink& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
 std::error_code DecompressBytes(
     std::string_view in, std::string& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
+
+// Decompresses the rest of an open file into memory; the file itself is left as it is.
+std::error_code DecompressToMemory(
+    support::InputFile& in, std::string& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
 
 // gunzip's file effects: on success the output file holds the data (an existing one is replaced), it
 // carries the compressed file's modification time, and the compressed file is gone. When decoding or

@@ -342,7 +342,7 @@ std::error_code MigrationEngine::MigratePlainImage(const std::string& sourcePath
 
 void MigrationEngine::MigrateCompressedImage(const std::string& sourcePath, const std::string& name)
 {
-    // WorkPath is the staged "<base>.dcm.z"; decompression turns it into "<base>.dcm".
+    // WorkPath is the staged "<base>.dcm.z"; a "STARC" image is decompressed into "<base>.dcm".
     const std::string decompressed = m_state.WorkPath.substr(0, m_state.WorkPath.size() - 2);
     if (auto error = Guarded([&] { return ConvertCompressedImage(sourcePath, name, decompressed); })) {
         LogConversionError(error);
@@ -359,7 +359,17 @@ void MigrationEngine::MigrateCompressedImage(const std::string& sourcePath, cons
 std::error_code MigrationEngine::ConvertCompressedImage(
     const std::string& sourcePath, const std::string& name, const std::string& decompressed)
 {
-    if (auto error = DecompressFile(m_state.WorkPath, decompressed)) {
+    // A "STARC" image goes to the destination as it is: decompressed into a work file, which is then
+    // moved. A "Z" container is needed in memory for the cut, so it is decompressed straight there and
+    // its bytes are written once, to the destination.
+    const bool starc = m_state.FileFilter == "STARC";
+    support::InputFile staged;
+    std::string content;
+    std::error_code error = starc ? DecompressFile(m_state.WorkPath, decompressed) : staged.Open(m_state.WorkPath);
+    if (!error && !starc) {
+        error = DecompressToMemory(staged, content);
+    }
+    if (error) {
         if (!IsDataError(error)) {
             return error; // the file system failed (a full disk, say), which says nothing about the image
         }
@@ -369,43 +379,35 @@ std::error_code MigrationEngine::ConvertCompressedImage(
         RejectImage(sourcePath, name);
         return {};
     }
-    if (m_state.FileFilter == "STARC") {
-        if (auto error = MoveToDestination(decompressed)) {
-            return error;
+    if (starc) {
+        if (auto moved = MoveToDestination(decompressed)) {
+            return moved;
         }
         ++m_state.MigratedCount;
         return {};
     }
 
-    support::InputFile in;
-    std::string content;
-    if (auto error = in.Open(decompressed)) {
-        return error;
-    }
-    if (auto error = in.ReadAll(content)) {
-        return error;
-    }
     const auto image = CorrectImage(content);
     if (!image) {
         RejectImage(sourcePath, name);
         return {};
     }
     support::AtomicFile out;
-    if (auto error = out.Create(DestinationPath())) {
-        return error;
+    if (auto failed = out.Create(DestinationPath())) {
+        return failed;
     }
-    if (auto error = out.Write(*image)) {
-        return error;
+    if (auto failed = out.Write(*image)) {
+        return failed;
     }
-    out.SetModified(in.ModifiedAtOpen());
-    if (auto error = CommitUnique(out)) {
-        return error;
+    out.SetModified(staged.ModifiedAtOpen());
+    if (auto failed = CommitUnique(out)) {
+        return failed;
     }
     ++m_state.MigratedCount;
     if (DebugOn()) {
         m_log.WriteDebug(name + " is migrated.");
     }
-    return support::DeleteFile(decompressed);
+    return {};
 }
 
 void MigrationEngine::RejectImage(const std::string& sourcePath, const std::string& name)

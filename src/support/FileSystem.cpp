@@ -6,8 +6,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <locale.h>
-#include <string.h>
 #include <memory>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
