@@ -95,8 +95,8 @@ int main(int argc, char** argv)
         const std::string copy = root + "/copy";
         const std::string dest = root + "/dest";
         const std::string cpCommand = "cp -r '" + tree.path + "' '" + copy + "'";
-        const std::string ourCommand = "'" + cli + "' --quiet --pacs HIPAX --source '" + tree.path + "' --dest '" + dest
-            + "' --temp '" + root + "/temp' >/dev/null";
+        const std::vector<std::string> ourArgs
+            = {cli, "--quiet", "--pacs", "HIPAX", "--source", tree.path, "--dest", dest, "--temp", root + "/temp"};
 
         bench::TimeCommand(cpCommand); // warm-up: both commands then read from the page cache
         fs::remove_all(copy);
@@ -105,7 +105,7 @@ int main(int argc, char** argv)
             cpTimes.push_back(bench::TimeCommand(cpCommand));
             fs::remove_all(copy);
             fs::create_directories(dest);
-            ourTimes.push_back(bench::TimeCommand(ourCommand));
+            ourTimes.push_back(bench::RunProgram(ourArgs).seconds);
             if (CountFiles(dest) != tree.files) {
                 std::fprintf(stderr, "the migration wrote %llu files, expected %llu\n",
                     static_cast<unsigned long long>(CountFiles(dest)), static_cast<unsigned long long>(tree.files));

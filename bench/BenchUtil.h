@@ -56,9 +56,19 @@ inline std::string MakeWorkFolder(std::string parent)
     return root;
 }
 
-// Wall time of a shell command; a failing command ends the benchmark.
+// Writes back what earlier steps left in the page cache, untimed, so that a timed command does not
+// pay for its predecessor's writes (or for the file system discarding deleted blocks).
+inline void Settle()
+{
+    if (std::system("sync") != 0) {
+        std::fprintf(stderr, "sync failed\n");
+    }
+}
+
+// Wall time of a shell command, after Settle; a failing command ends the benchmark.
 inline double TimeCommand(const std::string& command)
 {
+    Settle();
     const auto start = std::chrono::steady_clock::now();
     if (std::system(command.c_str()) != 0) {
         std::fprintf(stderr, "command failed: %s\n", command.c_str());
@@ -74,7 +84,7 @@ struct ProgramRun
     int status = -1;
 };
 
-// Wall time, peak resident memory and exit status of a program run without a shell.
+// Wall time, peak resident memory and exit status of a program run without a shell, after Settle.
 inline ProgramRun RunProgram(const std::vector<std::string>& args)
 {
     std::vector<char*> argv;
@@ -86,6 +96,7 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 1 /* O_WRONLY */, 0);
     ProgramRun run;
+    Settle();
     const auto start = std::chrono::steady_clock::now();
     pid_t pid = 0;
     if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
