@@ -105,17 +105,6 @@ TEST_F(RunControl, RunArmsTheTimerThenSummarisesCleansUpAndResets)
     EXPECT_TRUE(ErrorLines().empty());
 }
 
-TEST_F(RunControl, ProfilesFollowThePacsTextInAnyCase)
-{
-    for (const auto& [pacs, filter] : std::vector<std::pair<std::string, std::string>> {
-             {"arzt UND praxis", "Z"}, {"Starc", "STARC"}, {"gemed", ""}, {"HIPAX", ""}}) {
-        SCOPED_TRACE(pacs);
-        host.pacs = pacs;
-        Migrate();
-        EXPECT_EQ(engine->State().FileFilter, filter);
-    }
-}
-
 TEST_F(RunControl, OnlyTheRunsOwnWorkFolderIsRemoved)
 {
     WriteFile(root / "src/a", "1");
