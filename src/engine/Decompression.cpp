@@ -105,6 +105,11 @@ std::error_code DecodeGzip(ByteReader& in, OutputBuffer& out)
     }
 }
 
+ByteSource ReadFrom(support::InputFile& in)
+{
+    return [&in](std::span<char> buffer, std::size_t& got) { return in.Read(buffer, got); };
+}
+
 std::error_code DecompressInto(const ByteSource& source, std::string& out, std::uint64_t maxOutputBytes)
 {
     out.clear();
@@ -175,6 +180,10 @@ std::error_code OutputBuffer::Put(const unsigned char* data, std::size_t size)
         return DecompressError::TooLarge;
     }
     m_total += size;
+    if (m_pending.empty() && size >= ChunkBytes / 2) {
+        // Whole inflate chunks go on as they are; only the LZW decoder's short strings are gathered.
+        return m_sink({reinterpret_cast<const char*>(data), size});
+    }
     m_pending.append(reinterpret_cast<const char*>(data), size);
     return m_pending.size() >= ChunkBytes ? Flush() : std::error_code {};
 }
@@ -224,8 +233,7 @@ std::error_code DecompressBytes(std::string_view in, std::string& out, std::uint
 
 std::error_code DecompressToMemory(support::InputFile& in, std::string& out, std::uint64_t maxOutputBytes)
 {
-    const ByteSource source = [&in](std::span<char> buffer, std::size_t& got) { return in.Read(buffer, got); };
-    return DecompressInto(source, out, maxOutputBytes);
+    return DecompressInto(ReadFrom(in), out, maxOutputBytes);
 }
 
 std::error_code DecompressFile(
@@ -239,9 +247,8 @@ std::error_code DecompressFile(
     if (auto error = out.Create(outputPath)) {
         return error;
     }
-    const ByteSource source = [&in](std::span<char> buffer, std::size_t& got) { return in.Read(buffer, got); };
     const ByteSink sink = [&out](std::string_view bytes) { return out.Write(bytes); };
-    if (auto error = Decompress(source, sink, maxOutputBytes)) {
+    if (auto error = Decompress(ReadFrom(in), sink, maxOutputBytes)) {
         // As with gunzip -f: no output file stays, neither the partial one (out's destructor removes
         // it) nor one of that name from before.
         support::DeleteFile(outputPath);

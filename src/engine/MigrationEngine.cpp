@@ -256,24 +256,18 @@ void MigrationEngine::HandleSelectedFile(const std::string& sourcePath, const st
         return;
     }
     if (error) {
-        LogFileError(error);
+        LogFileError(error, ErrorExtra::FileName);
     }
 }
 
-void MigrationEngine::LogFileError(const std::error_code& error)
-{
-    m_log.WriteError(support::ErrorNumber(error), support::ErrorDescription(error), texts::SourceScanFolder,
-        m_state.CurrentFileName);
-    ++m_state.FailedCount;
-}
-
-void MigrationEngine::LogConversionError(const std::error_code& error)
+void MigrationEngine::LogFileError(const std::error_code& error, ErrorExtra extra)
 {
     // Conversion and quarantine name the file only for errors the system reports; their own (-1)
-    // messages stand alone.
+    // messages stand alone. The walk names it always.
     const int number = support::ErrorNumber(error);
+    const bool named = extra == ErrorExtra::FileName || number != -1;
     m_log.WriteError(number, support::ErrorDescription(error), texts::SourceScanFolder,
-        number == -1 ? std::string() : m_state.CurrentFileName);
+        named ? m_state.CurrentFileName : std::string());
     ++m_state.FailedCount;
 }
 
@@ -295,15 +289,8 @@ std::error_code MigrationEngine::CommitUnique(support::AtomicFile& file)
 
 std::error_code MigrationEngine::CopyToDestination(const std::string& sourcePath, const std::string& target)
 {
-    support::InputFile in;
-    if (auto error = in.Open(sourcePath)) {
-        return error;
-    }
     support::AtomicFile out;
-    if (auto error = out.Create(target)) {
-        return error;
-    }
-    if (auto error = out.CopyFrom(in)) {
+    if (auto error = out.CreateAsCopy(sourcePath, target)) {
         return error;
     }
     return CommitUnique(out);
@@ -345,7 +332,7 @@ void MigrationEngine::MigrateCompressedImage(const std::string& sourcePath, cons
     // WorkPath is the staged "<base>.dcm.z"; a "STARC" image is decompressed into "<base>.dcm".
     const std::string decompressed = m_state.WorkPath.substr(0, m_state.WorkPath.size() - 2);
     if (auto error = Guarded([&] { return ConvertCompressedImage(sourcePath, name, decompressed); })) {
-        LogConversionError(error);
+        LogFileError(error, ErrorExtra::SystemErrorsOnly);
     }
     // Whatever happened, neither the staged nor the decompressed image waits in the work folder for
     // the end of the run: temp space must not grow with the disc.
@@ -415,7 +402,7 @@ void MigrationEngine::RejectImage(const std::string& sourcePath, const std::stri
     m_log.WriteError(-1, "File " + name + " could not be migrated.", texts::SourceCorrectImage, "");
     ++m_state.RejectedCount;
     if (auto error = Guarded([&] { return QuarantineImage(sourcePath, name); })) {
-        LogConversionError(error);
+        LogFileError(error, ErrorExtra::SystemErrorsOnly);
     }
 }
 

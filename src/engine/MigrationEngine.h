@@ -62,8 +62,8 @@ private:
     void RemoveWorkFolder();
     std::string WorkFolder() const;
     std::string NextUniqueName();
-    void LogFileError(const std::error_code& error);
-    void LogConversionError(const std::error_code& error);
+    enum class ErrorExtra { FileName, SystemErrorsOnly };
+    void LogFileError(const std::error_code& error, ErrorExtra extra);
     bool DebugOn();
 
     RunHost& m_host;

@@ -97,29 +97,6 @@ std::error_code InputFile::Read(std::span<char> buffer, std::size_t& got)
     }
 }
 
-std::error_code InputFile::ReadAll(std::string& content)
-{
-    // One byte of room beyond the size at opening, so the end shows without growing the buffer.
-    content.assign(m_size + 1, '\0');
-    std::size_t used = 0;
-    for (;;) {
-        if (used == content.size()) {
-            content.resize(used + ChunkBytes); // the file grew since it was opened
-        }
-        std::size_t got = 0;
-        if (auto error = Read({content.data() + used, content.size() - used}, got)) {
-            content.clear();
-            return error;
-        }
-        if (got == 0) {
-            break;
-        }
-        used += got;
-    }
-    content.resize(used);
-    return {};
-}
-
 AtomicFile::~AtomicFile()
 {
     if (m_fd >= 0 && !m_closed) {
@@ -155,6 +132,18 @@ std::error_code AtomicFile::Create(const std::string& target)
         return LastError();
     }
     return {};
+}
+
+std::error_code AtomicFile::CreateAsCopy(const std::string& source, const std::string& target)
+{
+    InputFile in;
+    if (auto error = in.Open(source)) {
+        return error;
+    }
+    if (auto error = Create(target)) {
+        return error;
+    }
+    return CopyFrom(in);
 }
 
 std::error_code AtomicFile::Write(std::string_view bytes)

@@ -26,8 +26,6 @@ public:
     std::error_code Open(const std::string& path);
     // Reads up to buffer.size() bytes; got is 0 at the end of the file.
     std::error_code Read(std::span<char> buffer, std::size_t& got);
-    // Reads the rest of the file.
-    std::error_code ReadAll(std::string& content);
 
     int Handle() const { return m_fd; }
     std::uint64_t SizeAtOpen() const { return m_size; }
@@ -54,10 +52,10 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     std::error_code Create(const std::string& target);
+    // Create, filled with a copy of the regular file at source and given its modification time. A
+    // source that ends before its size at opening reports FileError::SizeChanged.
+    std::error_code CreateAsCopy(const std::string& source, const std::string& target);
     std::error_code Write(std::string_view bytes);
-    // Copies the whole input and gives the file the input's modification time. An input that ends
-    // before its size at opening reports FileError::SizeChanged.
-    std::error_code CopyFrom(const InputFile& input);
     void SetModified(const struct timespec& time);
     // With Replace::Never an existing target stays and the result is std::errc::file_exists; the
     // temporary file is then still open and may be committed under another name.
@@ -68,6 +66,7 @@ public:
 
 private:
     std::error_code CopyBytes(const InputFile& input, std::uint64_t& written);
+    std::error_code CopyFrom(const InputFile& input);
     std::error_code CloseOnce();
 
     int m_fd = -1;

@@ -188,15 +188,8 @@ std::optional<FileIdentity> IdentityOf(const std::string& path)
 
 std::error_code CopyFileAtomic(const std::string& source, const std::string& target, Replace replace)
 {
-    InputFile in;
-    if (auto error = in.Open(source)) {
-        return error;
-    }
     AtomicFile out;
-    if (auto error = out.Create(target)) {
-        return error;
-    }
-    if (auto error = out.CopyFrom(in)) {
+    if (auto error = out.CreateAsCopy(source, target)) {
         return error;
     }
     return out.Commit(replace);
