@@ -8,6 +8,8 @@ packages=(
     zlib1g-dev
     googletest libgtest-dev libgmock-dev
     gzip ncompress python3-pydicom
+    qt6-base-dev qt6-wayland
+    fonts-wine fonts-dejavu-core
 )
 
 missing=()

@@ -1,0 +1,40 @@
+#include "app/InstanceLock.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLockFile>
+#include <QStandardPaths>
+
+namespace app {
+
+InstanceLock::InstanceLock(const QString& lockFile)
+    : m_lock(std::make_unique<QLockFile>(lockFile))
+{
+    // Never treat a held lock as stale because of its age: only a holder that no longer runs frees it.
+    m_lock->setStaleLockTime(0);
+}
+
+InstanceLock::~InstanceLock() = default;
+
+bool InstanceLock::TryAcquire()
+{
+    if (m_lock->tryLock(0)) {
+        return true;
+    }
+    return m_lock->error() != QLockFile::LockFailedError;
+}
+
+QString InstanceLock::PathFor(const std::string& programFolder)
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty()) {
+        folder = QDir::tempPath();
+    }
+    const QByteArray key
+        = QCryptographicHash::hash(QByteArray::fromStdString(programFolder), QCryptographicHash::Sha256)
+              .toHex()
+              .left(16);
+    return folder + QStringLiteral("/zet-pelta-") + QString::fromLatin1(key) + QStringLiteral(".lock");
+}
+
+} // namespace app

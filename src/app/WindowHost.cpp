@@ -1,0 +1,111 @@
+#include "app/WindowHost.h"
+
+#include <algorithm>
+#include <limits>
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTimer>
+
+#include "app/Controls.h"
+#include "app/MessageBox.h"
+
+namespace app {
+
+namespace {
+
+QString FromUtf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+int ToBarRange(std::int64_t value)
+{
+    return static_cast<int>(std::clamp<std::int64_t>(value, 0, std::numeric_limits<int>::max()));
+}
+
+} // namespace
+
+WindowHost::WindowHost(WindowControls controls)
+    : m_controls(controls)
+{ }
+
+std::string WindowHost::SourceText()
+{
+    return m_controls.txtSource->text().toStdString();
+}
+
+std::string WindowHost::DestText()
+{
+    return m_controls.txtDest->text().toStdString();
+}
+
+std::string WindowHost::TempText()
+{
+    return m_controls.txtTemp->text().toStdString();
+}
+
+std::string WindowHost::PacsText()
+{
+    return m_controls.cboPACS->currentText().toStdString();
+}
+
+int WindowHost::DebugValue()
+{
+    return m_controls.chkDebug->Value();
+}
+
+void WindowHost::SetProgressMax(std::int64_t maximum)
+{
+    // A maximum below the current value is fine: the bar resets its value until the next one comes.
+    m_controls.progBar->setMaximum(ToBarRange(maximum));
+}
+
+void WindowHost::SetProgressValue(std::int64_t value)
+{
+    m_controls.progBar->setValue(ToBarRange(value));
+}
+
+void WindowHost::SetProgressText(std::string_view text)
+{
+    m_controls.progBar->SetText(FromUtf8(text));
+}
+
+void WindowHost::SetStatusLine(std::string_view text)
+{
+    m_controls.lblLoadInfo->setText(FromUtf8(text));
+}
+
+void WindowHost::ShowMessage(engine::MessageKind kind, std::string_view text, std::string_view caption)
+{
+    // The engine ends lines with CR LF; a Qt label shows a lone CR as a character of its own.
+    QString shown = FromUtf8(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    MessageBox::Show(m_controls.window,
+        kind == engine::MessageKind::Stop ? MessageBox::Icon::Stop : MessageBox::Icon::Information, shown,
+        FromUtf8(caption));
+}
+
+void WindowHost::ProcessPendingMessages()
+{
+    QCoreApplication::processEvents();
+}
+
+void WindowHost::SetQuitEnabled(bool enabled)
+{
+    m_controls.quitButton->setEnabled(enabled);
+}
+
+void WindowHost::SetTimerEnabled(bool enabled)
+{
+    if (enabled) {
+        m_controls.tmrMig->start();
+    } else {
+        m_controls.tmrMig->stop();
+    }
+}
+
+} // namespace app

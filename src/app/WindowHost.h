@@ -1,0 +1,58 @@
+#pragma once
+
+#include "engine/RunHost.h"
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QTimer;
+class QWidget;
+
+namespace app {
+
+class DebugCheckBox;
+class TextProgressBar;
+
+// The controls of frmMain that a run reads and writes.
+struct WindowControls
+{
+    QWidget* window;
+    QLineEdit* txtSource;
+    QLineEdit* txtDest;
+    QLineEdit* txtTemp;
+    QComboBox* cboPACS;
+    DebugCheckBox* chkDebug;
+    TextProgressBar* progBar;
+    QLabel* lblLoadInfo;
+    QAction* quitButton;
+    QTimer* tmrMig;
+};
+
+// The engine's front end in the window: fields are read from the controls at the moment of use, and
+// pending messages are Qt's pending events, so the window stays painted and usable during a run.
+class WindowHost : public engine::RunHost
+{
+public:
+    explicit WindowHost(WindowControls controls);
+
+    std::string SourceText() override;
+    std::string DestText() override;
+    std::string TempText() override;
+    std::string PacsText() override;
+    int DebugValue() override;
+
+    void SetProgressMax(std::int64_t maximum) override;
+    void SetProgressValue(std::int64_t value) override;
+    void SetProgressText(std::string_view text) override;
+    void SetStatusLine(std::string_view text) override;
+    void ShowMessage(engine::MessageKind kind, std::string_view text, std::string_view caption) override;
+    void ProcessPendingMessages() override;
+    void SetQuitEnabled(bool enabled) override;
+    void SetTimerEnabled(bool enabled) override;
+
+private:
+    WindowControls m_controls;
+};
+
+} // namespace app
