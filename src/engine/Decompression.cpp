@@ -67,8 +67,11 @@ std::error_code DecodeGzip(ByteReader& in, OutputBuffer& out)
     std::vector<unsigned char> chunk(ChunkBytes);
     for (;;) {
         int result = Z_OK;
+        // When inflate filled the whole chunk it may hold more output without needing more input;
+        // only when it has given everything is the lack of input the end of the data.
+        bool chunkFilled = false;
         while (result != Z_STREAM_END) {
-            if (in.Available() == 0) {
+            if (in.Available() == 0 && !chunkFilled) {
                 if (auto error = in.Fill(1)) {
                     return error;
                 }
@@ -82,6 +85,7 @@ std::error_code DecodeGzip(ByteReader& in, OutputBuffer& out)
             stream.next_out = chunk.data();
             stream.avail_out = static_cast<uInt>(chunk.size());
             result = inflate(&stream, Z_NO_FLUSH);
+            chunkFilled = stream.avail_out == 0;
             in.Consume(offered - stream.avail_in);
             if (auto error = out.Put(chunk.data(), chunk.size() - stream.avail_out)) {
                 return error;
@@ -231,9 +235,9 @@ std::error_code DecompressBytes(std::string_view in, std::string& out, std::uint
     return DecompressInto(source, out, maxOutputBytes);
 }
 
-std::error_code DecompressToMemory(support::InputFile& in, std::string& out, std::uint64_t maxOutputBytes)
+std::error_code DecompressFrom(support::InputFile& in, const ByteSink& out, std::uint64_t maxOutputBytes)
 {
-    return DecompressInto(ReadFrom(in), out, maxOutputBytes);
+    return Decompress(ReadFrom(in), out, maxOutputBytes);
 }
 
 std::error_code DecompressFile(

@@ -47,9 +47,9 @@ std::error_code Decompress(
 std::error_code DecompressBytes(
     std::string_view in, std::string& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
 
-// Decompresses the rest of an open file into memory; the file itself is left as it is.
-std::error_code DecompressToMemory(
-    support::InputFile& in, std::string& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
+// Decompresses the rest of an open file into out; the file itself is left as it is.
+std::error_code DecompressFrom(
+    support::InputFile& in, const ByteSink& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
 
 // gunzip's file effects: on success the output file holds the data (an existing one is replaced), it
 // carries the compressed file's modification time, and the compressed file is gone. When decoding or

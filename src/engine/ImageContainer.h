@@ -1,7 +1,10 @@
 #pragma once
 
+#include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <system_error>
 
 namespace engine {
 
@@ -11,5 +14,26 @@ namespace engine {
 // including, that marker. Empty when there is no zero byte or no marker after it (a marker inside
 // the leading block does not count). Two forward scans; nothing is copied.
 std::optional<std::string_view> CorrectImage(std::string_view content);
+
+// The same cut on a stream, so that a container of any size passes through a small buffer: the
+// decompressed bytes go in as they come, and the image's bytes come out in order. Once the whole
+// container has gone in, Found() tells whether it held an image; what came out before is the image
+// exactly when it did, and must be thrown away otherwise.
+class ContainerCut
+{
+public:
+    using Sink = std::function<std::error_code(std::string_view imageBytes)>;
+
+    // Errors come only from the sink.
+    std::error_code Feed(std::string_view bytes, const Sink& sink);
+    bool Found() const { return m_phase == Phase::Done; }
+
+private:
+    enum class Phase { BeforeData, InData, Done };
+    std::error_code FeedData(std::string_view bytes, const Sink& sink);
+
+    Phase m_phase = Phase::BeforeData;
+    std::string m_held; // the last bytes of the data so far, which may begin the end marker
+};
 
 } // namespace engine

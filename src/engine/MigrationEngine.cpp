@@ -1,5 +1,6 @@
 #include "engine/MigrationEngine.h"
 
+#include <algorithm>
 #include <exception>
 #include <functional>
 #include <new>
@@ -9,6 +10,8 @@
 #include "engine/ImageContainer.h"
 #include "engine/SelectionProfile.h"
 #include "engine/Texts.h"
+#include "support/AtomicFile.h"
+#include "support/ProcessWatch.h"
 
 namespace engine {
 
@@ -16,6 +19,12 @@ namespace {
 
 // A destination name that is somehow taken already is replaced by a fresh one, a few times over.
 constexpr int UniqueNameAttempts = 8;
+std::uint64_t DecompressionBound(const std::string& outputFolder)
+{
+    return std::min(
+        DefaultMaxDecompressedBytes, support::FreeSpace(outputFolder).value_or(DefaultMaxDecompressedBytes));
+}
+
 // Quarantine names are numbered up to here; beyond, the copy fails loudly instead of searching on.
 constexpr int MaxQuarantineNumber = 100000;
 
@@ -55,6 +64,13 @@ std::string MigrationEngine::WorkFolder() const
     return m_state.TempRoot + "/" + std::string(texts::WorkFolderName);
 }
 
+std::string MigrationEngine::RunFolder() const
+{
+    // Runs that share a temp folder (two programs started with the same settings) each stage their
+    // files in a folder of their own inside the work folder, so that none takes the other's files.
+    return WorkFolder() + "/" + support::ProcessTag();
+}
+
 void MigrationEngine::Refuse(std::string_view logMessage, std::string_view boxText)
 {
     m_log.WriteError(-1, logMessage, texts::SourceStart, "");
@@ -87,7 +103,7 @@ void MigrationEngine::StartRun()
         return Refuse(texts::UnknownPacsLog, texts::UnknownPacsBox);
     }
     m_state.TempRoot = temp;
-    if (!support::FolderExists(WorkFolder()) && support::CreateFolder(WorkFolder())) {
+    if (!CreateWorkFolders()) {
         return Refuse(texts::WorkFolderLog, texts::WorkFolderBox);
     }
     m_state.FileFilter = *filter;
@@ -104,6 +120,7 @@ void MigrationEngine::OnTimerTick()
     m_running = true;
     m_stopRequested = false;
     m_state.ScannedCount = m_state.FailedCount = m_state.RejectedCount = m_state.SkippedCount = 0;
+    RemoveLeftovers();
     try {
         ScanFolder(m_host.SourceText());
     } catch (const std::exception& e) {
@@ -141,14 +158,73 @@ void MigrationEngine::RequestStop()
     }
 }
 
+void MigrationEngine::RemoveLeftovers()
+{
+    // A run that was killed leaves its unfinished files under hidden temporary names; they never
+    // became images, so they go before this run writes into the same folders.
+    const std::string dest = m_host.DestText();
+    for (const std::string& folder : {dest, dest + "/" + std::string(texts::QuarantineFolder)}) {
+        if (const std::size_t removed = support::RemoveStaleTempFiles(folder); removed > 0) {
+            m_log.WriteDebug(std::to_string(removed) + " unfinished file(s) of an earlier run removed from " + folder);
+        }
+    }
+    RemoveStaleRunFolders();
+}
+
+void MigrationEngine::RemoveStaleRunFolders()
+{
+    support::FolderListing listing;
+    if (support::ListFolder(WorkFolder(), listing)) {
+        return;
+    }
+    // Folders of runs that still go on (here or on another machine sharing the folder) stay.
+    for (const std::string& name : listing.folders) {
+        if (!support::IsProcessTag(name) || support::IsLeftoverOfDeadProcess(name)) {
+            support::RemoveTree(WorkFolder() + "/" + name);
+        }
+    }
+}
+
+bool MigrationEngine::CreateWorkFolders()
+{
+    // Another run that ends at this moment may remove the work folder between the two steps.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!support::FolderExists(WorkFolder())) {
+            support::CreateFolder(WorkFolder());
+        }
+        if (support::FolderExists(RunFolder()) || !support::CreateFolder(RunFolder())) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void MigrationEngine::RemoveWorkFolder()
 {
     // Only the work folder this run used, and never through a symbolic link: the temp field may name
     // another folder by now. One the operator made read-only stays, as do files that cannot be removed.
     const std::string work = WorkFolder();
-    if (support::IsRealFolder(work) && support::IsOwnerWritable(work)) {
-        support::RemoveTree(work);
+    if (!support::IsRealFolder(work)) {
+        return;
     }
+    if (support::IsRealFolder(RunFolder())) {
+        support::RemoveTree(RunFolder());
+    }
+    if (!support::IsOwnerWritable(work)) {
+        return;
+    }
+    // Another run may still stage in its own folder here: the last one to finish removes the work
+    // folder, which is why it goes only once empty.
+    RemoveStaleRunFolders();
+    support::FolderListing listing;
+    if (!support::ListFolder(work, listing)) {
+        for (const auto* names : {&listing.files, &listing.linkedFolders}) {
+            for (const std::string& name : *names) {
+                support::DeleteFile(work + "/" + name);
+            }
+        }
+    }
+    support::RemoveEmptyFolder(work);
 }
 
 void MigrationEngine::FinishRun()
@@ -242,7 +318,7 @@ void MigrationEngine::HandleSelectedFile(const std::string& sourcePath, const st
             if (!IsCompressedProfile(m_state.FileFilter)) {
                 return MigratePlainImage(sourcePath);
             }
-            m_state.WorkPath = WorkFolder() + "/" + BaseName(name) + ".dcm.z";
+            m_state.WorkPath = RunFolder() + "/" + BaseName(name) + ".dcm.z";
             auto staged = support::CopyFileAtomic(sourcePath, m_state.WorkPath, support::Replace::Allowed);
             if (!staged) {
                 MigrateCompressedImage(sourcePath, name);
@@ -347,14 +423,22 @@ std::error_code MigrationEngine::ConvertCompressedImage(
     const std::string& sourcePath, const std::string& name, const std::string& decompressed)
 {
     // A "STARC" image goes to the destination as it is: decompressed into a work file, which is then
-    // moved. A "Z" container is needed in memory for the cut, so it is decompressed straight there and
-    // its bytes are written once, to the destination.
+    // moved. A "Z" container passes through the cut on its way to the destination, so that no
+    // container is ever held whole. Either way the decompressed bytes may not pass the cap nor the free
+    // space where they are written: a small file that expands beyond is refused as corrupt before it
+    // fills the disk.
     const bool starc = m_state.FileFilter == "STARC";
     support::InputFile staged;
-    std::string content;
-    std::error_code error = starc ? DecompressFile(m_state.WorkPath, decompressed) : staged.Open(m_state.WorkPath);
-    if (!error && !starc) {
-        error = DecompressToMemory(staged, content);
+    support::AtomicFile out;
+    ContainerCut cut;
+    std::error_code error;
+    if (starc) {
+        error = DecompressFile(m_state.WorkPath, decompressed, DecompressionBound(WorkFolder()));
+    } else if (!(error = staged.Open(m_state.WorkPath)) && !(error = out.Create(DestinationPath()))) {
+        const ContainerCut::Sink write = [&out](std::string_view image) { return out.Write(image); };
+        error = DecompressFrom(
+            staged, [&](std::string_view bytes) { return cut.Feed(bytes, write); },
+            DecompressionBound(m_host.DestText()));
     }
     if (error) {
         if (!IsDataError(error)) {
@@ -363,6 +447,7 @@ std::error_code MigrationEngine::ConvertCompressedImage(
         if (DebugOn()) {
             m_log.WriteDebug(name + ": " + support::ErrorDescription(error));
         }
+        out.Discard(); // a bomb's beginning must not take the room its quarantine copy needs
         RejectImage(sourcePath, name);
         return {};
     }
@@ -374,17 +459,10 @@ std::error_code MigrationEngine::ConvertCompressedImage(
         return {};
     }
 
-    const auto image = CorrectImage(content);
-    if (!image) {
+    if (!cut.Found()) {
+        out.Discard();
         RejectImage(sourcePath, name);
         return {};
-    }
-    support::AtomicFile out;
-    if (auto failed = out.Create(DestinationPath())) {
-        return failed;
-    }
-    if (auto failed = out.Write(*image)) {
-        return failed;
     }
     out.SetModified(staged.ModifiedAtOpen());
     if (auto failed = CommitUnique(out)) {

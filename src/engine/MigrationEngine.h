@@ -58,9 +58,13 @@ private:
     std::error_code CopyToDestination(const std::string& sourcePath, const std::string& target);
     std::error_code MoveToDestination(const std::string& workFile);
     bool IsOwnOutput(const std::string& folder) const;
+    void RemoveLeftovers();
     void FinishRun();
     void RemoveWorkFolder();
     std::string WorkFolder() const;
+    std::string RunFolder() const;
+    bool CreateWorkFolders();
+    void RemoveStaleRunFolders();
     std::string NextUniqueName();
     enum class ErrorExtra { FileName, SystemErrorsOnly };
     void LogFileError(const std::error_code& error, ErrorExtra extra);

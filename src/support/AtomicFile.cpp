@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "support/FileSystem.h"
+#include "support/ProcessWatch.h"
 
 namespace support {
 
@@ -27,6 +28,13 @@ std::string RandomHex()
     char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(generator()));
     return text;
+}
+
+// Temporary names carry the writing process's tag, so that a later run can tell the leftovers of a
+// killed writer from the files a live one is still writing: ".zet-pelta-<host>-<pid>-<random>.part".
+std::string TempFileName()
+{
+    return TempFilePrefix + ProcessTag() + "-" + RandomHex() + ".part";
 }
 
 std::string FolderOf(const std::string& path)
@@ -99,11 +107,18 @@ std::error_code InputFile::Read(std::span<char> buffer, std::size_t& got)
 
 AtomicFile::~AtomicFile()
 {
+    Discard();
+}
+
+void AtomicFile::Discard()
+{
     if (m_fd >= 0 && !m_closed) {
         ::close(m_fd);
+        m_closed = true;
     }
     if (!m_temp.empty()) {
         ::unlink(m_temp.c_str());
+        m_temp.clear();
     }
 }
 
@@ -112,7 +127,7 @@ std::error_code AtomicFile::Create(const std::string& target)
     m_target = target;
     const std::string folder = FolderOf(target);
     for (int attempt = 0;; ++attempt) {
-        const std::string temp = JoinPath(folder, TempFilePrefix + RandomHex() + ".part");
+        const std::string temp = JoinPath(folder, TempFileName());
         m_fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
         if (m_fd >= 0) {
             m_temp = temp;
@@ -271,6 +286,24 @@ std::error_code PublishFile(const std::string& temp, const std::string& target, 
         return std::make_error_code(std::errc::file_exists);
     }
     return ::rename(temp.c_str(), target.c_str()) == 0 ? std::error_code {} : LastError();
+}
+
+std::size_t RemoveStaleTempFiles(const std::string& folder)
+{
+    FolderListing listing;
+    if (ListFolder(folder, listing)) {
+        return 0;
+    }
+    const std::string_view prefix = TempFilePrefix;
+    std::size_t removed = 0;
+    for (const std::string& name : listing.files) {
+        if (name.starts_with(prefix) && name.ends_with(".part")
+            && IsLeftoverOfDeadProcess(std::string_view(name).substr(prefix.size()))
+            && ::unlink(JoinPath(folder, name).c_str()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
 }
 
 } // namespace support

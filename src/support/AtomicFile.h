@@ -62,6 +62,9 @@ public:
     std::error_code Commit(Replace replace);
     std::error_code CommitAs(const std::string& target, Replace replace);
 
+    // Gives up the file now rather than at destruction, so its space is free for what follows.
+    void Discard();
+
     std::uint64_t BytesWritten() const { return m_written; }
 
 private:
@@ -79,5 +82,10 @@ private:
 // Renames the finished file at temp to target; without replacing, an existing target is an error
 // (std::errc::file_exists), checked atomically where the file system allows it.
 std::error_code PublishFile(const std::string& temp, const std::string& target, Replace replace);
+
+// Removes from folder the temporary files that writers on this machine left when they were killed
+// (their process no longer runs); files of live writers and of other machines stay. Returns how many
+// went.
+std::size_t RemoveStaleTempFiles(const std::string& folder);
 
 } // namespace support

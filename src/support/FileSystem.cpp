@@ -9,6 +9,7 @@
 #include <memory>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace support {
@@ -193,6 +194,20 @@ std::error_code CopyFileAtomic(const std::string& source, const std::string& tar
         return error;
     }
     return out.Commit(replace);
+}
+
+std::optional<std::uint64_t> FreeSpace(const std::string& path)
+{
+    struct statvfs info;
+    if (::statvfs(path.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
+std::error_code RemoveEmptyFolder(const std::string& path)
+{
+    return ::rmdir(path.c_str()) == 0 ? std::error_code {} : std::error_code {errno, std::generic_category()};
 }
 
 } // namespace support

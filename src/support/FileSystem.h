@@ -42,12 +42,17 @@ bool FileExists(const std::string& path);
 // True for anything under that name, a dangling symbolic link included.
 bool PathExists(const std::string& path);
 bool IsOwnerWritable(const std::string& path);
+// Bytes an unprivileged writer may still put on the file system that holds path; nothing when that
+// cannot be asked.
+std::optional<std::uint64_t> FreeSpace(const std::string& path);
 
 // Creates one folder level; an existing folder is an error (std::errc::file_exists).
 std::error_code CreateFolder(const std::string& path);
 // Deletes a folder with everything in it. Symbolic links inside are removed, never followed.
 std::error_code RemoveTree(const std::string& path);
 std::error_code DeleteFile(const std::string& path);
+// Removes a folder only when it is empty (std::errc::directory_not_empty otherwise).
+std::error_code RemoveEmptyFolder(const std::string& path);
 
 // One folder's entries, each list sorted by name (byte order). Symbolic links to folders are kept
 // apart so that a walk can refuse to descend into them (a link cycle would never end); every other

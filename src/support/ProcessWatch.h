@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace support {
 
@@ -13,5 +14,16 @@ namespace support {
 // executable's path where it can be read, else from the first word of the command line; the kernel's
 // short name ("comm") is the last resort, because it is cut to 15 characters.
 std::uint32_t FindProcess(const std::string& name);
+
+// "<host>-<pid>" of this process. Files and folders that a run leaves in shared places carry it, so
+// that a later run can tell the leftovers of a killed one from the work of one still running.
+std::string ProcessTag();
+
+// True when name is a process tag (of any machine).
+bool IsProcessTag(std::string_view name);
+
+// True when name begins with the tag of a process of this machine that no longer runs. Tags of other
+// machines that share a folder are never taken for leftovers.
+bool IsLeftoverOfDeadProcess(std::string_view name);
 
 } // namespace support

@@ -39,8 +39,11 @@ TEST_F(CompressedImages, ArztUndPraxisUnwrapsGoodContainersAndQuarantinesTheRest
     host.debug = 1;
     std::vector<std::string> leftInWork;
     host.onPump = [&](int) {
-        for (const auto& name : Names(root / "temp/TempPelta")) {
-            leftInWork.push_back(name);
+        // The run stages in a folder of its own inside the work folder.
+        for (const auto& entry : fs::recursive_directory_iterator(root / "temp/TempPelta")) {
+            if (!entry.is_directory()) {
+                leftInWork.push_back(entry.path().filename().string());
+            }
         }
     };
 

@@ -74,3 +74,27 @@ TEST(FindProcess, AnEmptyNameMatchesTheFirstProcessListed)
     EXPECT_GT(first, 0u);
     EXPECT_LE(first, static_cast<std::uint32_t>(::getpid())) << "the list is in ascending order";
 }
+
+TEST(ProcessTag, TellsLeftoversOfDeadProcessesFromLiveOnes)
+{
+    const std::string own = support::ProcessTag();
+    EXPECT_TRUE(support::IsProcessTag(own));
+    EXPECT_FALSE(support::IsLeftoverOfDeadProcess(own + "-0123.part")) << "this process runs";
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+    const std::string host = own.substr(0, own.find('-'));
+    EXPECT_TRUE(support::IsLeftoverOfDeadProcess(host + "-" + std::to_string(child) + "-0123.part"));
+    EXPECT_TRUE(support::IsProcessTag(host + "-" + std::to_string(child)));
+
+    // Another machine's files, and names that are no tags, are never taken for leftovers.
+    const std::string otherHost = host == "00000000" ? "00000001" : "00000000";
+    EXPECT_FALSE(support::IsLeftoverOfDeadProcess(otherHost + "-" + std::to_string(child)));
+    for (const char* name : {"", "-", "IMG0001.dcm.z", "zzzzzzzz-12", "0000000-12"}) {
+        EXPECT_FALSE(support::IsProcessTag(name)) << name;
+        EXPECT_FALSE(support::IsLeftoverOfDeadProcess(name)) << name;
+    }
+}
