@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, and only those that are missing.
-# Used by run.sh and test.sh, so a fresh machine needs nothing but these two commands.
+# Used by run.sh and test.sh, so a fresh machine needs nothing but these two commands. Packages named
+# as arguments are added to the list (scripts/fuzz.sh needs clang, for example).
 set -euo pipefail
 
 packages=(
@@ -10,6 +11,7 @@ packages=(
     gzip ncompress python3-pydicom
     qt6-base-dev qt6-wayland
     fonts-wine fonts-dejavu-core
+    "$@"
 )
 
 missing=()

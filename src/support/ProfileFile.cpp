@@ -134,6 +134,21 @@ bool HasLineBreak(std::string_view text)
 
 } // namespace
 
+std::optional<std::string> FindIniValue(const std::string& content, std::string_view section, std::string_view key)
+{
+    const auto lines = SplitLines(content);
+    const auto header = FindSection(lines, section);
+    if (!header) {
+        return std::nullopt;
+    }
+    for (size_t i = *header + 1; i < lines.size() && !SectionName(lines[i].text); ++i) {
+        if (auto entry = EntryOf(lines[i].text); entry && EqualsIgnoringCase(entry->key, Trim(key))) {
+            return std::string(entry->value);
+        }
+    }
+    return std::nullopt;
+}
+
 std::string ReadIniValue(
     std::string_view section, std::string_view key, std::string_view defaultValue, const std::string& file)
 {
@@ -141,28 +156,15 @@ std::string ReadIniValue(
     if (!ReadWhole(file, content)) {
         return std::string(defaultValue);
     }
-    const auto lines = SplitLines(content);
-    const auto header = FindSection(lines, section);
-    if (!header) {
-        return std::string(defaultValue);
-    }
-    for (size_t i = *header + 1; i < lines.size() && !SectionName(lines[i].text); ++i) {
-        if (auto entry = EntryOf(lines[i].text); entry && EqualsIgnoringCase(entry->key, Trim(key))) {
-            return std::string(entry->value);
-        }
-    }
-    return std::string(defaultValue);
+    return FindIniValue(content, section, key).value_or(std::string(defaultValue));
 }
 
-bool WriteIniValue(std::string_view section, std::string_view key, std::string_view value, const std::string& file)
+std::optional<std::string> SetIniValue(
+    const std::string& content, std::string_view section, std::string_view key, std::string_view value)
 {
     if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) || section.find(']') != std::string_view::npos
         || key.find('=') != std::string_view::npos) {
-        return false;
-    }
-    std::string content;
-    if (FileExists(file) && !ReadWhole(file, content)) {
-        return false; // never replace a file that exists but cannot be read
+        return std::nullopt;
     }
     auto lines = SplitLines(content);
     if (!lines.empty() && lines.back().ending.empty()) {
@@ -197,7 +199,17 @@ bool WriteIniValue(std::string_view section, std::string_view key, std::string_v
         result += line.text;
         result += line.ending;
     }
-    return WriteWholeAtomically(file, result);
+    return result;
+}
+
+bool WriteIniValue(std::string_view section, std::string_view key, std::string_view value, const std::string& file)
+{
+    std::string content;
+    if (FileExists(file) && !ReadWhole(file, content)) {
+        return false; // never replace a file that exists but cannot be read
+    }
+    const auto result = SetIniValue(content, section, key, value);
+    return result && WriteWholeAtomically(file, *result);
 }
 
 } // namespace support

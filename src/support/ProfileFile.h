@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,5 +25,12 @@ std::string ReadIniValue(
 // Returns false when nothing was written (unwritable folder, full disk, or a text holding a line break,
 // which the format cannot store); the window does not report it.
 bool WriteIniValue(std::string_view section, std::string_view key, std::string_view value, const std::string& file);
+
+// The same two operations on the file's content, for callers that hold it already (and for fuzzing).
+// FindIniValue gives nothing where ReadIniValue would give the default; SetIniValue gives the new
+// content, or nothing for a text the format cannot store.
+std::optional<std::string> FindIniValue(const std::string& content, std::string_view section, std::string_view key);
+std::optional<std::string> SetIniValue(
+    const std::string& content, std::string_view section, std::string_view key, std::string_view value);
 
 } // namespace support

@@ -1,0 +1,14 @@
+// Gzip input, as an "Arzt und Praxis" or "STARC" disc may hold it: any bytes after the magic.
+#include "FuzzDecoder.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 1) {
+        return 0;
+    }
+    const std::size_t chunk = 1 + data[0] % 64;
+    std::string input = "\x1f\x8b";
+    input.append(reinterpret_cast<const char*>(data) + 1, size - 1);
+    CheckDecoder(input, chunk);
+    return 0;
+}

@@ -1,0 +1,64 @@
+// Settings.ini content of any shape, as an editor or a damaged disk may leave it. Reading must not
+// fail, and a value the program writes into it must read back unchanged (blanks at its ends aside),
+// with every other entry of the program's five left as it was.
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "support/ProfileFile.h"
+
+namespace {
+
+struct Name
+{
+    std::string_view section;
+    std::string_view key;
+};
+
+constexpr Name Names[] = {{"Temp", "TempPath"}, {"Path", "DestinationPath"}, {"Path", "SourcePath"},
+    {"Debug", "DebugValue"}, {"PACS", "PACS"}};
+
+std::string_view TrimBlanks(std::string_view text)
+{
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 2) {
+        return 0;
+    }
+    // First byte: which entry to write; then the value up to the first NUL; the rest is the file.
+    const Name& target = Names[data[0] % std::size(Names)];
+    const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
+    const auto split = rest.find('\0');
+    const std::string_view value = split == std::string_view::npos ? rest : rest.substr(0, split);
+    const std::string content(split == std::string_view::npos ? std::string_view {} : rest.substr(split + 1));
+
+    std::optional<std::string> before[std::size(Names)];
+    for (std::size_t i = 0; i < std::size(Names); ++i) {
+        before[i] = support::FindIniValue(content, Names[i].section, Names[i].key);
+    }
+    const auto written = support::SetIniValue(content, target.section, target.key, value);
+    if (!written) {
+        if (value.find_first_of("\r\n") == std::string_view::npos) {
+            std::abort(); // only a line break may be refused
+        }
+        return 0;
+    }
+    for (std::size_t i = 0; i < std::size(Names); ++i) {
+        const auto after = support::FindIniValue(*written, Names[i].section, Names[i].key);
+        const bool isTarget = &Names[i] == &target;
+        if (isTarget ? after != std::string(TrimBlanks(value)) : after != before[i]) {
+            std::abort();
+        }
+    }
+    return 0;
+}
