@@ -19,14 +19,16 @@ namespace {
 
 // A destination name that is somehow taken already is replaced by a fresh one, a few times over.
 constexpr int UniqueNameAttempts = 8;
+// Quarantine names are numbered up to here; beyond, the copy fails loudly instead of searching on.
+constexpr int MaxQuarantineNumber = 100000;
+
+// How many decompressed bytes an image may have: no more than the cap, nor than the folder that
+// receives them can hold.
 std::uint64_t DecompressionBound(const std::string& outputFolder)
 {
     return std::min(
         DefaultMaxDecompressedBytes, support::FreeSpace(outputFolder).value_or(DefaultMaxDecompressedBytes));
 }
-
-// Quarantine names are numbered up to here; beyond, the copy fails loudly instead of searching on.
-constexpr int MaxQuarantineNumber = 100000;
 
 // Runs one step of the per-file work and turns what it throws for file or memory reasons into an
 // error code, so that every such failure takes the same way into the log.
