@@ -2,6 +2,7 @@
 
 #include "cli/ConsoleHost.h"
 #include "engine/MigrationEngine.h"
+#include "engine/RunReport.h"
 #include "support/Settings.h"
 
 namespace cli {
@@ -34,6 +35,46 @@ std::string RunCounts(const engine::RunState& state)
         + std::to_string(state.FailedCount + state.RejectedCount) + " Fehler";
 }
 
+// After the summary: what the report found, and the report itself as the last line.
+void PrintReportLines(const engine::RunSummary& run, const Environment& env)
+{
+    if (run.notDicom > 0) {
+        env.out << run.notDicom << (run.notDicom == 1 ? " Datei ist" : " Dateien sind")
+                << " kein gültiges DICOM (siehe Bericht).\n";
+    }
+    if (run.duplicates > 0) {
+        env.out << run.duplicates << (run.duplicates == 1 ? " Bild war" : " Bilder waren")
+                << " schon einmal migriert worden (siehe Bericht).\n";
+    }
+    if (run.report.empty()) {
+        env.out << "Bericht: konnte nicht geschrieben werden.\n";
+    } else {
+        env.out << "Bericht: " << run.report << "\n";
+    }
+}
+
+int VerifyCli(const std::string& destination, const Environment& env)
+{
+    const engine::Verification result = engine::VerifyDestination(env.programFolder, destination);
+    if (result.report.empty()) {
+        env.out << "Kein Laufbericht in " << env.programFolder << "/Logs/Runs hat nach " << destination
+                << " geschrieben.\n";
+        return ExitNotStarted;
+    }
+    for (const std::string& problem : result.problems) {
+        env.err << problem << "\n";
+    }
+    if (result.Matches()) {
+        env.out << destination << " stimmt mit " << result.report << " überein: " << result.checked
+                << " Dateien geprüft, alle vorhanden und unverändert.\n";
+        return ExitCompleted;
+    }
+    env.out << destination << " weicht von " << result.report << " ab: " << result.checked << " Dateien geprüft, "
+            << result.missing << " fehlen, " << result.changed << " verändert, " << result.added << " hinzugekommen, "
+            << result.notDicom << " kein gültiges DICOM mehr.\n";
+    return ExitWithFailures;
+}
+
 } // namespace
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error)
@@ -43,7 +84,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     for (size_t i = 0; i < args.size() && error.empty(); ++i) {
         const std::string& arg = args[i];
         if (TakeValue(args, i, "--pacs", options.pacs, error) || TakeValue(args, i, "--source", options.source, error)
-            || TakeValue(args, i, "--dest", options.dest, error) || TakeValue(args, i, "--temp", options.temp, error)) {
+            || TakeValue(args, i, "--dest", options.dest, error) || TakeValue(args, i, "--temp", options.temp, error)
+            || TakeValue(args, i, "--verify", options.verify, error)) {
             continue;
         }
         if (arg == "--debug") {
@@ -67,6 +109,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
 std::string UsageText(const std::string& programFolder)
 {
     return "Aufruf: zet-pelta-cli [--pacs NAME] [--source DIR] [--dest DIR] [--temp DIR] [--debug] [--quiet]\n"
+           "       zet-pelta-cli --verify DIR\n"
            "\n"
            "Migriert die Bilder einer PACS-Archiv-CD/DVD in einen Ordner mit DICOM-Dateien,\n"
            "genau wie \"Migrieren\" im Fenster von Zet-Pelta.\n"
@@ -77,6 +120,8 @@ std::string UsageText(const std::string& programFolder)
            "  --temp DIR     Tempverzeichnis; der Lauf legt darin TempPelta an und entfernt es am Ende\n"
            "  --debug        zusätzlich Logs/DebugPelta.log schreiben\n"
            "  -q, --quiet    keine Fortschrittsanzeige, nur die Zusammenfassung\n"
+           "  --verify DIR   ein Zielverzeichnis mit dem letzten Laufbericht vergleichen, der hineingeschrieben\n"
+           "                 hat: alle Dateien da, Prüfsummen gleich, DICOM lesbar (Exit-Status 0 wenn ja)\n"
            "  -h, --help     diese Hilfe anzeigen\n"
            "  -V, --version  Version anzeigen\n"
            "\n"
@@ -85,6 +130,7 @@ std::string UsageText(const std::string& programFolder)
            "  "
         + programFolder
         + "\n"
+          "Jeder Lauf schreibt einen Bericht (CSV) nach Logs/Runs; die letzte Zeile nennt ihn.\n"
           "\n"
           "Exit-Status: 0 Lauf beendet, alle ausgewählten Dateien migriert;\n"
           "             1 Lauf beendet, mindestens eine Datei oder ein Ordner mit Fehler;\n"
@@ -107,6 +153,10 @@ int RunCli(const std::vector<std::string>& args, const Environment& env)
     if (options->version) {
         env.out << "zet-pelta-cli " << ZP_VERSION << "\n";
         return ExitCompleted;
+    }
+
+    if (options->verify) {
+        return VerifyCli(*options->verify, env);
     }
 
     support::Settings fields = support::LoadSettings(support::SettingsFilePath(env.programFolder));
@@ -134,6 +184,7 @@ int RunCli(const std::vector<std::string>& args, const Environment& env)
     if (run.stopped) {
         env.err << "Migration abgebrochen: " << run.migrated << " von " << run.checked
                 << " Dateien wurden bis dahin migriert.\n";
+        PrintReportLines(run, env);
         return ExitInterrupted;
     }
     const std::int64_t failures = run.failed + run.rejected;
@@ -141,6 +192,7 @@ int RunCli(const std::vector<std::string>& args, const Environment& env)
         env.err << failures << " Dateien oder Ordner mit Fehler; Einzelheiten in " << engine.Log().ErrorLogPath()
                 << "\n";
     }
+    PrintReportLines(run, env);
     return failures > 0 ? ExitWithFailures : ExitCompleted;
 }
 

@@ -109,9 +109,32 @@ std::error_code DecodeGzip(ByteReader& in, OutputBuffer& out)
     }
 }
 
-ByteSource ReadFrom(support::InputFile& in)
+ByteSource ReadFrom(support::InputFile& in, support::Sha256* digest)
 {
-    return [&in](std::span<char> buffer, std::size_t& got) { return in.Read(buffer, got); };
+    return [&in, digest](std::span<char> buffer, std::size_t& got) {
+        auto error = in.Read(buffer, got);
+        if (!error && digest != nullptr) {
+            digest->Update({buffer.data(), got});
+        }
+        return error;
+    };
+}
+
+// After a successful decode the input's digest must cover the whole file, trailing bytes included.
+std::error_code HashRest(support::InputFile& in, support::Sha256* digest)
+{
+    if (digest == nullptr) {
+        return {};
+    }
+    std::string buffer(ChunkBytes, '\0');
+    std::size_t got = 0;
+    do {
+        if (auto error = in.Read(buffer, got)) {
+            return error;
+        }
+        digest->Update(std::string_view(buffer).substr(0, got));
+    } while (got > 0);
+    return {};
 }
 
 std::error_code DecompressInto(const ByteSource& source, std::string& out, std::uint64_t maxOutputBytes)
@@ -235,14 +258,19 @@ std::error_code DecompressBytes(std::string_view in, std::string& out, std::uint
     return DecompressInto(source, out, maxOutputBytes);
 }
 
-std::error_code DecompressFrom(support::InputFile& in, const ByteSink& out, std::uint64_t maxOutputBytes)
+std::error_code DecompressFrom(
+    support::InputFile& in, const ByteSink& out, std::uint64_t maxOutputBytes, support::Sha256* inputDigest)
 {
-    return Decompress(ReadFrom(in), out, maxOutputBytes);
+    if (auto error = Decompress(ReadFrom(in, inputDigest), out, maxOutputBytes)) {
+        return error;
+    }
+    return HashRest(in, inputDigest);
 }
 
-std::error_code DecompressFile(
-    const std::string& compressedPath, const std::string& outputPath, std::uint64_t maxOutputBytes)
+std::error_code DecompressFile(const std::string& compressedPath, const std::string& outputPath,
+    std::uint64_t maxOutputBytes, const Digests& digests)
 {
+    support::Sha256* digest = digests.output;
     support::InputFile in;
     if (auto error = in.Open(compressedPath)) {
         return error;
@@ -251,15 +279,24 @@ std::error_code DecompressFile(
     if (auto error = out.Create(outputPath)) {
         return error;
     }
-    const ByteSink sink = [&out](std::string_view bytes) { return out.Write(bytes); };
-    if (auto error = Decompress(ReadFrom(in), sink, maxOutputBytes)) {
+    const ByteSink sink = [&out, digest](std::string_view bytes) {
+        if (digest != nullptr) {
+            digest->Update(bytes);
+        }
+        return out.Write(bytes);
+    };
+    auto error = Decompress(ReadFrom(in, digests.input), sink, maxOutputBytes);
+    if (!error) {
+        error = HashRest(in, digests.input);
+    }
+    if (error) {
         // As with gunzip -f: no output file stays, neither the partial one (out's destructor removes
         // it) nor one of that name from before.
         support::DeleteFile(outputPath);
         return error;
     }
     out.SetModified(in.ModifiedAtOpen());
-    if (auto error = out.Commit(support::Replace::Allowed)) {
+    if ((error = out.Commit(support::Replace::Allowed))) {
         return error;
     }
     // A compressed file that cannot be removed only costs space until the work folder goes.

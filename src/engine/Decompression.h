@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "support/AtomicFile.h"
+#include "support/Sha256.h"
 
 // In-process decompression with the file effects of `gunzip -d -f X.dcm.z`. Two formats, told apart
 // by their first two bytes: gzip (1F 8B; every member of a multi-member file, CRC and length checked)
@@ -47,15 +48,23 @@ std::error_code Decompress(
 std::error_code DecompressBytes(
     std::string_view in, std::string& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
 
-// Decompresses the rest of an open file into out; the file itself is left as it is.
-std::error_code DecompressFrom(
-    support::InputFile& in, const ByteSink& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
+// Decompresses the rest of an open file into out; the file itself is left as it is. With a digest,
+// every byte read from the file passes through it; after success that is the whole rest of the file.
+std::error_code DecompressFrom(support::InputFile& in, const ByteSink& out,
+    std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes, support::Sha256* inputDigest = nullptr);
+
+// Digests that bytes pass through on their way: the compressed file's and the decompressed data's.
+struct Digests
+{
+    support::Sha256* input = nullptr;
+    support::Sha256* output = nullptr;
+};
 
 // gunzip's file effects: on success the output file holds the data (an existing one is replaced), it
 // carries the compressed file's modification time, and the compressed file is gone. When decoding or
 // writing fails no output file remains (not even a partial one) and the compressed file stays.
 std::error_code DecompressFile(const std::string& compressedPath, const std::string& outputPath,
-    std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
+    std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes, const Digests& digests = {});
 
 } // namespace engine
 

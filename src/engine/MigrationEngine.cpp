@@ -1,17 +1,20 @@
 #include "engine/MigrationEngine.h"
 
 #include <algorithm>
+#include <ctime>
 #include <exception>
 #include <functional>
 #include <new>
 #include <system_error>
 
 #include "engine/Decompression.h"
+#include "engine/DicomCheck.h"
 #include "engine/ImageContainer.h"
 #include "engine/SelectionProfile.h"
 #include "engine/Texts.h"
 #include "support/AtomicFile.h"
 #include "support/ProcessWatch.h"
+#include "support/Sha256.h"
 
 namespace engine {
 
@@ -21,6 +24,17 @@ namespace {
 constexpr int UniqueNameAttempts = 8;
 // Quarantine names are numbered up to here; beyond, the copy fails loudly instead of searching on.
 constexpr int MaxQuarantineNumber = 100000;
+
+// Local time as ISO 8601, for the run report.
+std::string LocalIsoTime()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    ::localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
+}
 
 // How many decompressed bytes an image may have: no more than the cap, nor than the folder that
 // receives them can hold.
@@ -47,6 +61,7 @@ template <typename Step> std::error_code Guarded(Step&& step)
 
 MigrationEngine::MigrationEngine(RunHost& host, std::string programFolder, support::Log::Clock timeStamp)
     : m_host(host)
+    , m_programFolder(programFolder)
     , m_log(std::move(programFolder), std::bind_front(&MigrationEngine::DebugOn, this), std::move(timeStamp))
 { }
 
@@ -123,8 +138,11 @@ void MigrationEngine::OnTimerTick()
     m_stopRequested = false;
     m_state.ScannedCount = m_state.FailedCount = m_state.RejectedCount = m_state.SkippedCount = 0;
     RemoveLeftovers();
+    m_sourceRoot = m_host.SourceText();
+    m_report.Begin(
+        m_programFolder, {m_state.RunPacs, m_sourceRoot, m_host.DestText(), m_state.TempRoot, LocalIsoTime()});
     try {
-        ScanFolder(m_host.SourceText());
+        ScanFolder(m_sourceRoot);
     } catch (const std::exception& e) {
         // Per-file errors never get here; this keeps an unexpected one from leaving the run open.
         m_log.WriteError(-1, e.what(), texts::SourceScanFolder, "");
@@ -231,8 +249,13 @@ void MigrationEngine::RemoveWorkFolder()
 
 void MigrationEngine::FinishRun()
 {
+    const std::string report = m_report.End(LocalIsoTime(), m_stopRequested); // first: it completes the counts
     m_lastRun = {m_state.ScannedCount, m_state.CheckedCount, m_state.MigratedCount, m_state.FailedCount,
-        m_state.RejectedCount, m_state.SkippedCount, m_stopRequested};
+        m_state.RejectedCount, m_state.SkippedCount, m_stopRequested, m_report.NotDicom(), m_report.Duplicates(),
+        report};
+    if (DebugOn() && !m_lastRun.report.empty()) {
+        m_log.WriteDebug("Run report: " + m_lastRun.report);
+    }
     if (!m_stopRequested) {
         m_host.SetProgressText(texts::ClosingProgress(m_state.ScannedCount));
         m_host.ShowMessage(MessageKind::Information, texts::Summary(m_state.MigratedCount, m_state.CheckedCount),
@@ -266,6 +289,11 @@ void MigrationEngine::ScanFolder(const std::string& folder)
         m_log.WriteError(
             support::ErrorNumber(error), support::ErrorDescription(error), texts::SourceScanFolder, folder);
         ++m_state.FailedCount;
+        m_record = {};
+        m_record.path = RelativePath(folder) + "/";
+        m_record.outcome = Outcome::Failed;
+        m_record.error = support::ErrorDescription(error);
+        m_report.Add(std::move(m_record));
         return;
     }
 
@@ -288,10 +316,18 @@ void MigrationEngine::ScanFolder(const std::string& folder)
         m_host.SetStatusLine(texts::Status(path));
         m_state.CurrentFileName = name;
         ++m_state.ScannedCount;
+        m_record = {};
+        m_record.path = RelativePath(path);
+        m_record.size = support::FileSize(path);
         if (IsSelected(m_state.FileFilter, name)) {
             ++m_state.CheckedCount;
+            m_record.selected = true;
+            m_record.outcome = Outcome::Failed; // until it is migrated, rejected or left out
             HandleSelectedFile(path, name);
+        } else {
+            m_record.notSelectedBecause = "profile";
         }
+        m_report.Add(std::move(m_record));
         m_host.ProcessPendingMessages();
     }
 
@@ -321,8 +357,10 @@ void MigrationEngine::HandleSelectedFile(const std::string& sourcePath, const st
                 return MigratePlainImage(sourcePath);
             }
             m_state.WorkPath = RunFolder() + "/" + BaseName(name) + ".dcm.z";
+            // The staged copy is hashed as decompression reads it: its bytes are the source's.
             auto staged = support::CopyFileAtomic(sourcePath, m_state.WorkPath, support::Replace::Allowed);
             if (!staged) {
+                m_record.bytesRead = m_record.size.value_or(0);
                 MigrateCompressedImage(sourcePath, name);
             }
             return staged;
@@ -331,6 +369,7 @@ void MigrationEngine::HandleSelectedFile(const std::string& sourcePath, const st
         // The file's error boundary: whatever went wrong, one line and on to the next file.
         m_log.WriteError(-1, e.what(), texts::SourceScanFolder, m_state.CurrentFileName);
         ++m_state.FailedCount;
+        m_record.error = e.what();
         return;
     }
     if (error) {
@@ -347,6 +386,9 @@ void MigrationEngine::LogFileError(const std::error_code& error, ErrorExtra extr
     m_log.WriteError(number, support::ErrorDescription(error), texts::SourceScanFolder,
         named ? m_state.CurrentFileName : std::string());
     ++m_state.FailedCount;
+    if (m_record.error.empty()) {
+        m_record.error = support::ErrorDescription(error);
+    }
 }
 
 std::string MigrationEngine::DestinationPath()
@@ -365,27 +407,38 @@ std::error_code MigrationEngine::CommitUnique(support::AtomicFile& file)
     return error;
 }
 
-std::error_code MigrationEngine::CopyToDestination(const std::string& sourcePath, const std::string& target)
+std::error_code MigrationEngine::CopyToDestination(
+    const std::string& sourcePath, const std::string& target, support::Sha256* digest)
 {
     support::AtomicFile out;
-    if (auto error = out.CreateAsCopy(sourcePath, target)) {
+    if (auto error = out.CreateAsCopy(sourcePath, target, digest)) {
         return error;
     }
-    return CommitUnique(out);
+    if (auto error = CommitUnique(out)) {
+        return error;
+    }
+    m_record.writtenFile = support::NameOf(out.Target());
+    m_record.bytesWritten = out.BytesWritten();
+    return {};
 }
 
 std::error_code MigrationEngine::MoveToDestination(const std::string& workFile)
 {
     std::error_code error;
+    m_record.bytesWritten = support::FileSize(workFile).value_or(0);
     for (int attempt = 0; attempt < UniqueNameAttempts; ++attempt) {
-        error = support::PublishFile(workFile, DestinationPath(), support::Replace::Never);
+        const std::string target = DestinationPath();
+        error = support::PublishFile(workFile, target, support::Replace::Never);
+        if (!error) {
+            m_record.writtenFile = support::NameOf(target);
+        }
         if (error != std::errc::file_exists) {
             break;
         }
     }
     if (error == std::errc::cross_device_link) {
         // Work and destination folders on different file systems: copy instead.
-        error = CopyToDestination(workFile, DestinationPath());
+        error = CopyToDestination(workFile, DestinationPath(), nullptr);
     }
     return error;
 }
@@ -395,13 +448,20 @@ std::error_code MigrationEngine::MigratePlainImage(const std::string& sourcePath
     m_state.WorkPath = DestinationPath();
     if (SkippedByDotRule(m_state.RunPacs, m_state.CurrentFileName)) {
         ++m_state.SkippedCount;
+        m_record.selected = false;
+        m_record.notSelectedBecause = "dot rule";
+        m_record.outcome = Outcome::Skipped;
         return {};
     }
-    if (auto error = CopyToDestination(sourcePath, m_state.WorkPath)) {
+    support::Sha256 digest;
+    if (auto error = CopyToDestination(sourcePath, m_state.WorkPath, &digest)) {
         return error;
     }
+    // The bytes read are the bytes written.
+    m_record.sourceSha256 = m_record.writtenSha256 = digest.Finish();
+    m_record.bytesRead = m_record.bytesWritten;
+    Migrated();
     m_host.ProcessPendingMessages();
-    ++m_state.MigratedCount;
     return {};
 }
 
@@ -433,14 +493,20 @@ std::error_code MigrationEngine::ConvertCompressedImage(
     support::InputFile staged;
     support::AtomicFile out;
     ContainerCut cut;
+    support::Sha256 digest;
+    support::Sha256 sourceDigest;
     std::error_code error;
     if (starc) {
-        error = DecompressFile(m_state.WorkPath, decompressed, DecompressionBound(WorkFolder()));
+        error = DecompressFile(
+            m_state.WorkPath, decompressed, DecompressionBound(WorkFolder()), {&sourceDigest, &digest});
     } else if (!(error = staged.Open(m_state.WorkPath)) && !(error = out.Create(DestinationPath()))) {
-        const ContainerCut::Sink write = [&out](std::string_view image) { return out.Write(image); };
+        const ContainerCut::Sink write = [&out, &digest](std::string_view image) {
+            digest.Update(image);
+            return out.Write(image);
+        };
         error = DecompressFrom(
             staged, [&](std::string_view bytes) { return cut.Feed(bytes, write); },
-            DecompressionBound(m_host.DestText()));
+            DecompressionBound(m_host.DestText()), &sourceDigest);
     }
     if (error) {
         if (!IsDataError(error)) {
@@ -453,11 +519,13 @@ std::error_code MigrationEngine::ConvertCompressedImage(
         RejectImage(sourcePath, name);
         return {};
     }
+    m_record.sourceSha256 = sourceDigest.Finish();
     if (starc) {
         if (auto moved = MoveToDestination(decompressed)) {
             return moved;
         }
-        ++m_state.MigratedCount;
+        m_record.writtenSha256 = digest.Finish();
+        Migrated();
         return {};
     }
 
@@ -470,7 +538,10 @@ std::error_code MigrationEngine::ConvertCompressedImage(
     if (auto failed = CommitUnique(out)) {
         return failed;
     }
-    ++m_state.MigratedCount;
+    m_record.writtenFile = support::NameOf(out.Target());
+    m_record.writtenSha256 = digest.Finish();
+    m_record.bytesWritten = out.BytesWritten();
+    Migrated();
     if (DebugOn()) {
         m_log.WriteDebug(name + " is migrated.");
     }
@@ -481,6 +552,7 @@ void MigrationEngine::RejectImage(const std::string& sourcePath, const std::stri
 {
     m_log.WriteError(-1, "File " + name + " could not be migrated.", texts::SourceCorrectImage, "");
     ++m_state.RejectedCount;
+    m_record.outcome = Outcome::Rejected;
     if (auto error = Guarded([&] { return QuarantineImage(sourcePath, name); })) {
         LogFileError(error, ErrorExtra::SystemErrorsOnly);
     }
@@ -500,7 +572,14 @@ std::error_code MigrationEngine::QuarantineImage(const std::string& sourcePath, 
     for (int number = 1; error == std::errc::file_exists && number <= MaxQuarantineNumber; ++number) {
         const std::string target = stem + (number == 1 ? std::string() : std::to_string(number)) + ".err";
         if (!support::PathExists(target)) {
-            error = support::CopyFileAtomic(sourcePath, target, support::Replace::Never);
+            support::Sha256 digest;
+            error = support::CopyFileAtomic(sourcePath, target, support::Replace::Never, &digest);
+            if (!error) {
+                m_record.writtenFile = std::string(texts::QuarantineFolder) + "/" + support::NameOf(target);
+                // The copy is the source, byte for byte.
+                m_record.writtenSha256 = m_record.sourceSha256 = digest.Finish();
+                m_record.bytesWritten = m_record.size.value_or(0);
+            }
         }
     }
     if (error) {
@@ -511,6 +590,21 @@ std::error_code MigrationEngine::QuarantineImage(const std::string& sourcePath, 
         return support::DeleteFile(m_state.WorkPath);
     }
     return {};
+}
+
+void MigrationEngine::Migrated()
+{
+    ++m_state.MigratedCount;
+    m_record.outcome = Outcome::Migrated;
+    m_record.dicom = CheckDicomFile(m_host.DestText() + "/" + m_record.writtenFile);
+}
+
+std::string MigrationEngine::RelativePath(const std::string& path) const
+{
+    if (path.size() > m_sourceRoot.size() + 1 && path.starts_with(m_sourceRoot) && path[m_sourceRoot.size()] == '/') {
+        return path.substr(m_sourceRoot.size() + 1);
+    }
+    return path == m_sourceRoot ? "." : path;
 }
 
 std::string MigrationEngine::NextUniqueName()

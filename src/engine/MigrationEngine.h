@@ -4,10 +4,12 @@
 #include <string>
 
 #include "engine/RunHost.h"
+#include "engine/RunReport.h"
 #include "engine/RunState.h"
 #include "engine/UniqueNameSource.h"
 #include "support/FileSystem.h"
 #include "support/Log.h"
+#include "support/Sha256.h"
 
 namespace engine {
 
@@ -55,10 +57,15 @@ private:
     std::error_code QuarantineImage(const std::string& sourcePath, const std::string& name);
     std::string DestinationPath();
     std::error_code CommitUnique(support::AtomicFile& file);
-    std::error_code CopyToDestination(const std::string& sourcePath, const std::string& target);
+    // Records the final name and size in the current file's report row.
+    std::error_code CopyToDestination(
+        const std::string& sourcePath, const std::string& target, support::Sha256* digest);
     std::error_code MoveToDestination(const std::string& workFile);
     bool IsOwnOutput(const std::string& folder) const;
     void RemoveLeftovers();
+    // Counts the current image as migrated and checks what was written as DICOM.
+    void Migrated();
+    std::string RelativePath(const std::string& path) const;
     void FinishRun();
     void RemoveWorkFolder();
     std::string WorkFolder() const;
@@ -71,7 +78,11 @@ private:
     bool DebugOn();
 
     RunHost& m_host;
+    std::string m_programFolder;
     support::Log m_log;
+    RunReport m_report;
+    FileRecord m_record; // the report row of the file in hand
+    std::string m_sourceRoot;
     RunState m_state;
     RunSummary m_lastRun;
     std::unique_ptr<UniqueNameSource> m_names; // created on first use

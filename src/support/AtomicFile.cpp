@@ -10,6 +10,7 @@
 
 #include "support/FileSystem.h"
 #include "support/ProcessWatch.h"
+#include "support/Sha256.h"
 
 namespace support {
 
@@ -149,7 +150,7 @@ std::error_code AtomicFile::Create(const std::string& target)
     return {};
 }
 
-std::error_code AtomicFile::CreateAsCopy(const std::string& source, const std::string& target)
+std::error_code AtomicFile::CreateAsCopy(const std::string& source, const std::string& target, Sha256* digest)
 {
     InputFile in;
     if (auto error = in.Open(source)) {
@@ -158,7 +159,7 @@ std::error_code AtomicFile::CreateAsCopy(const std::string& source, const std::s
     if (auto error = Create(target)) {
         return error;
     }
-    return CopyFrom(in);
+    return CopyFrom(in, digest);
 }
 
 std::error_code AtomicFile::Write(std::string_view bytes)
@@ -170,10 +171,10 @@ std::error_code AtomicFile::Write(std::string_view bytes)
     return {};
 }
 
-std::error_code AtomicFile::CopyFrom(const InputFile& input)
+std::error_code AtomicFile::CopyFrom(const InputFile& input, Sha256* digest)
 {
     std::uint64_t written = 0;
-    if (auto error = CopyBytes(input, written)) {
+    if (auto error = CopyBytes(input, written, digest)) {
         return error;
     }
     if (written < input.SizeAtOpen()) {
@@ -183,11 +184,11 @@ std::error_code AtomicFile::CopyFrom(const InputFile& input)
     return {};
 }
 
-std::error_code AtomicFile::CopyBytes(const InputFile& input, std::uint64_t& written)
+std::error_code AtomicFile::CopyBytes(const InputFile& input, std::uint64_t& written, Sha256* digest)
 {
-    // In-kernel copy first; some file systems (and cross-device pairs on older kernels) refuse it,
-    // and then the plain read/write loop takes over from where it stopped.
-    for (;;) {
+    // In-kernel copy first, unless the bytes must be hashed; some file systems (and cross-device pairs
+    // on older kernels) refuse it, and then the plain read/write loop takes over from where it stopped.
+    while (digest == nullptr) {
         const ssize_t n = ::copy_file_range(input.Handle(), nullptr, m_fd, nullptr, 1 << 30, 0);
         if (n > 0) {
             written += static_cast<std::uint64_t>(n);
@@ -219,6 +220,9 @@ std::error_code AtomicFile::CopyBytes(const InputFile& input, std::uint64_t& wri
         }
         if (auto error = WriteAll(m_fd, buffer.get(), static_cast<std::size_t>(n))) {
             return error;
+        }
+        if (digest != nullptr) {
+            digest->Update({buffer.get(), static_cast<std::size_t>(n)});
         }
         written += static_cast<std::uint64_t>(n);
         m_written += static_cast<std::uint64_t>(n);

@@ -8,6 +8,8 @@
 
 namespace support {
 
+class Sha256;
+
 enum class Replace { Allowed, Never };
 
 // Temporary files of an unfinished write carry this prefix and the suffix ".part".
@@ -53,8 +55,9 @@ public:
 
     std::error_code Create(const std::string& target);
     // Create, filled with a copy of the regular file at source and given its modification time. A
-    // source that ends before its size at opening reports FileError::SizeChanged.
-    std::error_code CreateAsCopy(const std::string& source, const std::string& target);
+    // source that ends before its size at opening reports FileError::SizeChanged. With a digest, the
+    // bytes pass through it on their way (and through this process, not the kernel's copy).
+    std::error_code CreateAsCopy(const std::string& source, const std::string& target, Sha256* digest = nullptr);
     std::error_code Write(std::string_view bytes);
     void SetModified(const struct timespec& time);
     // With Replace::Never an existing target stays and the result is std::errc::file_exists; the
@@ -66,10 +69,12 @@ public:
     void Discard();
 
     std::uint64_t BytesWritten() const { return m_written; }
+    // The name the file has, or gets on Commit.
+    const std::string& Target() const { return m_target; }
 
 private:
-    std::error_code CopyBytes(const InputFile& input, std::uint64_t& written);
-    std::error_code CopyFrom(const InputFile& input);
+    std::error_code CopyBytes(const InputFile& input, std::uint64_t& written, Sha256* digest);
+    std::error_code CopyFrom(const InputFile& input, Sha256* digest);
     std::error_code CloseOnce();
 
     int m_fd = -1;

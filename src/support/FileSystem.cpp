@@ -187,10 +187,10 @@ std::optional<FileIdentity> IdentityOf(const std::string& path)
     return FileIdentity {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
-std::error_code CopyFileAtomic(const std::string& source, const std::string& target, Replace replace)
+std::error_code CopyFileAtomic(const std::string& source, const std::string& target, Replace replace, Sha256* digest)
 {
     AtomicFile out;
-    if (auto error = out.CreateAsCopy(source, target)) {
+    if (auto error = out.CreateAsCopy(source, target, digest)) {
         return error;
     }
     return out.Commit(replace);
@@ -208,6 +208,21 @@ std::optional<std::uint64_t> FreeSpace(const std::string& path)
 std::error_code RemoveEmptyFolder(const std::string& path)
 {
     return ::rmdir(path.c_str()) == 0 ? std::error_code {} : std::error_code {errno, std::generic_category()};
+}
+
+std::optional<std::uint64_t> FileSize(const std::string& path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::string NameOf(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 } // namespace support

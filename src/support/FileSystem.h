@@ -45,6 +45,10 @@ bool IsOwnerWritable(const std::string& path);
 // Bytes an unprivileged writer may still put on the file system that holds path; nothing when that
 // cannot be asked.
 std::optional<std::uint64_t> FreeSpace(const std::string& path);
+// The size of the file at path (links followed); nothing when it cannot be had.
+std::optional<std::uint64_t> FileSize(const std::string& path);
+// The last component of a path.
+std::string NameOf(const std::string& path);
 
 // Creates one folder level; an existing folder is an error (std::errc::file_exists).
 std::error_code CreateFolder(const std::string& path);
@@ -78,7 +82,8 @@ std::optional<FileIdentity> IdentityOf(const std::string& path);
 // Copies a regular file through an AtomicFile: the target appears only complete, owner-writable
 // whatever the source's mode (a disc's files are read-only), with the source's modification time.
 // With Replace::Never an existing target is left alone and the result is std::errc::file_exists.
-std::error_code CopyFileAtomic(const std::string& source, const std::string& target, Replace replace);
+std::error_code CopyFileAtomic(
+    const std::string& source, const std::string& target, Replace replace, Sha256* digest = nullptr);
 
 } // namespace support
 

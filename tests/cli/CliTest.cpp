@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "cli/CliMain.h"
+#include "common/CliOutput.h"
 #include "common/TempTree.h"
 #include "support/Settings.h"
 
@@ -70,7 +71,8 @@ TEST_F(Cli, SettingsFillWhatTheOptionsLeaveOutAndStayUntouched)
 {
     const std::string settingsBefore = ReadFile(SettingsFile());
     EXPECT_EQ(Cli_({}), cli::ExitCompleted);
-    EXPECT_EQ(out.str(), SummaryLines(2, 2));
+    EXPECT_EQ(SummaryPart(out.str()), SummaryLines(2, 2));
+    EXPECT_TRUE(LastLine(out.str()).starts_with("Bericht: " + root / "program/Logs/Runs/")) << out.str();
     EXPECT_EQ(err.str(), "");
     EXPECT_EQ(Names(root / "dest").size(), 2u);
 
@@ -90,13 +92,13 @@ TEST_F(Cli, FailuresGiveExitOneAndAHintUnlessQuiet)
     WriteFile(root / "program/Logs", "blocks the log folder: the run must go on regardless");
     std::filesystem::create_symlink(root / "nowhere", root / "src/dangling");
     EXPECT_EQ(Cli_({}), cli::ExitWithFailures);
-    EXPECT_EQ(out.str(), SummaryLines(2, 3));
+    EXPECT_EQ(SummaryPart(out.str()), SummaryLines(2, 3));
     EXPECT_EQ(err.str(), "1 Dateien oder Ordner mit Fehler; Einzelheiten in " + root / "program/Logs/Error.txt" + "\n");
 
     out.str("");
     err.str("");
     EXPECT_EQ(Cli_({"--quiet"}), cli::ExitWithFailures);
-    EXPECT_EQ(out.str(), SummaryLines(2, 3));
+    EXPECT_EQ(SummaryPart(out.str()), SummaryLines(2, 3));
     EXPECT_EQ(err.str(), "");
 }
 
@@ -108,7 +110,7 @@ TEST_F(Cli, LiveProgressOnlyOnATerminalAndNotWhenQuiet)
     // The first frame is drawn at once; later ones at most ten times a second.
     EXPECT_TRUE(live.starts_with("\r\x1b[K[####################] 1/1  0 ausgewählt, 0 migriert, 0 Fehler")) << live;
     EXPECT_TRUE(live.ends_with("\r\x1b[K")) << "the live line is cleared before the summary";
-    EXPECT_EQ(out.str(), SummaryLines(2, 2));
+    EXPECT_EQ(SummaryPart(out.str()), SummaryLines(2, 2));
 
     err.str("");
     EXPECT_EQ(Cli_({"-q"}), cli::ExitCompleted);
@@ -119,7 +121,8 @@ TEST_F(Cli, InterruptStopsAfterTheCurrentFile)
 {
     interrupted = true;
     EXPECT_EQ(Cli_({}), cli::ExitInterrupted);
-    EXPECT_EQ(out.str(), "") << "no summary for a stopped run";
+    EXPECT_EQ(out.str().find("konnten erfolgreich migriert"), std::string::npos) << "no summary for a stopped run";
+    EXPECT_TRUE(LastLine(out.str()).starts_with("Bericht: ")) << "but its report";
     EXPECT_EQ(err.str(), "Migration abgebrochen: 1 von 1 Dateien wurden bis dahin migriert.\n");
     EXPECT_FALSE(std::filesystem::exists(root / "temp/TempPelta"));
 }
@@ -135,4 +138,27 @@ TEST_F(Cli, HelpVersionAndUsageErrors)
     EXPECT_EQ(Cli_({"--source"}), cli::ExitNotStarted);
     EXPECT_EQ(err.str(), "zet-pelta-cli: Option --source braucht einen Wert.\nHilfe: zet-pelta-cli --help\n");
     EXPECT_TRUE(Names(root / "dest").empty());
+}
+
+TEST_F(Cli, VerifyComparesTheDestinationWithItsLatestReport)
+{
+    ASSERT_EQ(Cli_({"--quiet"}), cli::ExitCompleted);
+    const std::string report = LastLine(out.str()).substr(std::string("Bericht: ").size());
+
+    out.str("");
+    EXPECT_EQ(Cli_({"--verify", root / "dest"}), cli::ExitCompleted);
+    EXPECT_EQ(out.str(),
+        root / "dest" + " stimmt mit " + report + " überein: 2 Dateien geprüft, alle vorhanden und unverändert.\n");
+
+    std::filesystem::remove(root / "dest/" + Names(root / "dest")[0]);
+    out.str("");
+    EXPECT_EQ(Cli_({"--verify", root / "dest"}), cli::ExitWithFailures);
+    EXPECT_EQ(out.str(),
+        root / "dest" + " weicht von " + report
+            + " ab: 2 Dateien geprüft, 1 fehlen, 0 verändert, 0 hinzugekommen, 0 kein gültiges DICOM mehr.\n");
+    EXPECT_TRUE(err.str().starts_with("missing: ")) << err.str();
+
+    out.str("");
+    EXPECT_EQ(Cli_({"--verify", root / "temp"}), cli::ExitNotStarted);
+    EXPECT_TRUE(out.str().starts_with("Kein Laufbericht")) << out.str();
 }

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/CliMain.h"
+#include "common/CliOutput.h"
 #include "common/TempTree.h"
 
 using namespace testing_support;
@@ -101,7 +102,7 @@ TEST_F(RealDicomDisc, ArztUndPraxisImagesUnwrapToTheirDicomData)
     std::sort(expected.begin(), expected.end());
 
     EXPECT_EQ(Migrate("Arzt und Praxis"), cli::ExitWithFailures);
-    EXPECT_EQ(out.str(),
+    EXPECT_EQ(SummaryPart(out.str()),
         std::to_string(i) + " von " + std::to_string(i + 2)
             + " Dateien konnten erfolgreich migriert werden.\n\nBitte legen Sie die nächste CD / DVD ein.\n");
     const auto migrated = Migrated();

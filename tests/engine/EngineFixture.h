@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <memory>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
@@ -39,9 +40,19 @@ struct EngineWorld
     }
 
     std::vector<std::string> ErrorLines() const { return testing_support::LogLines(root / "program/Logs/Error.txt"); }
+    // The debug log without its run-report lines, which carry the time; each must name a report.
     std::vector<std::string> DebugLines() const
     {
-        return testing_support::LogLines(root / "program/Logs/DebugPelta.log");
+        auto lines = testing_support::LogLines(root / "program/Logs/DebugPelta.log");
+        std::erase_if(lines, [](const std::string& line) {
+            constexpr std::string_view Prefix = "S - Run report: ";
+            if (!line.starts_with(Prefix)) {
+                return false;
+            }
+            EXPECT_TRUE(std::filesystem::exists(line.substr(Prefix.size()))) << line;
+            return true;
+        });
+        return lines;
     }
 
     // The destination's files by content; every name must be a fresh lower-case UUID with ".dcm".

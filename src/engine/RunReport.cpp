@@ -1,0 +1,351 @@
+#include "engine/RunReport.h"
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "support/Csv.h"
+#include "support/FileSystem.h"
+#include "support/Sha256.h"
+
+namespace engine {
+
+namespace {
+
+constexpr std::string_view SummarySuffix = "-summary.csv";
+constexpr std::size_t HashChunk = 1 << 20;
+
+enum Column {
+    Path,
+    Size,
+    SourceSha,
+    Selected,
+    NotSelectedBecause,
+    OutcomeColumn,
+    WrittenFile,
+    WrittenSha,
+    Error,
+    Dicom,
+    SopUid,
+    StudyUid,
+    Modality,
+    TransferSyntax,
+    Duplicate,
+    DuplicateOf,
+    ColumnCount
+};
+
+std::string ReadWhole(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::map<std::string, std::string> ReadSummary(const std::string& path)
+{
+    std::map<std::string, std::string> values;
+    for (const auto& record : support::ParseCsv(ReadWhole(path))) {
+        if (record.size() >= 2) {
+            values[record[0]] = record[1];
+        }
+    }
+    return values;
+}
+
+// "2026-12-06T10:05:03" and "Arzt und Praxis" become "2026-12-06_10-05-03_Arzt-und-Praxis": file
+// names that sort by time and need no quoting anywhere.
+std::string Stem(const RunDescription& run)
+{
+    std::string stem = run.started + "_" + run.pacs;
+    for (char& c : stem) {
+        const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-';
+        if (c == 'T' && &c == &stem[10]) {
+            c = '_';
+        } else if (!plain && c != '_') {
+            c = '-';
+        }
+    }
+    return stem;
+}
+
+std::string HashOfFile(const std::string& path, bool& readable)
+{
+    support::InputFile in;
+    readable = !in.Open(path);
+    support::Sha256 digest;
+    std::string buffer(HashChunk, '\0');
+    std::size_t got = 0;
+    while (readable && !in.Read(buffer, got) && got > 0) {
+        digest.Update(std::string_view(buffer).substr(0, got));
+    }
+    return digest.HexDigest();
+}
+
+// The summaries of finished reports on this destination, oldest first.
+std::vector<std::string> SummariesOf(const std::string& runsFolder, const std::string& destination)
+{
+    std::vector<std::string> found;
+    support::FolderListing listing;
+    const auto target = support::IdentityOf(destination);
+    if (!target || support::ListFolder(runsFolder, listing)) {
+        return found;
+    }
+    for (const std::string& name : listing.files) {
+        if (name.ends_with(SummarySuffix)) {
+            const std::string path = runsFolder + "/" + name;
+            if (support::IdentityOf(ReadSummary(path)["destination"]) == target) {
+                found.push_back(path);
+            }
+        }
+    }
+    return found; // ListFolder sorts by name, and names begin with the start time
+}
+
+std::vector<std::vector<std::string>> RowsOf(const std::string& summaryPath)
+{
+    const std::string rows = summaryPath.substr(0, summaryPath.size() - SummarySuffix.size()) + ".csv";
+    auto records = support::ParseCsv(ReadWhole(rows));
+    if (!records.empty()) {
+        records.erase(records.begin()); // the column names
+    }
+    std::erase_if(records, [](const auto& record) { return record.size() != ColumnCount; });
+    return records;
+}
+
+} // namespace
+
+const std::vector<std::string>& ReportColumns()
+{
+    static const std::vector<std::string> columns = {"path", "size", "source_sha256", "selected",
+        "not_selected_because", "outcome", "written_file", "written_sha256", "error", "dicom", "sop_instance_uid",
+        "study_instance_uid", "modality", "transfer_syntax", "duplicate", "duplicate_of"};
+    return columns;
+}
+
+std::string_view OutcomeName(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Migrated:
+        return "migrated";
+    case Outcome::Rejected:
+        return "rejected";
+    case Outcome::Failed:
+        return "failed";
+    case Outcome::Skipped:
+        break;
+    }
+    return "skipped";
+}
+
+RunReport::~RunReport()
+{
+    if (m_rows != nullptr) {
+        std::fclose(m_rows);
+    }
+}
+
+void RunReport::Begin(const std::string& programFolder, const RunDescription& run)
+{
+    if (m_rows != nullptr) {
+        std::fclose(m_rows);
+        m_rows = nullptr;
+    }
+    m_waiting.clear();
+    m_knownUids.clear();
+    m_knownContent.clear();
+    std::fill(std::begin(m_counts), std::end(m_counts), 0);
+    m_seen = m_selected = m_notDicom = m_duplicates = 0;
+    m_bytesRead = m_bytesWritten = 0;
+    m_run = run;
+    m_folder = programFolder + "/Logs/Runs";
+    support::CreateFolder(programFolder + "/Logs");
+    support::CreateFolder(m_folder);
+    RememberEarlierRuns(m_folder, run.destination);
+
+    const std::string stem = Stem(run);
+    for (int number = 1; number < 100 && m_rows == nullptr; ++number) {
+        m_stem = stem + (number == 1 ? "" : "_" + std::to_string(number));
+        m_rows = std::fopen((m_folder + "/" + m_stem + ".csv").c_str(), "wbx"); // never over another report
+    }
+    if (m_rows != nullptr) {
+        // The byte-order mark tells spreadsheets that the file is UTF-8.
+        const std::string head = "\xEF\xBB\xBF" + support::CsvLine(ReportColumns());
+        std::fwrite(head.data(), 1, head.size(), m_rows);
+    }
+}
+
+void RunReport::RememberEarlierRuns(const std::string& runsFolder, const std::string& destination)
+{
+    for (const std::string& summary : SummariesOf(runsFolder, destination)) {
+        for (const auto& row : RowsOf(summary)) {
+            if (row[OutcomeColumn] == "migrated") {
+                if (!row[SopUid].empty()) {
+                    m_knownUids.emplace(row[SopUid], row[WrittenFile]);
+                }
+                m_knownContent.emplace(row[WrittenSha], row[WrittenFile]);
+            }
+        }
+    }
+}
+
+void RunReport::Add(FileRecord record)
+{
+    m_waiting.push_back(std::move(record));
+    WriteReadyRows(false);
+}
+
+void RunReport::WriteReadyRows(bool wait)
+{
+    const auto ready = [](const Digest& digest) {
+        return !digest.valid() || digest.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    };
+    while (!m_waiting.empty()
+        && (wait || (ready(m_waiting.front().sourceSha256) && ready(m_waiting.front().writtenSha256)))) {
+        Write(m_waiting.front());
+        m_waiting.pop_front();
+    }
+}
+
+void RunReport::Write(FileRecord& record)
+{
+    const std::string sourceSha = record.sourceSha256.valid() ? record.sourceSha256.get() : std::string();
+    const std::string writtenSha = record.writtenSha256.valid() ? record.writtenSha256.get() : std::string();
+    ++m_seen;
+    m_selected += record.selected ? 1 : 0;
+    ++m_counts[static_cast<int>(record.outcome)];
+    m_bytesRead += record.bytesRead;
+    m_bytesWritten += record.bytesWritten;
+    if (record.outcome == Outcome::Migrated) {
+        const std::string uid = record.dicom ? record.dicom->sopInstanceUid : std::string();
+        std::vector<std::string> repeated;
+        if (!uid.empty()) {
+            if (const auto [known, added] = m_knownUids.emplace(uid, record.writtenFile); !added) {
+                repeated.push_back("SOP Instance UID");
+                record.duplicateOf = known->second;
+            }
+        }
+        if (const auto [known, added] = m_knownContent.emplace(writtenSha, record.writtenFile); !added) {
+            repeated.push_back("content");
+            record.duplicateOf = known->second;
+        }
+        if (!repeated.empty()) {
+            record.duplicate = repeated.size() == 2 ? repeated[0] + ", " + repeated[1] : repeated[0];
+            ++m_duplicates;
+        }
+        m_notDicom += record.dicom && !record.dicom->parsed ? 1 : 0;
+    }
+    if (m_rows == nullptr) {
+        return;
+    }
+    const DicomInfo none;
+    const DicomInfo& dicom = record.dicom ? *record.dicom : none;
+    const std::string verdict = !record.dicom ? "" : dicom.parsed ? "ok" : "not DICOM: " + dicom.problem;
+    const std::string line = support::CsvLine({record.path, record.size ? std::to_string(*record.size) : "", sourceSha,
+        record.selected ? "yes" : "no", record.notSelectedBecause, std::string(OutcomeName(record.outcome)),
+        record.writtenFile, writtenSha, record.error, verdict, dicom.sopInstanceUid, dicom.studyInstanceUid,
+        dicom.modality, dicom.transferSyntax, record.duplicate, record.duplicateOf});
+    std::fwrite(line.data(), 1, line.size(), m_rows);
+}
+
+std::string RunReport::End(const std::string& ended, bool stopped)
+{
+    WriteReadyRows(true);
+    if (m_rows == nullptr) {
+        return {};
+    }
+    const bool written = std::fclose(m_rows) == 0;
+    m_rows = nullptr;
+    if (!written) {
+        return {};
+    }
+    const std::pair<std::string, std::string> values[] = {
+        {"pacs", m_run.pacs},
+        {"source", m_run.source},
+        {"destination", m_run.destination},
+        {"temp", m_run.temp},
+        {"started", m_run.started},
+        {"ended", ended},
+        {"stopped", stopped ? "yes" : "no"},
+        {"files_seen", std::to_string(m_seen)},
+        {"selected", std::to_string(m_selected)},
+        {"migrated", std::to_string(m_counts[static_cast<int>(Outcome::Migrated)])},
+        {"rejected", std::to_string(m_counts[static_cast<int>(Outcome::Rejected)])},
+        {"failed", std::to_string(m_counts[static_cast<int>(Outcome::Failed)])},
+        {"skipped", std::to_string(m_counts[static_cast<int>(Outcome::Skipped)])},
+        {"not_dicom", std::to_string(m_notDicom)},
+        {"duplicates", std::to_string(m_duplicates)},
+        {"bytes_read", std::to_string(m_bytesRead)},
+        {"bytes_written", std::to_string(m_bytesWritten)},
+        {"rows", m_stem + ".csv"},
+    };
+    std::string summary = "\xEF\xBB\xBF" + support::CsvLine({"key", "value"});
+    for (const auto& [key, value] : values) {
+        summary += support::CsvLine({key, value});
+    }
+    support::AtomicFile file;
+    if (file.Create(m_folder + "/" + m_stem + std::string(SummarySuffix)) || file.Write(summary)
+        || file.Commit(support::Replace::Never)) {
+        return {};
+    }
+    return m_folder + "/" + m_stem + ".csv";
+}
+
+Verification VerifyDestination(const std::string& programFolder, const std::string& destination)
+{
+    Verification result;
+    const auto summaries = SummariesOf(programFolder + "/Logs/Runs", destination);
+    if (summaries.empty()) {
+        return result;
+    }
+    result.report = summaries.back().substr(0, summaries.back().size() - SummarySuffix.size()) + ".csv";
+
+    std::vector<std::string> known;
+    for (const std::string& summary : summaries) {
+        for (const auto& row : RowsOf(summary)) {
+            if (!row[WrittenFile].empty()) {
+                known.push_back(row[WrittenFile]);
+            }
+        }
+    }
+    std::sort(known.begin(), known.end());
+
+    for (const auto& row : RowsOf(summaries.back())) {
+        if (row[WrittenFile].empty() || (row[OutcomeColumn] != "migrated" && row[OutcomeColumn] != "rejected")) {
+            continue;
+        }
+        ++result.checked;
+        const std::string path = destination + "/" + row[WrittenFile];
+        bool readable = false;
+        const std::string hash = HashOfFile(path, readable);
+        if (!readable) {
+            ++result.missing;
+            result.problems.push_back("missing: " + row[WrittenFile] + " (" + row[Path] + ")");
+        } else if (hash != row[WrittenSha]) {
+            ++result.changed;
+            result.problems.push_back("changed: " + row[WrittenFile] + " (" + row[Path] + ")");
+        } else if (row[Dicom] == "ok" && !CheckDicomFile(path).parsed) {
+            ++result.notDicom;
+            result.problems.push_back("no longer DICOM: " + row[WrittenFile] + " (" + row[Path] + ")");
+        }
+    }
+
+    const auto addedIn = [&](const std::string& folder, const std::string& prefix) {
+        support::FolderListing listing;
+        if (support::ListFolder(folder, listing)) {
+            return;
+        }
+        for (const std::string& name : listing.files) {
+            if (!name.starts_with(".") && !std::binary_search(known.begin(), known.end(), prefix + name)) {
+                ++result.added;
+                result.problems.push_back("added: " + prefix + name);
+            }
+        }
+    };
+    addedIn(destination, "");
+    addedIn(destination + "/BadObjects", "BadObjects/");
+    return result;
+}
+
+} // namespace engine
