@@ -52,8 +52,8 @@ std::vector<Fault>& Faults()
 {
     static std::vector<Fault> faults = [] {
         std::vector<Fault> parsed;
-        const char* spec = std::getenv("ZP_FAULTS");
-        std::string text = spec ? spec : "";
+        const char* setting = std::getenv("ZP_FAULTS");
+        std::string text = setting ? setting : "";
         std::size_t start = 0;
         while (start < text.size()) {
             const std::size_t end = std::min(text.find(';', start), text.size());
