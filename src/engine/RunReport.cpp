@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -159,6 +160,14 @@ void RunReport::Begin(const std::string& programFolder, const RunDescription& ru
     m_seen = m_selected = m_notDicom = m_duplicates = 0;
     m_bytesRead = m_bytesWritten = 0;
     m_run = run;
+    // Folders are stored absolute: the report is read later, from wherever --verify is started.
+    for (std::string* folder : {&m_run.source, &m_run.destination, &m_run.temp}) {
+        std::error_code error;
+        const auto absolute = std::filesystem::absolute(*folder, error);
+        if (!error && !folder->empty()) {
+            *folder = absolute.lexically_normal().string();
+        }
+    }
     m_folder = programFolder + "/Logs/Runs";
     support::CreateFolder(programFolder + "/Logs");
     support::CreateFolder(m_folder);
