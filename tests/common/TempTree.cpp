@@ -135,4 +135,23 @@ FileSizeLimit::~FileSizeLimit()
     std::signal(SIGXFSZ, m_oldHandler);
 }
 
+bool IsDestinationName(std::string_view name)
+{
+    constexpr std::string_view Shape = "xxxxxxxx-xxxx-7xxx-yxxx-xxxxxxxxxxxx.dcm";
+    if (name.size() != Shape.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < Shape.size(); ++i) {
+        const char c = name[i];
+        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+        const bool ok = Shape[i] == 'x' ? hex
+            : Shape[i] == 'y'           ? (c == '8' || c == '9' || c == 'a' || c == 'b')
+                                        : c == Shape[i];
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace testing_support

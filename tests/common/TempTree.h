@@ -2,6 +2,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace testing_support {
@@ -35,6 +36,9 @@ std::vector<std::string> Names(const std::string& folder);
 // The output of a shell command fed with input on its standard input, e.g. Filter("gzip -9", bytes).
 // Throws when the command fails.
 std::string Filter(const std::string& command, const std::string& input);
+
+// Whether name is what the program gives a destination file: a lower-case UUID version 7 and ".dcm".
+bool IsDestinationName(std::string_view name);
 
 // Lines of a log file without their CR LF; an empty list for a missing file.
 std::vector<std::string> LogLines(const std::string& path);

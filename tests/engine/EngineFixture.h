@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -58,10 +57,9 @@ struct EngineWorld
     // The destination's files by content; every name must be a fresh lower-case UUID with ".dcm".
     std::vector<std::string> DestContents() const
     {
-        static const std::regex uniqueName("[0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}\\.dcm");
         std::vector<std::string> contents;
         for (const auto& name : testing_support::Names(root / "dest")) {
-            EXPECT_TRUE(std::regex_match(name, uniqueName)) << name;
+            EXPECT_TRUE(testing_support::IsDestinationName(name)) << name;
             contents.push_back(testing_support::ReadFile(root / "dest" + "/" + name));
         }
         std::sort(contents.begin(), contents.end());

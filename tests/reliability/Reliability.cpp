@@ -211,30 +211,6 @@ RunResult RunCli(const Workplace& place, const std::string& pacs, const RunOptio
         {"--pacs", pacs, "--source", place.src, "--dest", place.dest, "--temp", place.temp, "--quiet"}, options);
 }
 
-namespace {
-
-// A lower-case UUID version 7 and ".dcm".
-bool IsImageName(std::string_view name)
-{
-    constexpr std::string_view Shape = "xxxxxxxx-xxxx-7xxx-yxxx-xxxxxxxxxxxx.dcm";
-    if (name.size() != Shape.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < Shape.size(); ++i) {
-        const char c = name[i];
-        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-        const bool ok = Shape[i] == 'x' ? hex
-            : Shape[i] == 'y'           ? (c == '8' || c == '9' || c == 'a' || c == 'b')
-                                        : c == Shape[i];
-        if (!ok) {
-            return false;
-        }
-    }
-    return true;
-}
-
-} // namespace
-
 Destination ReadDestination(const std::string& dest)
 {
     Destination found;
@@ -249,7 +225,7 @@ Destination ReadDestination(const std::string& dest)
                     found.strays.push_back("BadObjects/" + badName);
                 }
             }
-        } else if (entry.is_regular_file() && IsImageName(name)) {
+        } else if (entry.is_regular_file() && IsDestinationName(name)) {
             found.images.insert(ReadFile(entry.path().string()));
         } else {
             found.strays.push_back(name);
