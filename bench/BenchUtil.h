@@ -5,9 +5,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <spawn.h>
+#include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <spawn.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -80,12 +81,14 @@ inline double TimeCommand(const std::string& command)
 struct ProgramRun
 {
     double seconds = 0;
+    double cpuSeconds = 0; // user and system time of the program
     long maxResidentKiB = 0;
     int status = -1;
 };
 
-// Wall time, peak resident memory and exit status of a program run without a shell, after Settle.
-inline ProgramRun RunProgram(const std::vector<std::string>& args)
+// Wall time, processor time, peak resident memory and exit status of a program run without a shell,
+// after Settle. Its standard output goes to outputFile (empty: discarded).
+inline ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& outputFile = "")
 {
     std::vector<char*> argv;
     for (const auto& a : args) {
@@ -94,7 +97,8 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args)
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", 1 /* O_WRONLY */, 0);
+    posix_spawn_file_actions_addopen(
+        &actions, 1, outputFile.empty() ? "/dev/null" : outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ProgramRun run;
     Settle();
     const auto start = std::chrono::steady_clock::now();
@@ -107,6 +111,9 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args)
     rusage usage {};
     wait4(pid, &status, 0, &usage);
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto seconds
+        = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    run.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     run.maxResidentKiB = usage.ru_maxrss;
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     posix_spawn_file_actions_destroy(&actions);
@@ -116,7 +123,7 @@ inline ProgramRun RunProgram(const std::vector<std::string>& args)
 inline double Median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 } // namespace bench

@@ -92,7 +92,12 @@ std::string MakeDicom(std::uint64_t index, std::size_t pixelBytes, std::uint64_t
     const std::string base = "2.25." + std::to_string(Mix(seed) % 100000000000000000ull);
     const std::string sopInstance = base + "." + std::to_string(index + 1);
     const std::string study = base + ".1000" + std::to_string(index / 50 + 1);
-    const std::uint16_t columns = 256;
+    // 256 columns, or as many more as it takes for the rows to fit into 16 bits (images of 16 MiB
+    // and more).
+    std::uint16_t columns = 256;
+    while (pixelBytes / columns > 65535 && columns < 32768) {
+        columns = static_cast<std::uint16_t>(columns * 2);
+    }
     const auto rows
         = static_cast<std::uint16_t>(std::max<std::size_t>(1, std::min<std::size_t>(pixelBytes / columns, 65535)));
 
@@ -141,10 +146,10 @@ std::string MakeDicom(std::uint64_t index, std::size_t pixelBytes, std::uint64_t
     return file;
 }
 
-std::string Gzip(const std::string& bytes)
+std::string Gzip(const std::string& bytes, int level)
 {
     z_stream stream {};
-    if (deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    if (deflateInit2(&stream, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         throw std::runtime_error("deflateInit2 failed");
     }
     std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())) + 32, '\0');

@@ -11,8 +11,8 @@ namespace corpus {
 // 8-bit greyscale image with about pixelBytes of pixel data. Same index and seed, same bytes.
 std::string MakeDicom(std::uint64_t index, std::size_t pixelBytes, std::uint64_t seed = 1);
 
-// gzip member of the bytes (level 6).
-std::string Gzip(const std::string& bytes);
+// gzip member of the bytes.
+std::string Gzip(const std::string& bytes, int level = 6);
 
 // The "Arzt und Praxis" container: a leading block without zero bytes, the DICOM data (whose
 // preamble starts with a zero byte), the marker "#*lastfile*#" and a trailer.

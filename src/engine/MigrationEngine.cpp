@@ -13,6 +13,7 @@
 #include "engine/SelectionProfile.h"
 #include "engine/Texts.h"
 #include "support/AtomicFile.h"
+#include "support/Background.h"
 #include "support/ProcessWatch.h"
 #include "support/Sha256.h"
 
@@ -596,7 +597,9 @@ void MigrationEngine::Migrated()
 {
     ++m_state.MigratedCount;
     m_record.outcome = Outcome::Migrated;
-    m_record.dicom = CheckDicomFile(m_host.DestText() + "/" + m_record.writtenFile);
+    // Parsed on the background thread while the run goes on with the next file; the report waits.
+    m_record.dicom = support::Background::Instance().Run(
+        [path = m_host.DestText() + "/" + m_record.writtenFile] { return CheckDicomFile(path); });
 }
 
 std::string MigrationEngine::RelativePath(const std::string& path) const

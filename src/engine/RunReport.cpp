@@ -203,15 +203,23 @@ void RunReport::Add(FileRecord record)
 {
     m_waiting.push_back(std::move(record));
     WriteReadyRows(false);
+    // The background thread may fall behind (many small files, each parsed there): the run then waits
+    // for it rather than holding rows without bound.
+    while (m_waiting.size() > MaxWaitingRows) {
+        Write(m_waiting.front());
+        m_waiting.pop_front();
+    }
 }
 
 void RunReport::WriteReadyRows(bool wait)
 {
-    const auto ready = [](const Digest& digest) {
-        return !digest.valid() || digest.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    const auto ready = [](const auto& future) {
+        return !future.valid() || future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     };
     while (!m_waiting.empty()
-        && (wait || (ready(m_waiting.front().sourceSha256) && ready(m_waiting.front().writtenSha256)))) {
+        && (wait
+            || (ready(m_waiting.front().sourceSha256) && ready(m_waiting.front().writtenSha256)
+                && ready(m_waiting.front().dicom)))) {
         Write(m_waiting.front());
         m_waiting.pop_front();
     }
@@ -226,8 +234,16 @@ void RunReport::Write(FileRecord& record)
     ++m_counts[static_cast<int>(record.outcome)];
     m_bytesRead += record.bytesRead;
     m_bytesWritten += record.bytesWritten;
+    DicomInfo dicom;
+    if (record.dicom.valid()) {
+        try {
+            dicom = record.dicom.get();
+        } catch (const std::exception& e) {
+            dicom.problem = e.what(); // the parser ran out of memory, say: the image stays unconfirmed
+        }
+    }
     if (record.outcome == Outcome::Migrated) {
-        const std::string uid = record.dicom ? record.dicom->sopInstanceUid : std::string();
+        const std::string uid = dicom.sopInstanceUid;
         std::vector<std::string> repeated;
         if (!uid.empty()) {
             if (const auto [known, added] = m_knownUids.emplace(uid, record.writtenFile); !added) {
@@ -243,14 +259,12 @@ void RunReport::Write(FileRecord& record)
             record.duplicate = repeated.size() == 2 ? repeated[0] + ", " + repeated[1] : repeated[0];
             ++m_duplicates;
         }
-        m_notDicom += record.dicom && !record.dicom->parsed ? 1 : 0;
+        m_notDicom += record.dicom.valid() && !dicom.parsed ? 1 : 0;
     }
     if (m_rows == nullptr) {
         return;
     }
-    const DicomInfo none;
-    const DicomInfo& dicom = record.dicom ? *record.dicom : none;
-    const std::string verdict = !record.dicom ? "" : dicom.parsed ? "ok" : "not DICOM: " + dicom.problem;
+    const std::string verdict = !record.dicom.valid() ? "" : dicom.parsed ? "ok" : "not DICOM: " + dicom.problem;
     const std::string line = support::CsvLine({record.path, record.size ? std::to_string(*record.size) : "", sourceSha,
         record.selected ? "yes" : "no", record.notSelectedBecause, std::string(OutcomeName(record.outcome)),
         record.writtenFile, writtenSha, record.error, verdict, dicom.sopInstanceUid, dicom.studyInstanceUid,

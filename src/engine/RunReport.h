@@ -34,7 +34,7 @@ struct FileRecord
     std::string writtenFile; // the destination file's name, or "BadObjects/<name>"
     Digest writtenSha256;
     std::string error;
-    std::optional<DicomInfo> dicom; // for migrated images
+    std::shared_future<DicomInfo> dicom; // for migrated images; parsed on the background thread
     std::string duplicate; // "SOP Instance UID", "content" or both, when an earlier image had them
     std::string duplicateOf;
     std::uint64_t bytesRead = 0;
@@ -76,6 +76,9 @@ private:
     void RememberEarlierRuns(const std::string& runsFolder, const std::string& destination);
     void WriteReadyRows(bool wait);
     void Write(FileRecord& record);
+
+    // Rows waiting for the background thread beyond this many are waited for.
+    static constexpr std::size_t MaxWaitingRows = 64;
 
     std::FILE* m_rows = nullptr;
     std::deque<FileRecord> m_waiting; // rows whose digests are still being computed
