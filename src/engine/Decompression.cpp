@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <libdeflate.h>
 #include <vector>
 #include <zlib.h>
 
@@ -137,6 +138,57 @@ std::error_code HashRest(support::InputFile& in, support::Sha256* digest)
     return {};
 }
 
+ByteSource MemorySource(std::string_view in)
+{
+    return [in](std::span<char> buffer, std::size_t& got) mutable {
+        got = std::min(buffer.size(), in.size());
+        std::memcpy(buffer.data(), in.data(), got);
+        in.remove_prefix(got);
+        return std::error_code {};
+    };
+}
+
+// Decodes every gzip member of in with libdeflate into a buffer of the thread's own, which is kept
+// for the next file. False when that cannot be done (not gzip, a member with a header CRC, output
+// beyond the limit, damaged data): the stream decoder must then decide.
+bool DecodeGzipWhole(std::string_view in, std::uint64_t maxOutputBytes, std::string_view& result)
+{
+    constexpr unsigned char Magic1 = 0x1F, Magic2 = 0x8B, HeaderCrcFlag = 0x02;
+    const auto at = [&in](std::size_t i) { return static_cast<unsigned char>(in[i]); };
+    if (in.size() < 2 || at(0) != Magic1 || at(1) != Magic2) {
+        return false;
+    }
+    thread_local const std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> decompressor(
+        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+    // Address space only: pages become memory as output reaches them.
+    thread_local const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(WholeOutputLimit);
+    if (!decompressor) {
+        return false;
+    }
+    const std::size_t limit = static_cast<std::size_t>(std::min<std::uint64_t>(WholeOutputLimit, maxOutputBytes));
+    std::size_t used = 0, produced = 0;
+    for (;;) {
+        // zlib checks a header CRC, which libdeflate skips: such a member is left to zlib.
+        if (in.size() - used < 4 || (at(used + 3) & HeaderCrcFlag) != 0) {
+            return false;
+        }
+        std::size_t memberIn = 0, memberOut = 0;
+        if (libdeflate_gzip_decompress_ex(decompressor.get(), in.data() + used, in.size() - used,
+                buffer.get() + produced, limit - produced, &memberIn, &memberOut)
+            != LIBDEFLATE_SUCCESS) {
+            return false;
+        }
+        used += memberIn;
+        produced += memberOut;
+        // Another member follows only where its magic bytes stand; anything else is ignored, as gzip
+        // does.
+        if (in.size() - used < 2 || at(used) != Magic1 || at(used + 1) != Magic2) {
+            result = {buffer.get(), produced};
+            return true;
+        }
+    }
+}
+
 std::error_code DecompressInto(const ByteSource& source, std::string& out, std::uint64_t maxOutputBytes)
 {
     out.clear();
@@ -249,13 +301,15 @@ std::error_code Decompress(const ByteSource& in, const ByteSink& out, std::uint6
 
 std::error_code DecompressBytes(std::string_view in, std::string& out, std::uint64_t maxOutputBytes)
 {
-    const ByteSource source = [&in](std::span<char> buffer, std::size_t& got) {
-        got = std::min(buffer.size(), in.size());
-        std::memcpy(buffer.data(), in.data(), got);
-        in.remove_prefix(got);
-        return std::error_code {};
-    };
-    return DecompressInto(source, out, maxOutputBytes);
+    return DecompressInto(MemorySource(in), out, maxOutputBytes);
+}
+
+std::error_code DecompressWhole(std::string_view in, const ByteSink& out, std::uint64_t maxOutputBytes)
+{
+    if (std::string_view decoded; DecodeGzipWhole(in, maxOutputBytes, decoded)) {
+        return decoded.empty() ? std::error_code {} : out(decoded);
+    }
+    return Decompress(MemorySource(in), out, maxOutputBytes);
 }
 
 std::error_code DecompressFrom(
@@ -265,43 +319,6 @@ std::error_code DecompressFrom(
         return error;
     }
     return HashRest(in, inputDigest);
-}
-
-std::error_code DecompressFile(const std::string& compressedPath, const std::string& outputPath,
-    std::uint64_t maxOutputBytes, const Digests& digests)
-{
-    support::Sha256* digest = digests.output;
-    support::InputFile in;
-    if (auto error = in.Open(compressedPath)) {
-        return error;
-    }
-    support::AtomicFile out;
-    if (auto error = out.Create(outputPath)) {
-        return error;
-    }
-    const ByteSink sink = [&out, digest](std::string_view bytes) {
-        if (digest != nullptr) {
-            digest->Update(bytes);
-        }
-        return out.Write(bytes);
-    };
-    auto error = Decompress(ReadFrom(in, digests.input), sink, maxOutputBytes);
-    if (!error) {
-        error = HashRest(in, digests.input);
-    }
-    if (error) {
-        // As with gunzip -f: no output file stays, neither the partial one (out's destructor removes
-        // it) nor one of that name from before.
-        support::DeleteFile(outputPath);
-        return error;
-    }
-    out.SetModified(in.ModifiedAtOpen());
-    if ((error = out.Commit(support::Replace::Allowed))) {
-        return error;
-    }
-    // A compressed file that cannot be removed only costs space until the work folder goes.
-    support::DeleteFile(compressedPath);
-    return {};
 }
 
 } // namespace engine

@@ -10,10 +10,11 @@
 #include "support/AtomicFile.h"
 #include "support/Sha256.h"
 
-// In-process decompression with the file effects of `gunzip -d -f X.dcm.z`. Two formats, told apart
-// by their first two bytes: gzip (1F 8B; every member of a multi-member file, CRC and length checked)
-// and Unix compress (1F 9D; LZW with 9 to 16 bit codes). Data is decoded as a stream, so memory stays
-// small whatever the sizes; output beyond a cap is refused.
+// In-process decompression, with gunzip's verdicts on every input. Two formats, told apart by their
+// first two bytes: gzip (1F 8B; every member of a multi-member file, CRC and length checked) and Unix
+// compress (1F 9D; LZW with 9 to 16 bit codes). Data is decoded as a stream, so memory stays small
+// whatever the sizes, or, for a file held in memory, in one piece where that is faster; output beyond
+// a cap is refused.
 namespace engine {
 
 // Failures of the compressed data itself, as opposed to reading or writing files. The texts are
@@ -48,23 +49,18 @@ std::error_code Decompress(
 std::error_code DecompressBytes(
     std::string_view in, std::string& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
 
+// The same as Decompress over a compressed file held whole in memory: the same bytes to out, the same
+// errors. A gzip file decodes in one piece where its output fits WholeOutputLimit, two to three
+// times faster than the stream decoder; anything else, and any failure, takes the stream decoder,
+// which then gives gzip's exact error. out receives nothing before that choice is made.
+inline constexpr std::size_t WholeOutputLimit = std::size_t {48} << 20;
+std::error_code DecompressWhole(
+    std::string_view in, const ByteSink& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
+
 // Decompresses the rest of an open file into out; the file itself is left as it is. With a digest,
 // every byte read from the file passes through it; after success that is the whole rest of the file.
 std::error_code DecompressFrom(support::InputFile& in, const ByteSink& out,
     std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes, support::Sha256* inputDigest = nullptr);
-
-// Digests that bytes pass through on their way: the compressed file's and the decompressed data's.
-struct Digests
-{
-    support::Sha256* input = nullptr;
-    support::Sha256* output = nullptr;
-};
-
-// gunzip's file effects: on success the output file holds the data (an existing one is replaced), it
-// carries the compressed file's modification time, and the compressed file is gone. When decoding or
-// writing fails no output file remains (not even a partial one) and the compressed file stays.
-std::error_code DecompressFile(const std::string& compressedPath, const std::string& outputPath,
-    std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes, const Digests& digests = {});
 
 } // namespace engine
 

@@ -25,6 +25,9 @@ namespace {
 constexpr int UniqueNameAttempts = 8;
 // Quarantine names are numbered up to here; beyond, the copy fails loudly instead of searching on.
 constexpr int MaxQuarantineNumber = 100000;
+// Compressed files up to this size are read whole and decoded in one piece (into at most
+// WholeOutputLimit); larger ones stream. Both buffers together stay under 64 MiB.
+constexpr std::uint64_t WholeInputLimit = std::uint64_t {16} << 20;
 
 // Local time as ISO 8601, for the run report.
 std::string LocalIsoTime()
@@ -357,14 +360,23 @@ void MigrationEngine::HandleSelectedFile(const std::string& sourcePath, const st
             if (!IsCompressedProfile(m_state.FileFilter)) {
                 return MigratePlainImage(sourcePath);
             }
-            m_state.WorkPath = RunFolder() + "/" + BaseName(name) + ".dcm.z";
-            // The staged copy is hashed as decompression reads it: its bytes are the source's.
-            auto staged = support::CopyFileAtomic(sourcePath, m_state.WorkPath, support::Replace::Allowed);
-            if (!staged) {
-                m_record.bytesRead = m_record.size.value_or(0);
-                MigrateCompressedImage(sourcePath, name);
+            // Decompression runs in this process, so the disc's file is read as it is, without a
+            // staged copy in the work folder. One that fits in memory is read whole, which is where
+            // a failure to read it is told; a larger one streams through the decoder.
+            support::InputFile source;
+            std::optional<std::string_view> whole;
+            std::error_code read = source.Open(sourcePath);
+            if (!read && source.SizeAtOpen() <= WholeInputLimit) {
+                std::size_t length = 0;
+                if (!(read = source.ReadRest(m_compressed, length))) {
+                    whole = std::string_view(m_compressed.data(), length);
+                }
             }
-            return staged;
+            if (!read) {
+                m_record.bytesRead = m_record.size.value_or(0);
+                MigrateCompressedImage(source, whole, sourcePath, name);
+            }
+            return read;
         });
     } catch (const std::exception& e) {
         // The file's error boundary: whatever went wrong, one line and on to the next file.
@@ -423,27 +435,6 @@ std::error_code MigrationEngine::CopyToDestination(
     return {};
 }
 
-std::error_code MigrationEngine::MoveToDestination(const std::string& workFile)
-{
-    std::error_code error;
-    m_record.bytesWritten = support::FileSize(workFile).value_or(0);
-    for (int attempt = 0; attempt < UniqueNameAttempts; ++attempt) {
-        const std::string target = DestinationPath();
-        error = support::PublishFile(workFile, target, support::Replace::Never);
-        if (!error) {
-            m_record.writtenFile = support::NameOf(target);
-        }
-        if (error != std::errc::file_exists) {
-            break;
-        }
-    }
-    if (error == std::errc::cross_device_link) {
-        // Work and destination folders on different file systems: copy instead.
-        error = CopyToDestination(workFile, DestinationPath(), nullptr);
-    }
-    return error;
-}
-
 std::error_code MigrationEngine::MigratePlainImage(const std::string& sourcePath)
 {
     m_state.WorkPath = DestinationPath();
@@ -466,48 +457,43 @@ std::error_code MigrationEngine::MigratePlainImage(const std::string& sourcePath
     return {};
 }
 
-void MigrationEngine::MigrateCompressedImage(const std::string& sourcePath, const std::string& name)
+void MigrationEngine::MigrateCompressedImage(support::InputFile& source, std::optional<std::string_view> whole,
+    const std::string& sourcePath, const std::string& name)
 {
-    // WorkPath is the staged "<base>.dcm.z"; a "STARC" image is decompressed into "<base>.dcm".
-    const std::string decompressed = m_state.WorkPath.substr(0, m_state.WorkPath.size() - 2);
-    if (auto error = Guarded([&] { return ConvertCompressedImage(sourcePath, name, decompressed); })) {
+    if (auto error = Guarded([&] { return ConvertCompressedImage(source, whole, sourcePath, name); })) {
         LogFileError(error, ErrorExtra::SystemErrorsOnly);
-    }
-    // Whatever happened, neither the staged nor the decompressed image waits in the work folder for
-    // the end of the run: temp space must not grow with the disc.
-    for (const std::string& workFile : {m_state.WorkPath, decompressed}) {
-        if (support::FileExists(workFile)) {
-            support::DeleteFile(workFile);
-        }
     }
 }
 
-std::error_code MigrationEngine::ConvertCompressedImage(
-    const std::string& sourcePath, const std::string& name, const std::string& decompressed)
+std::error_code MigrationEngine::ConvertCompressedImage(support::InputFile& source,
+    std::optional<std::string_view> whole, const std::string& sourcePath, const std::string& name)
 {
-    // A "STARC" image goes to the destination as it is: decompressed into a work file, which is then
-    // moved. A "Z" container passes through the cut on its way to the destination, so that no
-    // container is ever held whole. Either way the decompressed bytes may not pass the cap nor the free
-    // space where they are written: a small file that expands beyond is refused as corrupt before it
-    // fills the disk.
+    // A "STARC" image goes to the destination as it is; a "Z" container passes through the cut on
+    // its way, so that no container is ever held whole. Either way the decompressed bytes may not
+    // pass the cap nor the free space of the folder that was made to receive them (for "STARC" the
+    // work folder, where the image used to be decompressed): a small file that expands beyond is
+    // refused as corrupt before it fills the disk.
     const bool starc = m_state.FileFilter == "STARC";
-    support::InputFile staged;
     support::AtomicFile out;
     ContainerCut cut;
     support::Sha256 digest;
     support::Sha256 sourceDigest;
-    std::error_code error;
-    if (starc) {
-        error = DecompressFile(
-            m_state.WorkPath, decompressed, DecompressionBound(WorkFolder()), {&sourceDigest, &digest});
-    } else if (!(error = staged.Open(m_state.WorkPath)) && !(error = out.Create(DestinationPath()))) {
-        const ContainerCut::Sink write = [&out, &digest](std::string_view image) {
-            digest.Update(image);
-            return out.Write(image);
-        };
-        error = DecompressFrom(
-            staged, [&](std::string_view bytes) { return cut.Feed(bytes, write); },
-            DecompressionBound(m_host.DestText()), &sourceDigest);
+    m_state.WorkPath = DestinationPath();
+    std::error_code error = out.Create(m_state.WorkPath);
+    if (error) {
+        return error;
+    }
+    const ContainerCut::Sink write = [&out, &digest](std::string_view image) {
+        digest.Update(image);
+        return out.Write(image);
+    };
+    const ByteSink sink = starc ? ByteSink(write) : [&](std::string_view bytes) { return cut.Feed(bytes, write); };
+    const std::uint64_t bound = DecompressionBound(starc ? WorkFolder() : m_host.DestText());
+    if (whole) {
+        sourceDigest.Update(*whole);
+        error = DecompressWhole(*whole, sink, bound);
+    } else {
+        error = DecompressFrom(source, sink, bound, &sourceDigest);
     }
     if (error) {
         if (!IsDataError(error)) {
@@ -521,21 +507,12 @@ std::error_code MigrationEngine::ConvertCompressedImage(
         return {};
     }
     m_record.sourceSha256 = sourceDigest.Finish();
-    if (starc) {
-        if (auto moved = MoveToDestination(decompressed)) {
-            return moved;
-        }
-        m_record.writtenSha256 = digest.Finish();
-        Migrated();
-        return {};
-    }
-
-    if (!cut.Found()) {
+    if (!starc && !cut.Found()) {
         out.Discard();
         RejectImage(sourcePath, name);
         return {};
     }
-    out.SetModified(staged.ModifiedAtOpen());
+    out.SetModified(source.ModifiedAtOpen());
     if (auto failed = CommitUnique(out)) {
         return failed;
     }
@@ -543,7 +520,7 @@ std::error_code MigrationEngine::ConvertCompressedImage(
     m_record.writtenSha256 = digest.Finish();
     m_record.bytesWritten = out.BytesWritten();
     Migrated();
-    if (DebugOn()) {
+    if (!starc && DebugOn()) {
         m_log.WriteDebug(name + " is migrated.");
     }
     return {};
@@ -583,14 +560,7 @@ std::error_code MigrationEngine::QuarantineImage(const std::string& sourcePath, 
             }
         }
     }
-    if (error) {
-        return error;
-    }
-    // The staged copy is gone already when decompression succeeded.
-    if (support::FileExists(m_state.WorkPath)) {
-        return support::DeleteFile(m_state.WorkPath);
-    }
-    return {};
+    return error;
 }
 
 void MigrationEngine::Migrated()

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "engine/RunHost.h"
 #include "engine/RunReport.h"
 #include "engine/RunState.h"
 #include "engine/UniqueNameSource.h"
+#include "support/AtomicFile.h"
 #include "support/FileSystem.h"
 #include "support/Log.h"
 #include "support/Sha256.h"
@@ -47,11 +50,13 @@ private:
     void ScanFolder(const std::string& folder);
     void HandleSelectedFile(const std::string& sourcePath, const std::string& name);
     std::error_code MigratePlainImage(const std::string& sourcePath);
-    // Decompresses the staged copy and writes the image ("STARC") or its unwrapped content ("Z");
-    // logs its own errors and rejects what cannot be converted.
-    void MigrateCompressedImage(const std::string& sourcePath, const std::string& name);
-    std::error_code ConvertCompressedImage(
-        const std::string& sourcePath, const std::string& name, const std::string& decompressed);
+    // Decompresses the open source file (or its bytes, when they were read whole) and writes the
+    // image ("STARC") or its unwrapped content ("Z"); logs its own errors and rejects what cannot be
+    // converted.
+    void MigrateCompressedImage(support::InputFile& source, std::optional<std::string_view> whole,
+        const std::string& sourcePath, const std::string& name);
+    std::error_code ConvertCompressedImage(support::InputFile& source, std::optional<std::string_view> whole,
+        const std::string& sourcePath, const std::string& name);
     // Logs the image and copies its source file unchanged into the destination's BadObjects folder.
     void RejectImage(const std::string& sourcePath, const std::string& name);
     std::error_code QuarantineImage(const std::string& sourcePath, const std::string& name);
@@ -60,7 +65,6 @@ private:
     // Records the final name and size in the current file's report row.
     std::error_code CopyToDestination(
         const std::string& sourcePath, const std::string& target, support::Sha256* digest);
-    std::error_code MoveToDestination(const std::string& workFile);
     bool IsOwnOutput(const std::string& folder) const;
     void RemoveLeftovers();
     // Counts the current image as migrated and checks what was written as DICOM.
@@ -86,6 +90,7 @@ private:
     RunState m_state;
     RunSummary m_lastRun;
     std::unique_ptr<UniqueNameSource> m_names; // created on first use
+    std::string m_compressed; // the compressed file read whole; kept for the next one
     bool m_timerEnabled = false;
     bool m_running = false;
     bool m_runQueued = false;

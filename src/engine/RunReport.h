@@ -20,7 +20,7 @@ namespace engine {
 
 enum class Outcome { Migrated, Rejected, Failed, Skipped };
 
-// A SHA-256 in lower-case hex, as the hash thread delivers it; empty (not valid) when nothing was hashed.
+// A SHA-256 in lower-case hex, as the background thread delivers it; empty (not valid) when nothing was hashed.
 using Digest = std::shared_future<std::string>;
 
 struct FileRecord

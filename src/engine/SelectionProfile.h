@@ -15,7 +15,7 @@ std::optional<std::string> FileFilterFor(std::string_view pacsText);
 // "Z": the upper-cased name ends with "Z" or "R"; "STARC": it ends with ".AR"; "": every name.
 bool IsSelected(std::string_view fileFilter, std::string_view fileName);
 
-// The profiles whose images are staged compressed in the work folder before conversion.
+// The profiles whose images are compressed and are decompressed on their way to the destination.
 bool IsCompressedProfile(std::string_view fileFilter);
 
 // The "." rule of the plain profile: apart from "HIPAX", only names without any "." are migrated.

@@ -1,5 +1,6 @@
 #include "support/AtomicFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -104,6 +105,30 @@ std::error_code InputFile::Read(std::span<char> buffer, std::size_t& got)
             return LastError();
         }
     }
+}
+
+std::error_code InputFile::ReadRest(std::string& buffer, std::size_t& length)
+{
+    length = 0;
+    for (;;) {
+        // Room for the whole file and one byte more, which tells its end without another call.
+        const std::size_t wanted = std::max<std::size_t>(static_cast<std::size_t>(m_size) + 1, length * 2);
+        if (buffer.size() < wanted) {
+            buffer.resize(wanted);
+        }
+        std::size_t got = 0;
+        if (auto error = Read({buffer.data() + length, buffer.size() - length}, got)) {
+            return error;
+        }
+        if (got == 0) {
+            break;
+        }
+        length += got;
+    }
+    if (length < m_size) {
+        return FileError::SizeChanged; // the file shrank while it was read
+    }
+    return {};
 }
 
 AtomicFile::~AtomicFile()

@@ -28,6 +28,10 @@ public:
     std::error_code Open(const std::string& path);
     // Reads up to buffer.size() bytes; got is 0 at the end of the file.
     std::error_code Read(std::span<char> buffer, std::size_t& got);
+    // Reads the rest of the file into the front of buffer and sets length. The buffer only grows, so
+    // that one serves many files. A file that ends before its size at opening reports
+    // FileError::SizeChanged.
+    std::error_code ReadRest(std::string& buffer, std::size_t& length);
 
     int Handle() const { return m_fd; }
     std::uint64_t SizeAtOpen() const { return m_size; }

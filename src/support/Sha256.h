@@ -31,7 +31,7 @@ public:
 
 private:
     std::shared_ptr<Context> m_context;
-    std::string m_batch; // a buffer of the hash thread's, being filled
+    std::string m_batch; // a buffer of the background thread's, being filled
 };
 
 } // namespace support

@@ -72,7 +72,7 @@ TEST_F(CompressedImages, ArztUndPraxisUnwrapsGoodContainersAndQuarantinesTheRest
              "S - IMG0004.Z: not in gzip format", "S - ERROR: -1 - File IMG0004.Z could not be migrated."}) {
         EXPECT_NE(std::find(debug.begin(), debug.end(), line), debug.end()) << line;
     }
-    EXPECT_TRUE(leftInWork.empty()) << "staged and decompressed files leave the work folder with their image";
+    EXPECT_TRUE(leftInWork.empty()) << "nothing of an image waits in the work folder";
     EXPECT_FALSE(fs::exists(root / "temp/TempPelta"));
     EXPECT_EQ(Snapshot(root / "src"), sourceBefore);
     EXPECT_EQ(engine->LastRun().rejected, 4);
@@ -110,7 +110,7 @@ TEST_F(CompressedImages, QuarantineStemsAreTheNameUpToItsLastDot)
     Migrate();
     EXPECT_EQ(Names(root / "dest/BadObjects"),
         (std::vector<std::string> {".err", "IMAGE001.err", "IMAGE0012.err", "IMAGE002.err", "NODOTZ.err", "a.b.err"}));
-    EXPECT_EQ(ErrorLines().size(), 6u) << "one line per rejected image, none for the removed staged copy";
+    EXPECT_EQ(ErrorLines().size(), 6u) << "one line per rejected image";
 }
 
 TEST_F(CompressedImages, FileSystemFailuresAreLoggedNotQuarantined)

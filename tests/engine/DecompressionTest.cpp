@@ -55,10 +55,23 @@ const std::vector<Payload>& Payloads()
     return payloads;
 }
 
-std::string Decompressed(const std::string& compressed, std::error_code& error)
+// Decodes with the stream decoder, and again as a file held whole, which must agree with it: the
+// same bytes and the same error, whichever decoder the whole file took.
+std::string Decompressed(
+    const std::string& compressed, std::error_code& error, std::uint64_t cap = engine::DefaultMaxDecompressedBytes)
 {
     std::string out;
-    error = engine::DecompressBytes(compressed, out);
+    error = engine::DecompressBytes(compressed, out, cap);
+    std::string whole;
+    const std::error_code wholeError = engine::DecompressWhole(
+        compressed,
+        [&whole](std::string_view bytes) {
+            whole.append(bytes);
+            return std::error_code {};
+        },
+        cap);
+    EXPECT_EQ(wholeError, error) << "decoded whole: " << wholeError.message();
+    EXPECT_TRUE(whole == out) << "decoded whole: other bytes";
     return out;
 }
 
@@ -174,45 +187,41 @@ TEST(Decompress, DamagedLzw)
 
 TEST(Decompress, OutputStopsAtTheCap)
 {
-    std::string out;
     for (const char* command : {"gzip -c", "compress -c -f"}) {
         SCOPED_TRACE(command);
         const std::string bomb = Filter(command, std::string(8 << 20, '\0'));
-        EXPECT_EQ(engine::DecompressBytes(bomb, out, 1 << 20), DecompressError::TooLarge);
-        EXPECT_FALSE(engine::DecompressBytes(bomb, out, 8 << 20));
+        std::error_code error;
+        Decompressed(bomb, error, 1 << 20);
+        EXPECT_EQ(error, DecompressError::TooLarge);
+        EXPECT_EQ(Decompressed(bomb, error, 8 << 20).size(), std::size_t {8} << 20);
+        EXPECT_FALSE(error);
     }
+    // Beyond what a file held whole may decode into, the stream decoder takes over.
+    const std::string large = std::string(engine::WholeOutputLimit, 'a') + Text(100);
+    std::error_code error;
+    EXPECT_TRUE(Decompressed(Filter("gzip -c -1", large), error) == large);
+    EXPECT_FALSE(error);
 }
 
-TEST(DecompressFile, HasGunzipsFileEffects)
+TEST(Decompress, GzipHeaderFieldsAgreeBetweenDecoders)
 {
-    TempDir dir;
-    const std::string image = Noise(300000, 1);
-    WriteFile(dir / "IMG.dcm.z", Filter("gzip -c", image));
-    const auto time = fs::last_write_time(dir / "IMG.dcm.z") - std::chrono::hours(1000);
-    fs::last_write_time(dir / "IMG.dcm.z", time);
-    WriteFile(dir / "IMG.dcm", "an older file of that name");
-
-    ASSERT_FALSE(engine::DecompressFile(dir / "IMG.dcm.z", dir / "IMG.dcm"));
-    EXPECT_TRUE(ReadFile(dir / "IMG.dcm") == image);
-    EXPECT_EQ(fs::last_write_time(dir / "IMG.dcm"), time);
-    EXPECT_EQ(Names(dir.Path()), std::vector<std::string> {"IMG.dcm"});
-
-    // Failure: the compressed file stays, no output remains, not even the older one.
-    WriteFile(dir / "BAD.dcm.z", Filter("gzip -c", image).substr(0, 1000));
-    WriteFile(dir / "BAD.dcm", "older");
-    EXPECT_EQ(engine::DecompressFile(dir / "BAD.dcm.z", dir / "BAD.dcm"), DecompressError::UnexpectedEnd);
-    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string> {"BAD.dcm.z", "IMG.dcm"}));
-}
-
-TEST(DecompressFile, AFullDiskLeavesNothingPartial)
-{
-    TempDir dir;
-    WriteFile(dir / "IMG.dcm.z", Filter("gzip -c", Noise(1 << 20, 5)));
-    {
-        const FileSizeLimit fullDisk(512 * 1024);
-        const auto error = engine::DecompressFile(dir / "IMG.dcm.z", dir / "IMG.dcm");
-        EXPECT_EQ(error, std::errc::file_too_large);
-        EXPECT_FALSE(engine::IsDataError(error));
+    // gzip's optional header fields; zlib checks the header CRC (FHCRC), so a wrong one must fail
+    // the whole-file decoder too.
+    const std::string deflated = [] {
+        const std::string gz = Filter("gzip -c -n", Text(5000));
+        return gz.substr(10); // deflate data, CRC and length
+    }();
+    const std::string plain("\x1f\x8b\x08", 3);
+    const std::string rest = std::string(6, '\0');
+    const std::string extra = plain + '\x04' + rest + std::string("\x03\x00", 2) + "abc" + deflated;
+    const std::string named = plain + '\x08' + rest + std::string("name.dcm\0", 9) + deflated;
+    const std::string badHeaderCrc = plain + '\x02' + rest + std::string("\x00\x00", 2) + deflated;
+    for (const std::string* input : {&extra, &named}) {
+        std::error_code error;
+        EXPECT_TRUE(Decompressed(*input, error) == Text(5000));
+        EXPECT_FALSE(error) << error.message();
     }
-    EXPECT_EQ(Names(dir.Path()), std::vector<std::string> {"IMG.dcm.z"});
+    std::error_code error;
+    Decompressed(badHeaderCrc, error);
+    EXPECT_EQ(error, DecompressError::FormatViolated);
 }

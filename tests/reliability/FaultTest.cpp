@@ -32,26 +32,20 @@ TEST(Faults, InjectedFileCallFailuresLoseNothing)
     {
         const char* faults;
         bool allMigrated; // the failure is one the program works around
-        enum {
-            All,
-            Plain,
-            Compressed
-        } only
-            = All; // plain images are published without rename(), never
-                   // quarantined, and read, not copied in the kernel
+        enum { All, Compressed } only = All; // only compressed images are ever quarantined
     };
+    // Every close of a temporary file fails: with the ones of rejected images (which are discarded,
+    // so their close does not matter) in the count, a single failing close might strike none of the
+    // images that are kept.
     const Case cases[] = {
         {"write:ENOSPC:.part:1:1", false},
         {"write:ENOSPC:.part:3:1", false},
         {"write:EIO:.part:0:0", false},
         {"write:short:.part:0:0", true},
-        {"close:EIO:.part:2:1", false},
+        {"close:EIO:.part:0:0", false},
         {"renameat2:EIO:.dcm:1:1", false},
-        {"rename:EIO::0:1", false, Case::Compressed},
         {"renameat2:EINVAL::0:0;link:EPERM::0:0", true},
-        {"read:EIO:/src/:3:1", false, Case::Plain},
-        {"copy_file_range:EIO:/src/:3:1", false, Case::Compressed},
-        {"copy_file_range:EXDEV::0:0", true, Case::Compressed},
+        {"read:EIO:/src/:3:1", false},
         {"read:short:/src/:0:0", true},
         {"open:EACCES:/src/PAT1:0:0", false},
         {"write:ENOSPC:BadObjects:0:0", false, Case::Compressed},
@@ -59,7 +53,7 @@ TEST(Faults, InjectedFileCallFailuresLoseNothing)
     for (const char* pacs : Systems) {
         const bool compressed = std::string(pacs) == "Arzt und Praxis" || std::string(pacs) == "STARC";
         for (const Case& c : cases) {
-            if ((c.only == Case::Compressed && !compressed) || (c.only == Case::Plain && compressed)) {
+            if (c.only == Case::Compressed && !compressed) {
                 continue;
             }
             SCOPED_TRACE(std::string(pacs) + " with " + c.faults);
@@ -73,7 +67,8 @@ TEST(Faults, InjectedFileCallFailuresLoseNothing)
                 // The fault did strike: a line beyond the disc's own rejected images says so.
                 const auto log = LogLines(run.place.ErrorLog());
                 EXPECT_TRUE(std::any_of(log.begin(), log.end(),
-                    [](const std::string& line) { return line.find(" - CorrectImage") == std::string::npos; }));
+                    [](const std::string& line) { return line.find(" - CorrectImage") == std::string::npos; }))
+                    << result.out << result.err;
             }
             // A rerun without the fault brings every image that failed.
             const RunResult again = RunCli(run.place, pacs);
@@ -259,10 +254,8 @@ TEST(Faults, KilledRunLeavesNoPartialImage)
         Prepared run(pacs, 10, 20000);
         // Stopped in the middle of writing the fourth destination file, then killed there.
         int pid = 0;
-        // Plain and "Z" images are written to the destination as they are read, "STARC" images
-        // decompressed in the work folder first.
-        const std::string p = pacs;
-        const std::string stopAt = p == "STARC" ? "write:stop:/TempPelta/:3:1" : "write:stop:/dest/.zet-pelta:3:1";
+        // Every image is written to the destination as it is read or decompressed.
+        const std::string stopAt = "write:stop:/dest/.zet-pelta:3:1";
         const RunResult first = RunCli(run.place, pacs, {.faults = stopAt, .stopExpected = true, .stoppedPid = &pid});
         ASSERT_EQ(first.status, -2) << "the run did not reach the fourth image";
         const auto migratedBefore = Snapshot(run.place.dest);
@@ -270,8 +263,7 @@ TEST(Faults, KilledRunLeavesNoPartialImage)
         ::waitpid(pid, nullptr, 0);
 
         // Nothing partial under an image's name; the unfinished file is a hidden temporary one.
-        const auto names = Names(
-            p == "STARC" ? run.place.temp + "/TempPelta/" + Names(run.place.temp + "/TempPelta")[0] : run.place.dest);
+        const auto names = Names(run.place.dest);
         EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](const std::string& n) { return n.ends_with(".part"); }));
 
         // The next run clears what the killed one left, and the images migrated before stay as they were.
