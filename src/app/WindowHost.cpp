@@ -89,9 +89,25 @@ void WindowHost::ShowMessage(engine::MessageKind kind, std::string_view text, st
         FromUtf8(caption));
 }
 
+namespace {
+
+std::chrono::milliseconds g_eventInterval = WindowHost::DefaultEventInterval;
+
+} // namespace
+
+void WindowHost::SetEventInterval(std::chrono::milliseconds interval)
+{
+    g_eventInterval = interval;
+}
+
 void WindowHost::ProcessPendingMessages()
 {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastEvents < g_eventInterval) {
+        return;
+    }
     QCoreApplication::processEvents();
+    m_lastEvents = std::chrono::steady_clock::now();
 }
 
 void WindowHost::SetQuitEnabled(bool enabled)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include "engine/RunHost.h"
 
 class QAction;
@@ -51,8 +53,15 @@ public:
     void SetQuitEnabled(bool enabled) override;
     void SetTimerEnabled(bool enabled) override;
 
+    // Pending events are processed at most this often: a run asks after every file, and painting the
+    // window each time cost more than a small file's whole migration. Far below what an operator
+    // notices; tests that watch every file set zero.
+    static constexpr std::chrono::milliseconds DefaultEventInterval {10};
+    static void SetEventInterval(std::chrono::milliseconds interval);
+
 private:
     WindowControls m_controls;
+    std::chrono::steady_clock::time_point m_lastEvents {};
 };
 
 } // namespace app

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <system_error>
 
@@ -17,7 +18,7 @@ public:
 
     // Makes at least n unread bytes available unless the input ends first.
     std::error_code Fill(std::size_t n);
-    const unsigned char* Data() const { return reinterpret_cast<const unsigned char*>(m_buffer.data()) + m_start; }
+    const unsigned char* Data() const { return reinterpret_cast<const unsigned char*>(m_buffer.get()) + m_start; }
     std::size_t Available() const { return m_end - m_start; }
     void Consume(std::size_t n) { m_start += n; }
     // Absolute input offset of Data()[0].
@@ -26,7 +27,8 @@ public:
 
 private:
     const ByteSource& m_source;
-    std::string m_buffer;
+    std::unique_ptr<char[]> m_buffer; // not cleared: only bytes read into it are ever looked at
+    std::size_t m_capacity;
     std::size_t m_start = 0;
     std::size_t m_end = 0;
     std::uint64_t m_offset = 0; // absolute offset of m_buffer[0]

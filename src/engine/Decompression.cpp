@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstring>
 #include <memory>
-#include <libdeflate.h>
 #include <vector>
 #include <zlib.h>
 
@@ -65,7 +64,7 @@ std::error_code DecodeGzip(ByteReader& in, OutputBuffer& out)
         return std::make_error_code(std::errc::not_enough_memory);
     }
     const std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&stream, inflateEnd);
-    std::vector<unsigned char> chunk(ChunkBytes);
+    const auto chunk = std::make_unique_for_overwrite<unsigned char[]>(ChunkBytes);
     for (;;) {
         int result = Z_OK;
         // When inflate filled the whole chunk it may hold more output without needing more input;
@@ -83,12 +82,12 @@ std::error_code DecodeGzip(ByteReader& in, OutputBuffer& out)
             const auto offered = static_cast<uInt>(std::min<std::size_t>(in.Available(), UINT_MAX));
             stream.next_in = const_cast<Bytef*>(in.Data());
             stream.avail_in = offered;
-            stream.next_out = chunk.data();
-            stream.avail_out = static_cast<uInt>(chunk.size());
+            stream.next_out = chunk.get();
+            stream.avail_out = static_cast<uInt>(ChunkBytes);
             result = inflate(&stream, Z_NO_FLUSH);
             chunkFilled = stream.avail_out == 0;
             in.Consume(offered - stream.avail_in);
-            if (auto error = out.Put(chunk.data(), chunk.size() - stream.avail_out)) {
+            if (auto error = out.Put(chunk.get(), ChunkBytes - stream.avail_out)) {
                 return error;
             }
             if (result == Z_MEM_ERROR) {
@@ -148,47 +147,6 @@ ByteSource MemorySource(std::string_view in)
     };
 }
 
-// Decodes every gzip member of in with libdeflate into a buffer of the thread's own, which is kept
-// for the next file. False when that cannot be done (not gzip, a member with a header CRC, output
-// beyond the limit, damaged data): the stream decoder must then decide.
-bool DecodeGzipWhole(std::string_view in, std::uint64_t maxOutputBytes, std::string_view& result)
-{
-    constexpr unsigned char Magic1 = 0x1F, Magic2 = 0x8B, HeaderCrcFlag = 0x02;
-    const auto at = [&in](std::size_t i) { return static_cast<unsigned char>(in[i]); };
-    if (in.size() < 2 || at(0) != Magic1 || at(1) != Magic2) {
-        return false;
-    }
-    thread_local const std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> decompressor(
-        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
-    // Address space only: pages become memory as output reaches them.
-    thread_local const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(WholeOutputLimit);
-    if (!decompressor) {
-        return false;
-    }
-    const std::size_t limit = static_cast<std::size_t>(std::min<std::uint64_t>(WholeOutputLimit, maxOutputBytes));
-    std::size_t used = 0, produced = 0;
-    for (;;) {
-        // zlib checks a header CRC, which libdeflate skips: such a member is left to zlib.
-        if (in.size() - used < 4 || (at(used + 3) & HeaderCrcFlag) != 0) {
-            return false;
-        }
-        std::size_t memberIn = 0, memberOut = 0;
-        if (libdeflate_gzip_decompress_ex(decompressor.get(), in.data() + used, in.size() - used,
-                buffer.get() + produced, limit - produced, &memberIn, &memberOut)
-            != LIBDEFLATE_SUCCESS) {
-            return false;
-        }
-        used += memberIn;
-        produced += memberOut;
-        // Another member follows only where its magic bytes stand; anything else is ignored, as gzip
-        // does.
-        if (in.size() - used < 2 || at(used) != Magic1 || at(used + 1) != Magic2) {
-            result = {buffer.get(), produced};
-            return true;
-        }
-    }
-}
-
 std::error_code DecompressInto(const ByteSource& source, std::string& out, std::uint64_t maxOutputBytes)
 {
     out.clear();
@@ -219,7 +177,8 @@ bool IsDataError(const std::error_code& error)
 
 ByteReader::ByteReader(const ByteSource& source)
     : m_source(source)
-    , m_buffer(ChunkBytes, '\0')
+    , m_buffer(std::make_unique_for_overwrite<char[]>(ChunkBytes))
+    , m_capacity(ChunkBytes)
 { }
 
 std::error_code ByteReader::Fill(std::size_t n)
@@ -227,16 +186,19 @@ std::error_code ByteReader::Fill(std::size_t n)
     if (Available() >= n || m_ended) {
         return {};
     }
-    std::memmove(m_buffer.data(), m_buffer.data() + m_start, Available());
+    std::memmove(m_buffer.get(), m_buffer.get() + m_start, Available());
     m_offset += m_start;
     m_end -= m_start;
     m_start = 0;
-    if (m_buffer.size() < n) {
-        m_buffer.resize(n);
+    if (m_capacity < n) {
+        auto larger = std::make_unique_for_overwrite<char[]>(n);
+        std::memcpy(larger.get(), m_buffer.get(), m_end);
+        m_buffer = std::move(larger);
+        m_capacity = n;
     }
     while (Available() < n) {
         std::size_t got = 0;
-        if (auto error = m_source({m_buffer.data() + m_end, m_buffer.size() - m_end}, got)) {
+        if (auto error = m_source({m_buffer.get() + m_end, m_capacity - m_end}, got)) {
             return error;
         }
         if (got == 0) {
@@ -306,9 +268,6 @@ std::error_code DecompressBytes(std::string_view in, std::string& out, std::uint
 
 std::error_code DecompressWhole(std::string_view in, const ByteSink& out, std::uint64_t maxOutputBytes)
 {
-    if (std::string_view decoded; DecodeGzipWhole(in, maxOutputBytes, decoded)) {
-        return decoded.empty() ? std::error_code {} : out(decoded);
-    }
     return Decompress(MemorySource(in), out, maxOutputBytes);
 }
 

@@ -13,8 +13,12 @@
 // In-process decompression, with gunzip's verdicts on every input. Two formats, told apart by their
 // first two bytes: gzip (1F 8B; every member of a multi-member file, CRC and length checked) and Unix
 // compress (1F 9D; LZW with 9 to 16 bit codes). Data is decoded as a stream, so memory stays small
-// whatever the sizes, or, for a file held in memory, in one piece where that is faster; output beyond
-// a cap is refused.
+// whatever the sizes; output beyond a cap is refused.
+//
+// gzip data goes through zlib, whose verdicts are gzip's. libdeflate decodes whole buffers two to
+// three times faster, but it accepts some malformed streams that gzip refuses (codes for reserved
+// symbols, extra code lengths): with a matching CRC such a file would be migrated where gzip would
+// have called it damaged.
 namespace engine {
 
 // Failures of the compressed data itself, as opposed to reading or writing files. The texts are
@@ -49,11 +53,7 @@ std::error_code Decompress(
 std::error_code DecompressBytes(
     std::string_view in, std::string& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
 
-// The same as Decompress over a compressed file held whole in memory: the same bytes to out, the same
-// errors. A gzip file decodes in one piece where its output fits WholeOutputLimit, two to three
-// times faster than the stream decoder; anything else, and any failure, takes the stream decoder,
-// which then gives gzip's exact error. out receives nothing before that choice is made.
-inline constexpr std::size_t WholeOutputLimit = std::size_t {48} << 20;
+// Decompress over a compressed file held whole in memory.
 std::error_code DecompressWhole(
     std::string_view in, const ByteSink& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
 

@@ -7,7 +7,7 @@
 // writes codes in groups of eight, so a group is exactly as many bytes as the code has bits; when the
 // width changes or the table is cleared, the rest of the current group is padding and is skipped.
 #include <algorithm>
-#include <vector>
+#include <memory>
 
 #include "engine/ByteReader.h"
 
@@ -50,13 +50,17 @@ std::error_code DecodeLzw(ByteReader& in, OutputBuffer& out)
     }
     const std::uint32_t maxMaxCode = 1u << maxBits;
 
-    std::vector<std::uint16_t> prefix(1u << MaxBits);
-    std::vector<unsigned char> suffix(1u << MaxBits);
+    // Left uninitialised: an entry is only read once it is defined (codes at or beyond the next free
+    // entry are refused or handled before the table is walked), and clearing 200 KiB cost more than
+    // decoding a small image.
+    const auto prefix = std::make_unique_for_overwrite<std::uint16_t[]>(1u << MaxBits);
+    const auto suffix = std::make_unique_for_overwrite<unsigned char[]>(1u << MaxBits);
     for (unsigned i = 0; i < 256; ++i) {
         suffix[i] = static_cast<unsigned char>(i);
     }
     // A string is at most one byte per table entry long, plus the repeated first byte.
-    std::vector<unsigned char> stack((1u << MaxBits) + 2);
+    constexpr std::size_t StackBytes = (1u << MaxBits) + 2;
+    const auto stack = std::make_unique_for_overwrite<unsigned char[]>(StackBytes);
 
     unsigned bits = InitialBits;
     std::uint32_t maxCode = (1u << bits) - 1;
@@ -123,7 +127,7 @@ std::error_code DecodeLzw(ByteReader& in, OutputBuffer& out)
             code = static_cast<std::uint32_t>(oldCode);
         }
         while (code >= 256) {
-            if (top >= stack.size() - 1) {
+            if (top >= StackBytes - 1) {
                 return DecompressError::LzwCorrupt;
             }
             stack[top++] = suffix[code];
@@ -131,8 +135,8 @@ std::error_code DecodeLzw(ByteReader& in, OutputBuffer& out)
         }
         firstChar = suffix[code];
         stack[top++] = firstChar;
-        std::reverse(stack.begin(), stack.begin() + static_cast<std::ptrdiff_t>(top));
-        if (auto error = out.Put(stack.data(), top)) {
+        std::reverse(stack.get(), stack.get() + top);
+        if (auto error = out.Put(stack.get(), top)) {
             return error;
         }
 

@@ -20,6 +20,7 @@
 #include "WindowTestUtil.h"
 #include "app/BrowseFolder.h"
 #include "app/Controls.h"
+#include "app/WindowHost.h"
 #include "common/TempTree.h"
 #include "engine/MigrationEngine.h"
 
@@ -116,6 +117,9 @@ class FrmMainTest : public QObject
     Q_OBJECT
 
 private slots:
+    // The run tests watch the window after every file, so pending events are processed on every
+    // request rather than at most every few milliseconds.
+    void initTestCase() { app::WindowHost::SetEventInterval(std::chrono::milliseconds(0)); }
     void layoutMatchesTheTable();
     void textsFontsAndStartState();
     void tabOrderFollowsTheTable();
