@@ -253,6 +253,7 @@ void MigrationEngine::RemoveWorkFolder()
 
 void MigrationEngine::FinishRun()
 {
+    m_predecoder.Cancel(); // a stopped walk may have left the next file in decoding
     const std::string report = m_report.End(LocalIsoTime(), m_stopRequested); // first: it completes the counts
     m_lastRun = {m_state.ScannedCount, m_state.CheckedCount, m_state.MigratedCount, m_state.FailedCount,
         m_state.RejectedCount, m_state.SkippedCount, m_stopRequested, m_report.NotDicom(), m_report.Duplicates(),
@@ -307,10 +308,22 @@ void MigrationEngine::ScanFolder(const std::string& folder)
     }
     m_state.ScanPosition = -1;
     std::int64_t handled = 0;
-    for (const std::string& name : listing.files) {
+    // With compressed images, the next selected file of the folder is named for the predecoder; the
+    // look-ahead only moves forward, so a folder costs one pass whatever it holds.
+    const bool compressed = IsCompressedProfile(m_state.FileFilter);
+    std::size_t lookahead = 0;
+    for (std::size_t index = 0; index < listing.files.size(); ++index) {
+        const std::string& name = listing.files[index];
         if (m_stopRequested) {
             return;
         }
+        lookahead = std::max(lookahead, index + 1);
+        while (compressed && lookahead < listing.files.size()
+            && !IsSelected(m_state.FileFilter, listing.files[lookahead])) {
+            ++lookahead;
+        }
+        m_nextCompressed
+            = compressed && lookahead < listing.files.size() ? support::JoinPath(folder, listing.files[lookahead]) : "";
         ++m_state.ScanPosition;
         m_host.SetProgressText(texts::ScanProgress(m_state.ScanPosition, m_state.FolderFileCount));
         m_host.SetProgressValue(++handled);
@@ -361,21 +374,31 @@ void MigrationEngine::HandleSelectedFile(const std::string& sourcePath, const st
                 return MigratePlainImage(sourcePath);
             }
             // Decompression runs in this process, so the disc's file is read as it is, without a
-            // staged copy in the work folder. One that fits in memory is read whole, which is where
-            // a failure to read it is told; a larger one streams through the decoder.
+            // staged copy in the work folder. The predecoder may have decoded it already while the
+            // file before it was decoded here. Otherwise it takes up the next file now, so that the
+            // two decode at once, and this one is decoded here: a file that fits in memory is read
+            // whole, which is where a failure to read it is told; a larger one streams.
+            std::unique_ptr<Predecoder::Result> predecoded = m_predecoder.Take(sourcePath);
+            if (!predecoded && !m_nextCompressed.empty()) {
+                m_predecoder.Start(m_nextCompressed);
+            }
+            std::error_code read;
             support::InputFile source;
-            std::optional<std::string_view> whole;
-            std::error_code read = source.Open(sourcePath);
-            if (!read && source.SizeAtOpen() <= WholeInputLimit) {
+            CompressedInput input;
+            if (predecoded) {
+                input = {&*predecoded->file, predecoded->Compressed(), predecoded.get()};
+            } else if (!(read = source.Open(sourcePath))) {
+                input.file = &source;
                 std::size_t length = 0;
-                if (!(read = source.ReadRest(m_compressed, length))) {
-                    whole = std::string_view(m_compressed.data(), length);
+                if (source.SizeAtOpen() <= WholeInputLimit && !(read = source.ReadRest(m_compressed, length))) {
+                    input.whole = std::string_view(m_compressed.data(), length);
                 }
             }
             if (!read) {
                 m_record.bytesRead = m_record.size.value_or(0);
-                MigrateCompressedImage(source, whole, sourcePath, name);
+                MigrateCompressedImage(input, sourcePath, name);
             }
+            m_predecoder.Recycle(std::move(predecoded));
             return read;
         });
     } catch (const std::exception& e) {
@@ -457,16 +480,16 @@ std::error_code MigrationEngine::MigratePlainImage(const std::string& sourcePath
     return {};
 }
 
-void MigrationEngine::MigrateCompressedImage(support::InputFile& source, std::optional<std::string_view> whole,
-    const std::string& sourcePath, const std::string& name)
+void MigrationEngine::MigrateCompressedImage(
+    const CompressedInput& input, const std::string& sourcePath, const std::string& name)
 {
-    if (auto error = Guarded([&] { return ConvertCompressedImage(source, whole, sourcePath, name); })) {
+    if (auto error = Guarded([&] { return ConvertCompressedImage(input, sourcePath, name); })) {
         LogFileError(error, ErrorExtra::SystemErrorsOnly);
     }
 }
 
-std::error_code MigrationEngine::ConvertCompressedImage(support::InputFile& source,
-    std::optional<std::string_view> whole, const std::string& sourcePath, const std::string& name)
+std::error_code MigrationEngine::ConvertCompressedImage(
+    const CompressedInput& input, const std::string& sourcePath, const std::string& name)
 {
     // A "STARC" image goes to the destination as it is; a "Z" container passes through the cut on
     // its way, so that no container is ever held whole. Either way the decompressed bytes may not
@@ -489,11 +512,21 @@ std::error_code MigrationEngine::ConvertCompressedImage(support::InputFile& sour
     };
     const ByteSink sink = starc ? ByteSink(write) : [&](std::string_view bytes) { return cut.Feed(bytes, write); };
     const std::uint64_t bound = DecompressionBound(starc ? WorkFolder() : m_host.DestText());
-    if (whole) {
-        sourceDigest.Update(*whole);
-        error = DecompressWhole(*whole, sink, bound);
+    const Predecoder::Result* ahead = input.predecoded;
+    if (input.whole) {
+        sourceDigest.Update(*input.whole);
+    }
+    if (ahead != nullptr && ahead->error != DecompressError::TooLarge && ahead->decoded.size() <= bound) {
+        // Decoded ahead to its end (or to the damage) within this run's cap: the same bytes and
+        // verdict that decoding now would give, handed on as that would.
+        error = ahead->decoded.empty() ? std::error_code {} : sink(ahead->decoded);
+        if (!error) {
+            error = ahead->error;
+        }
+    } else if (input.whole) {
+        error = DecompressWhole(*input.whole, sink, bound);
     } else {
-        error = DecompressFrom(source, sink, bound, &sourceDigest);
+        error = DecompressFrom(*input.file, sink, bound, &sourceDigest);
     }
     if (error) {
         if (!IsDataError(error)) {
@@ -512,7 +545,7 @@ std::error_code MigrationEngine::ConvertCompressedImage(support::InputFile& sour
         RejectImage(sourcePath, name);
         return {};
     }
-    out.SetModified(source.ModifiedAtOpen());
+    out.SetModified(input.file->ModifiedAtOpen());
     if (auto failed = CommitUnique(out)) {
         return failed;
     }

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/Predecoder.h"
 #include "engine/RunHost.h"
 #include "engine/RunReport.h"
 #include "engine/RunState.h"
@@ -50,13 +51,18 @@ private:
     void ScanFolder(const std::string& folder);
     void HandleSelectedFile(const std::string& sourcePath, const std::string& name);
     std::error_code MigratePlainImage(const std::string& sourcePath);
-    // Decompresses the open source file (or its bytes, when they were read whole) and writes the
-    // image ("STARC") or its unwrapped content ("Z"); logs its own errors and rejects what cannot be
-    // converted.
-    void MigrateCompressedImage(support::InputFile& source, std::optional<std::string_view> whole,
-        const std::string& sourcePath, const std::string& name);
-    std::error_code ConvertCompressedImage(support::InputFile& source, std::optional<std::string_view> whole,
-        const std::string& sourcePath, const std::string& name);
+    // A compressed source file as the run has it in hand.
+    struct CompressedInput
+    {
+        support::InputFile* file = nullptr; // open
+        std::optional<std::string_view> whole; // its bytes, when it was read whole
+        const Predecoder::Result* predecoded = nullptr; // and its output, when it was decoded ahead
+    };
+    // Decompresses the source and writes the image ("STARC") or its unwrapped content ("Z"); logs
+    // its own errors and rejects what cannot be converted.
+    void MigrateCompressedImage(const CompressedInput& input, const std::string& sourcePath, const std::string& name);
+    std::error_code ConvertCompressedImage(
+        const CompressedInput& input, const std::string& sourcePath, const std::string& name);
     // Logs the image and copies its source file unchanged into the destination's BadObjects folder.
     void RejectImage(const std::string& sourcePath, const std::string& name);
     std::error_code QuarantineImage(const std::string& sourcePath, const std::string& name);
@@ -91,6 +97,8 @@ private:
     RunSummary m_lastRun;
     std::unique_ptr<UniqueNameSource> m_names; // created on first use
     std::string m_compressed; // the compressed file read whole; kept for the next one
+    Predecoder m_predecoder;
+    std::string m_nextCompressed; // the folder's next selected file, when images are compressed
     bool m_timerEnabled = false;
     bool m_running = false;
     bool m_runQueued = false;

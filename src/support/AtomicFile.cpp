@@ -87,9 +87,19 @@ std::error_code InputFile::Open(const std::string& path)
     if (!S_ISREG(st.st_mode)) {
         return FileError::NotARegularFile;
     }
+    m_device = static_cast<std::uint64_t>(st.st_dev);
+    m_inode = static_cast<std::uint64_t>(st.st_ino);
     m_size = static_cast<std::uint64_t>(st.st_size);
     m_modified = st.st_mtim;
     return {};
+}
+
+bool InputFile::IsStill(const std::string& path) const
+{
+    struct stat st;
+    return m_fd >= 0 && ::stat(path.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == m_device
+        && static_cast<std::uint64_t>(st.st_ino) == m_inode && static_cast<std::uint64_t>(st.st_size) == m_size
+        && st.st_mtim.tv_sec == m_modified.tv_sec && st.st_mtim.tv_nsec == m_modified.tv_nsec;
 }
 
 std::error_code InputFile::Read(std::span<char> buffer, std::size_t& got)

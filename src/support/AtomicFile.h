@@ -36,9 +36,14 @@ public:
     int Handle() const { return m_fd; }
     std::uint64_t SizeAtOpen() const { return m_size; }
     const struct timespec& ModifiedAtOpen() const { return m_modified; }
+    // True while path still names the file as it was opened: the same file, size and modification
+    // time. For a file that was read ahead of its turn.
+    bool IsStill(const std::string& path) const;
 
 private:
     int m_fd = -1;
+    std::uint64_t m_device = 0;
+    std::uint64_t m_inode = 0;
     std::uint64_t m_size = 0;
     struct timespec m_modified
     { };

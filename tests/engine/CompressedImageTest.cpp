@@ -1,6 +1,9 @@
 #include "EngineFixture.h"
 
 #include <filesystem>
+#include <set>
+
+#include "engine/Predecoder.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -39,7 +42,7 @@ TEST_F(CompressedImages, ArztUndPraxisUnwrapsGoodContainersAndQuarantinesTheRest
     host.debug = 1;
     std::vector<std::string> leftInWork;
     host.onPump = [&](int) {
-        // The run stages in a folder of its own inside the work folder.
+        // Nothing of an image is put into the work folder (nor the run's own folder inside it).
         for (const auto& entry : fs::recursive_directory_iterator(root / "temp/TempPelta")) {
             if (!entry.is_directory()) {
                 leftInWork.push_back(entry.path().filename().string());
@@ -138,4 +141,35 @@ TEST_F(CompressedImages, FileSystemFailuresAreLoggedNotQuarantined)
         (std::vector<std::string> {"S - -1 - File BIG.Z could not be migrated. - CorrectImage",
             "S - 20 - Not a directory - ScanFolder - BIG.Z"}));
     EXPECT_EQ(engine->LastRun().failed, 1);
+}
+
+TEST_F(CompressedImages, FilesDecodedAheadAreTakenOnlyAsTheyAreAtTheirTurn)
+{
+    // Each file is decoded ahead while the one before it is handled. One that is replaced meanwhile
+    // is read again at its turn; one whose image is larger than a decode ahead takes is decoded then.
+    const std::string large = "\0\0\0\0DICM"s + std::string(engine::Predecoder::MaxOutputBytes + 5, 'z');
+    WriteFile(root / "src/00000001.AR", Filter("gzip -c", Image(1)));
+    WriteFile(root / "src/00000002.AR", Filter("gzip -c", Image(2)));
+    WriteFile(root / "src/00000003.AR", Filter("gzip -c", large));
+    WriteFile(root / "src/00000004.AR", Filter("compress -c -f", Image(4)));
+    host.pacs = "STARC";
+    bool replaced = false;
+    host.onPump = [&](int) {
+        // After the first image: its handling has started the second one's decoding.
+        if (!replaced && engine->State().MigratedCount == 1) {
+            WriteFile(root / "src/00000002.AR", Filter("gzip -c", Image(7)));
+            replaced = true;
+        }
+    };
+
+    Migrate();
+
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(LastMessage(), Summary(4, 4));
+    std::multiset<std::string> images;
+    for (const auto& name : Names(root / "dest")) {
+        images.insert(ReadFile(root / "dest/" + name));
+    }
+    EXPECT_EQ(images, (std::multiset<std::string> {Image(1), Image(7), large, Image(4)}));
+    EXPECT_TRUE(ErrorLines().empty());
 }
