@@ -27,6 +27,8 @@ int ToBarRange(std::int64_t value)
     return static_cast<int>(std::clamp<std::int64_t>(value, 0, std::numeric_limits<int>::max()));
 }
 
+std::chrono::milliseconds g_eventInterval = WindowHost::DefaultEventInterval;
+
 } // namespace
 
 WindowHost::WindowHost(WindowControls controls)
@@ -66,7 +68,22 @@ void WindowHost::SetProgressMax(std::int64_t maximum)
 
 void WindowHost::SetProgressValue(std::int64_t value)
 {
-    m_controls.progBar->setValue(ToBarRange(value));
+    // QProgressBar repaints at once on a visible change, which cost more than a small file's whole
+    // migration. Between the passes of the event loop the value waits; the first and the last of a
+    // folder are shown as they come.
+    m_pendingValue = ToBarRange(value);
+    if (m_pendingValue == 0 || m_pendingValue >= m_controls.progBar->maximum()
+        || std::chrono::steady_clock::now() - m_lastEvents >= g_eventInterval) {
+        ShowPendingValue();
+    }
+}
+
+void WindowHost::ShowPendingValue()
+{
+    if (m_pendingValue >= 0) {
+        m_controls.progBar->setValue(m_pendingValue);
+        m_pendingValue = -1;
+    }
 }
 
 void WindowHost::SetProgressText(std::string_view text)
@@ -89,12 +106,6 @@ void WindowHost::ShowMessage(engine::MessageKind kind, std::string_view text, st
         FromUtf8(caption));
 }
 
-namespace {
-
-std::chrono::milliseconds g_eventInterval = WindowHost::DefaultEventInterval;
-
-} // namespace
-
 void WindowHost::SetEventInterval(std::chrono::milliseconds interval)
 {
     g_eventInterval = interval;
@@ -106,6 +117,7 @@ void WindowHost::ProcessPendingMessages()
     if (now - m_lastEvents < g_eventInterval) {
         return;
     }
+    ShowPendingValue();
     QCoreApplication::processEvents();
     m_lastEvents = std::chrono::steady_clock::now();
 }

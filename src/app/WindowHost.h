@@ -60,8 +60,11 @@ public:
     static void SetEventInterval(std::chrono::milliseconds interval);
 
 private:
+    void ShowPendingValue();
+
     WindowControls m_controls;
     std::chrono::steady_clock::time_point m_lastEvents {};
+    int m_pendingValue = -1; // a progress value not shown yet
 };
 
 } // namespace app

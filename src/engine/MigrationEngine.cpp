@@ -143,8 +143,9 @@ void MigrationEngine::OnTimerTick()
     m_state.ScannedCount = m_state.FailedCount = m_state.RejectedCount = m_state.SkippedCount = 0;
     RemoveLeftovers();
     m_sourceRoot = m_host.SourceText();
-    m_report.Begin(
-        m_programFolder, {m_state.RunPacs, m_sourceRoot, m_host.DestText(), m_state.TempRoot, LocalIsoTime()});
+    m_report.Begin(m_programFolder,
+        {m_state.RunPacs, m_sourceRoot, m_host.DestText(), m_state.TempRoot, LocalIsoTime()},
+        [this] { m_host.ProcessPendingMessages(); });
     try {
         ScanFolder(m_sourceRoot);
     } catch (const std::exception& e) {

@@ -104,15 +104,24 @@ std::vector<std::string> SummariesOf(const std::string& runsFolder, const std::s
     return found; // ListFolder sorts by name, and names begin with the start time
 }
 
-std::vector<std::vector<std::string>> RowsOf(const std::string& summaryPath)
+// Calls take with every row of the rows file that belongs to the summary, the column names left out.
+// The file is read in pieces: an earlier run's report may hold a hundred thousand rows.
+void ForEachRow(const std::string& summaryPath, const std::function<void(const std::vector<std::string>& row)>& take)
 {
     const std::string rows = summaryPath.substr(0, summaryPath.size() - SummarySuffix.size()) + ".csv";
-    auto records = support::ParseCsv(ReadWhole(rows));
-    if (!records.empty()) {
-        records.erase(records.begin()); // the column names
+    std::ifstream in(rows, std::ios::binary);
+    bool header = true;
+    support::CsvParser parser([&](std::vector<std::string>& record) {
+        if (!header && record.size() == ColumnCount) {
+            take(record);
+        }
+        header = false;
+    });
+    std::string piece(64 * 1024, '\0');
+    while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0) {
+        parser.Feed(std::string_view(piece).substr(0, static_cast<std::size_t>(in.gcount())));
     }
-    std::erase_if(records, [](const auto& record) { return record.size() != ColumnCount; });
-    return records;
+    parser.Finish();
 }
 
 } // namespace
@@ -147,7 +156,7 @@ RunReport::~RunReport()
     }
 }
 
-void RunReport::Begin(const std::string& programFolder, const RunDescription& run)
+void RunReport::Begin(const std::string& programFolder, const RunDescription& run, const std::function<void()>& pump)
 {
     if (m_rows != nullptr) {
         std::fclose(m_rows);
@@ -171,7 +180,7 @@ void RunReport::Begin(const std::string& programFolder, const RunDescription& ru
     m_folder = programFolder + "/Logs/Runs";
     support::CreateFolder(programFolder + "/Logs");
     support::CreateFolder(m_folder);
-    RememberEarlierRuns(m_folder, run.destination);
+    RememberEarlierRuns(m_folder, run.destination, pump);
 
     const std::string stem = Stem(run);
     for (int number = 1; number < 100 && m_rows == nullptr; ++number) {
@@ -185,17 +194,23 @@ void RunReport::Begin(const std::string& programFolder, const RunDescription& ru
     }
 }
 
-void RunReport::RememberEarlierRuns(const std::string& runsFolder, const std::string& destination)
+void RunReport::RememberEarlierRuns(
+    const std::string& runsFolder, const std::string& destination, const std::function<void()>& pump)
 {
+    std::size_t rows = 0;
     for (const std::string& summary : SummariesOf(runsFolder, destination)) {
-        for (const auto& row : RowsOf(summary)) {
+        ForEachRow(summary, [&](const std::vector<std::string>& row) {
             if (row[OutcomeColumn] == "migrated") {
                 if (!row[SopUid].empty()) {
                     m_knownUids.emplace(row[SopUid], row[WrittenFile]);
                 }
                 m_knownContent.emplace(row[WrittenSha], row[WrittenFile]);
             }
-        }
+            // Many earlier discs into one destination take a while to read.
+            if (++rows % 4096 == 0 && pump) {
+                pump();
+            }
+        });
     }
 }
 
@@ -326,17 +341,17 @@ Verification VerifyDestination(const std::string& programFolder, const std::stri
 
     std::vector<std::string> known;
     for (const std::string& summary : summaries) {
-        for (const auto& row : RowsOf(summary)) {
+        ForEachRow(summary, [&known](const std::vector<std::string>& row) {
             if (!row[WrittenFile].empty()) {
                 known.push_back(row[WrittenFile]);
             }
-        }
+        });
     }
     std::sort(known.begin(), known.end());
 
-    for (const auto& row : RowsOf(summaries.back())) {
+    ForEachRow(summaries.back(), [&](const std::vector<std::string>& row) {
         if (row[WrittenFile].empty() || (row[OutcomeColumn] != "migrated" && row[OutcomeColumn] != "rejected")) {
-            continue;
+            return;
         }
         ++result.checked;
         const std::string path = destination + "/" + row[WrittenFile];
@@ -352,7 +367,7 @@ Verification VerifyDestination(const std::string& programFolder, const std::stri
             ++result.notDicom;
             result.problems.push_back("no longer DICOM: " + row[WrittenFile] + " (" + row[Path] + ")");
         }
-    }
+    });
 
     const auto addedIn = [&](const std::string& folder, const std::string& prefix) {
         support::FolderListing listing;

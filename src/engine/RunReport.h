@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <future>
 #include <optional>
 #include <string>
@@ -59,9 +60,10 @@ public:
     RunReport& operator=(const RunReport&) = delete;
 
     // Starts the report of a run. Images that earlier reports of the same destination list are
-    // remembered, so that duplicates across runs are flagged. A report that cannot be written is
-    // given up without a word: it must never stop a migration.
-    void Begin(const std::string& programFolder, const RunDescription& run);
+    // remembered, so that duplicates across runs are flagged; pump is called now and then while they
+    // are read. A report that cannot be written is given up without a word: it must never stop a
+    // migration.
+    void Begin(const std::string& programFolder, const RunDescription& run, const std::function<void()>& pump = {});
     // Takes the row of a file; it is written, and flagged as a duplicate where it is one, once its
     // digests are ready, in the order the rows came.
     void Add(FileRecord record);
@@ -73,7 +75,8 @@ public:
     std::int64_t Duplicates() const { return m_duplicates; }
 
 private:
-    void RememberEarlierRuns(const std::string& runsFolder, const std::string& destination);
+    void RememberEarlierRuns(
+        const std::string& runsFolder, const std::string& destination, const std::function<void()>& pump);
     void WriteReadyRows(bool wait);
     void Write(FileRecord& record);
 

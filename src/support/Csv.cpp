@@ -80,50 +80,98 @@ std::string CsvLine(const std::vector<std::string>& fields)
     return line + "\r\n";
 }
 
-std::vector<std::vector<std::string>> ParseCsv(std::string_view content)
+CsvParser::CsvParser(Take take)
+    : m_take(std::move(take))
+{ }
+
+void CsvParser::EndField()
 {
-    if (content.starts_with("\xEF\xBB\xBF")) {
-        content.remove_prefix(3);
-    }
-    std::vector<std::vector<std::string>> records;
-    std::vector<std::string> record;
-    std::string field;
-    bool quoted = false;
-    bool any = false;
-    for (std::size_t i = 0; i < content.size(); ++i) {
-        const char c = content[i];
-        any = true;
-        if (quoted) {
-            if (c == '"' && i + 1 < content.size() && content[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            record.push_back(std::move(field));
-            field.clear();
-        } else if (c == '\r' || c == '\n') {
-            if (c == '\r' && i + 1 < content.size() && content[i + 1] == '\n') {
-                ++i;
-            }
-            record.push_back(std::move(field));
-            field.clear();
-            records.push_back(std::move(record));
-            record.clear();
-            any = false;
-        } else {
-            field += c;
+    m_record.push_back(std::move(m_field));
+    m_field.clear();
+}
+
+void CsvParser::EndRecord()
+{
+    EndField();
+    m_take(m_record);
+    m_record.clear();
+    m_any = false;
+}
+
+void CsvParser::Feed(std::string_view piece)
+{
+    // The first bytes wait until it is clear whether they are a byte-order mark, which a piece may cut.
+    constexpr std::string_view Bom = "\xEF\xBB\xBF";
+    if (!m_started) {
+        while (!piece.empty() && m_head.size() < Bom.size() && Bom.starts_with(m_head + piece.front())) {
+            m_head += piece.front();
+            piece.remove_prefix(1);
+        }
+        if (m_head.size() < Bom.size() && piece.empty()) {
+            return; // still undecided
+        }
+        m_started = true;
+        if (m_head != Bom) {
+            Parse(m_head);
         }
     }
-    if (any) {
-        record.push_back(std::move(field));
-        records.push_back(std::move(record));
+    Parse(piece);
+}
+
+void CsvParser::Parse(std::string_view piece)
+{
+    for (const char c : piece) {
+        if (m_afterCr) {
+            m_afterCr = false;
+            if (c == '\n') {
+                continue;
+            }
+        }
+        if (m_quoteInQuoted) {
+            m_quoteInQuoted = false;
+            if (c == '"') {
+                m_field += '"';
+                continue;
+            }
+            m_quoted = false; // that quote ended the quoted part; c is read as outside it
+        }
+        m_any = true;
+        if (m_quoted) {
+            if (c == '"') {
+                m_quoteInQuoted = true;
+            } else {
+                m_field += c;
+            }
+        } else if (c == '"') {
+            m_quoted = true;
+        } else if (c == ',') {
+            EndField();
+        } else if (c == '\r' || c == '\n') {
+            m_afterCr = c == '\r';
+            EndRecord();
+        } else {
+            m_field += c;
+        }
     }
+}
+
+void CsvParser::Finish()
+{
+    if (!m_started) {
+        m_started = true;
+        Parse(m_head); // shorter than a byte-order mark
+    }
+    if (m_any) {
+        EndRecord();
+    }
+}
+
+std::vector<std::vector<std::string>> ParseCsv(std::string_view content)
+{
+    std::vector<std::vector<std::string>> records;
+    CsvParser parser([&records](std::vector<std::string>& record) { records.push_back(std::move(record)); });
+    parser.Feed(content);
+    parser.Finish();
     return records;
 }
 

@@ -99,6 +99,24 @@ TEST(Csv, QuotesWhatNeedsItAndEscapesBytesThatAreNotUtf8)
         EXPECT_EQ(records[0][i], cases[i].readBack);
     }
     EXPECT_EQ(records[1], (std::vector<std::string> {"x", "y"}));
+
+    // Fed in pieces of any size (a doubled quote, a CR LF or the byte-order mark split between two),
+    // the same records come out; a last line without its line break counts.
+    const std::string content
+        = "\xEF\xBB\xBF" + support::CsvLine(fields) + support::CsvLine({"x", "y"}) + "a,\"b\"\"\",c\nlast,\"q\"";
+    const auto whole = support::ParseCsv(content);
+    ASSERT_EQ(whole.size(), 4u);
+    EXPECT_EQ(whole[2], (std::vector<std::string> {"a", "b\"", "c"}));
+    EXPECT_EQ(whole[3], (std::vector<std::string> {"last", "q"}));
+    for (std::size_t piece : {1, 2, 3, 7}) {
+        std::vector<std::vector<std::string>> pieces;
+        support::CsvParser parser([&](std::vector<std::string>& record) { pieces.push_back(record); });
+        for (std::size_t at = 0; at < content.size(); at += piece) {
+            parser.Feed(std::string_view(content).substr(at, piece));
+        }
+        parser.Finish();
+        EXPECT_EQ(pieces, whole) << "pieces of " << piece;
+    }
 }
 
 TEST_F(RunReportTest, PlainProfileRowsForEveryOutcome)
