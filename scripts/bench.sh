@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the programs as run.sh does (optimised, with debug information) into build-bench/ and runs the benchmark, which prints a table of every
-# figure next to the floor it is measured against. Arguments go to zet-pelta-bench, e.g.
+# Builds the programs as run.sh does (optimised, with debug information) into build-bench/ and runs
+# the benchmark, which prints a table of every figure next to the floor it is measured against.
+# Arguments go to zet-pelta-bench, e.g.
 #   scripts/bench.sh --only compressed --rounds 7
 #   scripts/bench.sh --quick 1            # every tree a tenth as large, to try it out
 # The full run needs about 20 GB in /dev/shm (or --dir FOLDER) and takes about half an hour.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -156,6 +157,89 @@ RunReport::~RunReport()
     }
 }
 
+KnownImages::KnownImages()
+    : m_uids(0, TextHash {&m_texts}, TextEqual {&m_texts})
+{ }
+
+void KnownImages::Clear()
+{
+    m_uids.clear();
+    m_contents.clear();
+    m_texts.clear();
+}
+
+std::string_view KnownImages::TextAt(const std::string& texts, Offset offset)
+{
+    Offset length = 0;
+    std::memcpy(&length, texts.data() + offset, sizeof length);
+    return std::string_view(texts).substr(offset + sizeof length, length);
+}
+
+std::size_t KnownImages::TextHash::operator()(Offset offset) const
+{
+    return std::hash<std::string_view> {}(KnownImages::TextAt(*texts, offset));
+}
+
+bool KnownImages::TextEqual::operator()(Offset a, Offset b) const
+{
+    return KnownImages::TextAt(*texts, a) == KnownImages::TextAt(*texts, b);
+}
+
+std::size_t KnownImages::DigestHash::operator()(const std::array<unsigned char, 32>& digest) const
+{
+    std::size_t value = 0; // a SHA-256 is evenly spread: its first bytes are a hash as good as any
+    std::memcpy(&value, digest.data(), sizeof value);
+    return value;
+}
+
+KnownImages::Offset KnownImages::Store(std::string_view text)
+{
+    const auto offset = static_cast<Offset>(m_texts.size());
+    const auto length = static_cast<Offset>(text.size());
+    m_texts.append(reinterpret_cast<const char*>(&length), sizeof length);
+    m_texts.append(text);
+    return offset;
+}
+
+std::optional<std::string> KnownImages::RememberUid(std::string_view uid, std::string_view file)
+{
+    const std::size_t before = m_texts.size();
+    const Offset key = Store(uid);
+    const auto [entry, added] = m_uids.emplace(key, 0);
+    if (!added) {
+        m_texts.resize(before); // known already: the text goes again
+        return std::string(TextAt(entry->second));
+    }
+    entry->second = Store(file);
+    return std::nullopt;
+}
+
+std::optional<std::string> KnownImages::RememberContent(std::string_view sha256Hex, std::string_view file)
+{
+    std::array<unsigned char, 32> digest {};
+    if (sha256Hex.size() != 2 * digest.size()) {
+        return std::nullopt; // no digest (a report edited by hand, say): nothing to compare
+    }
+    for (std::size_t i = 0; i < digest.size(); ++i) {
+        const auto nibble = [](char c) {
+            return c >= '0' && c <= '9' ? c - '0'
+                : c >= 'a' && c <= 'f'  ? c - 'a' + 10
+                : c >= 'A' && c <= 'F'  ? c - 'A' + 10
+                                        : -1;
+        };
+        const int high = nibble(sha256Hex[2 * i]), low = nibble(sha256Hex[2 * i + 1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        digest[i] = static_cast<unsigned char>(high * 16 + low);
+    }
+    if (const auto known = m_contents.find(digest); known != m_contents.end()) {
+        return std::string(TextAt(known->second));
+    }
+    m_contents.emplace(digest, Store(file));
+    return std::nullopt;
+}
+
 void RunReport::Begin(const std::string& programFolder, const RunDescription& run, const std::function<void()>& pump)
 {
     if (m_rows != nullptr) {
@@ -163,8 +247,7 @@ void RunReport::Begin(const std::string& programFolder, const RunDescription& ru
         m_rows = nullptr;
     }
     m_waiting.clear();
-    m_knownUids.clear();
-    m_knownContent.clear();
+    m_known.Clear();
     std::fill(std::begin(m_counts), std::end(m_counts), 0);
     m_seen = m_selected = m_notDicom = m_duplicates = 0;
     m_bytesRead = m_bytesWritten = 0;
@@ -202,9 +285,9 @@ void RunReport::RememberEarlierRuns(
         ForEachRow(summary, [&](const std::vector<std::string>& row) {
             if (row[OutcomeColumn] == "migrated") {
                 if (!row[SopUid].empty()) {
-                    m_knownUids.emplace(row[SopUid], row[WrittenFile]);
+                    m_known.RememberUid(row[SopUid], row[WrittenFile]);
                 }
-                m_knownContent.emplace(row[WrittenSha], row[WrittenFile]);
+                m_known.RememberContent(row[WrittenSha], row[WrittenFile]);
             }
             // Many earlier discs into one destination take a while to read.
             if (++rows % 4096 == 0 && pump) {
@@ -261,14 +344,14 @@ void RunReport::Write(FileRecord& record)
         const std::string uid = dicom.sopInstanceUid;
         std::vector<std::string> repeated;
         if (!uid.empty()) {
-            if (const auto [known, added] = m_knownUids.emplace(uid, record.writtenFile); !added) {
+            if (const auto earlier = m_known.RememberUid(uid, record.writtenFile)) {
                 repeated.push_back("SOP Instance UID");
-                record.duplicateOf = known->second;
+                record.duplicateOf = *earlier;
             }
         }
-        if (const auto [known, added] = m_knownContent.emplace(writtenSha, record.writtenFile); !added) {
+        if (const auto earlier = m_known.RememberContent(writtenSha, record.writtenFile)) {
             repeated.push_back("content");
-            record.duplicateOf = known->second;
+            record.duplicateOf = *earlier;
         }
         if (!repeated.empty()) {
             record.duplicate = repeated.size() == 2 ? repeated[0] + ", " + repeated[1] : repeated[0];
