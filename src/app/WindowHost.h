@@ -56,7 +56,7 @@ public:
     // Pending events are processed at most this often: a run asks after every file, and painting the
     // window each time cost more than a small file's whole migration. Far below what an operator
     // notices; tests that watch every file set zero.
-    static constexpr std::chrono::milliseconds DefaultEventInterval {10};
+    static constexpr std::chrono::milliseconds DefaultEventInterval {25};
     static void SetEventInterval(std::chrono::milliseconds interval);
 
 private:

@@ -15,7 +15,16 @@ namespace {
 constexpr int Buffers = 8;
 // After its last job the thread watches for the next one this long before it sleeps: a run hands
 // over a job per file, and waking a sleeping thread costs more than a small file's whole work.
-constexpr auto SpinTime = std::chrono::microseconds(200);
+// (Yielding while it watches measured slower: it costs a system call each time.)
+constexpr auto SpinTime = std::chrono::microseconds(100);
+
+// Tells the processor that this is a wait loop, where it has a way to.
+inline void RelaxWhileSpinning()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
 
 } // namespace
 
@@ -97,7 +106,7 @@ void Background::Loop()
             lock.unlock();
             const auto until = std::chrono::steady_clock::now() + SpinTime;
             while (s.queued.load(std::memory_order_acquire) == 0 && std::chrono::steady_clock::now() < until) {
-                std::this_thread::yield();
+                RelaxWhileSpinning();
             }
             lock.lock();
             s.work.wait(lock, [&s] { return s.stopping || !s.jobs.empty(); });
