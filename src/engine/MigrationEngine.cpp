@@ -448,7 +448,8 @@ std::error_code MigrationEngine::CopyToDestination(
     const std::string& sourcePath, const std::string& target, support::Sha256* digest)
 {
     support::AtomicFile out;
-    if (auto error = out.CreateAsCopy(sourcePath, target, digest)) {
+    // A large image takes a while: the window keeps answering during it.
+    if (auto error = out.CreateAsCopy(sourcePath, target, digest, [this] { m_host.ProcessPendingMessages(); })) {
         return error;
     }
     if (auto error = CommitUnique(out)) {
@@ -507,9 +508,11 @@ std::error_code MigrationEngine::ConvertCompressedImage(
     if (error) {
         return error;
     }
-    const ContainerCut::Sink write = [&out, &digest](std::string_view image) {
+    const ContainerCut::Sink write = [this, &out, &digest](std::string_view image) {
         digest.Update(image);
-        return out.Write(image);
+        const auto failed = out.Write(image);
+        m_host.ProcessPendingMessages(); // a large image streams in pieces: the window keeps answering
+        return failed;
     };
     const ByteSink sink = starc ? ByteSink(write) : [&](std::string_view bytes) { return cut.Feed(bytes, write); };
     const std::uint64_t bound = DecompressionBound(starc ? WorkFolder() : m_host.DestText());

@@ -185,7 +185,8 @@ std::error_code AtomicFile::Create(const std::string& target)
     return {};
 }
 
-std::error_code AtomicFile::CreateAsCopy(const std::string& source, const std::string& target, Sha256* digest)
+std::error_code AtomicFile::CreateAsCopy(
+    const std::string& source, const std::string& target, Sha256* digest, const std::function<void()>& afterChunk)
 {
     InputFile in;
     if (auto error = in.Open(source)) {
@@ -194,7 +195,7 @@ std::error_code AtomicFile::CreateAsCopy(const std::string& source, const std::s
     if (auto error = Create(target)) {
         return error;
     }
-    return CopyFrom(in, digest);
+    return CopyFrom(in, digest, afterChunk);
 }
 
 std::error_code AtomicFile::Write(std::string_view bytes)
@@ -206,10 +207,10 @@ std::error_code AtomicFile::Write(std::string_view bytes)
     return {};
 }
 
-std::error_code AtomicFile::CopyFrom(const InputFile& input, Sha256* digest)
+std::error_code AtomicFile::CopyFrom(const InputFile& input, Sha256* digest, const std::function<void()>& afterChunk)
 {
     std::uint64_t written = 0;
-    if (auto error = CopyBytes(input, written, digest)) {
+    if (auto error = CopyBytes(input, written, digest, afterChunk)) {
         return error;
     }
     if (written < input.SizeAtOpen()) {
@@ -219,7 +220,8 @@ std::error_code AtomicFile::CopyFrom(const InputFile& input, Sha256* digest)
     return {};
 }
 
-std::error_code AtomicFile::CopyBytes(const InputFile& input, std::uint64_t& written, Sha256* digest)
+std::error_code AtomicFile::CopyBytes(
+    const InputFile& input, std::uint64_t& written, Sha256* digest, const std::function<void()>& afterChunk)
 {
     // In-kernel copy first, unless the bytes must be hashed; some file systems (and cross-device pairs
     // on older kernels) refuse it, and then the plain read/write loop takes over from where it stopped.
@@ -263,6 +265,9 @@ std::error_code AtomicFile::CopyBytes(const InputFile& input, std::uint64_t& wri
         }
         written += static_cast<std::uint64_t>(n);
         m_written += static_cast<std::uint64_t>(n);
+        if (afterChunk) {
+            afterChunk();
+        }
     }
 }
 

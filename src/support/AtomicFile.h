@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -65,8 +66,10 @@ public:
     std::error_code Create(const std::string& target);
     // Create, filled with a copy of the regular file at source and given its modification time. A
     // source that ends before its size at opening reports FileError::SizeChanged. With a digest, the
-    // bytes pass through it on their way (and through this process, not the kernel's copy).
-    std::error_code CreateAsCopy(const std::string& source, const std::string& target, Sha256* digest = nullptr);
+    // bytes pass through it on their way (and through this process, not the kernel's copy), and
+    // afterChunk is called after every MiB of them, so that a large file does not hold up the caller.
+    std::error_code CreateAsCopy(const std::string& source, const std::string& target, Sha256* digest = nullptr,
+        const std::function<void()>& afterChunk = {});
     std::error_code Write(std::string_view bytes);
     void SetModified(const struct timespec& time);
     // With Replace::Never an existing target stays and the result is std::errc::file_exists; the
@@ -82,8 +85,9 @@ public:
     const std::string& Target() const { return m_target; }
 
 private:
-    std::error_code CopyBytes(const InputFile& input, std::uint64_t& written, Sha256* digest);
-    std::error_code CopyFrom(const InputFile& input, Sha256* digest);
+    std::error_code CopyBytes(
+        const InputFile& input, std::uint64_t& written, Sha256* digest, const std::function<void()>& afterChunk);
+    std::error_code CopyFrom(const InputFile& input, Sha256* digest, const std::function<void()>& afterChunk = {});
     std::error_code CloseOnce();
 
     int m_fd = -1;
