@@ -11,5 +11,5 @@ cd "$(dirname "$0")/.."
 # libdeflate-tools for the floor it is measured against; xvfb is not needed (Qt's offscreen platform).
 scripts/install-deps.sh libdeflate-tools openssl
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
-cmake --build build-bench -j2 --target zet-pelta-bench
+cmake --build build-bench -j2 --target zet-pelta-bench >&2 # the table alone on standard output
 exec build-bench/bench/zet-pelta-bench "$@"
