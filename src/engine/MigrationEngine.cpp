@@ -25,8 +25,8 @@ namespace {
 constexpr int UniqueNameAttempts = 8;
 // Quarantine names are numbered up to here; beyond, the copy fails loudly instead of searching on.
 constexpr int MaxQuarantineNumber = 100000;
-// Compressed files up to this size are read whole and decoded in one piece (into at most
-// WholeOutputLimit); larger ones stream. Both buffers together stay under 64 MiB.
+// Compressed files up to this size are read whole, into a buffer kept for the next file; larger ones
+// stream through the decoder, so that memory stays bounded whatever a disc holds.
 constexpr std::uint64_t WholeInputLimit = std::uint64_t {16} << 20;
 
 // Local time as ISO 8601, for the run report.
