@@ -179,22 +179,9 @@ public:
     const Tree& SmallTree()
     {
         if (m_small.path.empty()) {
-            std::uint64_t state = 0x2545F4914F6CDD1Dull;
-            std::vector<std::uint64_t> sizes(Scaled(20000));
-            for (auto& size : sizes) {
-                size = 1024 + Next(state) % (63 * 1024 + 1);
-            }
-            m_small = WriteTree(
-                m_root + "/small", sizes.size(),
-                [](std::uint64_t i) {
-                    return Numbered("/PAT%03llu/ST%02llu/SE%02llu/", i / 1000, i / 100 % 10, i / 20 % 5)
-                        + Numbered("IM%06llu", i);
-                },
-                [&sizes](std::uint64_t i, std::uint64_t& image) {
-                    std::string dicom = DicomOfSize(i, sizes[i]);
-                    image = dicom.size();
-                    return dicom;
-                });
+            m_small = PlainTree("small", Scaled(20000), 1024, 64 * 1024, [](std::uint64_t i) {
+                return Numbered("/PAT%03llu/ST%02llu/SE%02llu/", i / 1000, i / 100 % 10, i / 20 % 5);
+            });
         }
         return m_small;
     }
@@ -203,24 +190,32 @@ public:
     const Tree& LargeTree()
     {
         if (m_large.path.empty()) {
-            std::uint64_t state = 0x9E3779B97F4A7C15ull;
-            std::vector<std::uint64_t> sizes(Scaled(200));
-            for (auto& size : sizes) {
-                size = (8 << 20) + Next(state) % ((24 << 20) + 1);
-            }
-            m_large = WriteTree(
-                m_root + "/large", sizes.size(),
+            m_large = PlainTree(
+                "large", Scaled(200), 8 << 20, 32 << 20,
                 [](std::uint64_t i) {
-                    return Numbered("/PAT%02llu/ST%02llu/SE%02llu/", i / 50, i / 10 % 5, i / 2 % 5)
-                        + Numbered("IM%06llu", i);
+                    return Numbered("/PAT%02llu/ST%02llu/SE%02llu/", i / 50, i / 10 % 5, i / 2 % 5);
                 },
-                [&sizes](std::uint64_t i, std::uint64_t& image) {
-                    std::string dicom = DicomOfSize(i, sizes[i]);
-                    image = dicom.size();
-                    return dicom;
-                });
+                0x9E3779B97F4A7C15ull);
         }
         return m_large;
+    }
+
+    // DICOM images of evenly spread sizes from smallest to largest, named IM<number> in their folders.
+    Tree PlainTree(const std::string& name, std::uint64_t count, std::uint64_t smallest, std::uint64_t largest,
+        const std::function<std::string(std::uint64_t)>& folderOf, std::uint64_t seed = 0x2545F4914F6CDD1Dull)
+    {
+        std::uint64_t state = seed;
+        std::vector<std::uint64_t> sizes(count);
+        for (auto& size : sizes) {
+            size = smallest + Next(state) % (largest - smallest + 1);
+        }
+        return WriteTree(
+            m_root + "/" + name, count, [&folderOf](std::uint64_t i) { return folderOf(i) + Numbered("IM%06llu", i); },
+            [&sizes](std::uint64_t i, std::uint64_t& image) {
+                std::string dicom = DicomOfSize(i, sizes[i]);
+                image = dicom.size();
+                return dicom;
+            });
     }
 
     // 256 KiB and 4 MiB images, gzip level 6: containers for Arzt und Praxis, bare for STARC.
@@ -380,37 +375,27 @@ void Bench::Scale()
     // What a run costs beside its files (start, the DICOM dictionary, the report, the end) is left
     // out of the time per file: it would flatter the large run, whose many files share it. A run of
     // one file measures it.
-    const Tree single = WriteTree(m_root + "/single", 1, [](std::uint64_t) { return std::string("/IM000000"); },
-        [](std::uint64_t i, std::uint64_t& image) {
-            std::string dicom = DicomOfSize(i, 2048);
-            image = dicom.size();
-            return dicom;
-        });
+    const Tree single = PlainTree("single", 1, 2048, 2048, [](std::uint64_t) { return std::string("/"); });
     const double fixed = bench::Median(Measure({}, [&] { return Migrate(CliArgs("HIPAX", single), 1); }).ours);
     std::fprintf(stderr, "  a run of one file takes %.1f ms\n", fixed * 1000);
     fs::remove_all(single.path);
     for (const bool deep : {false, true}) {
         // Deep: ten files and up to ten folders in each folder, the digits of the number as the path.
-        const auto relative = [deep](std::uint64_t i) {
+        const auto folderOf = [deep](std::uint64_t i) {
             std::string path;
             if (deep) {
                 for (const char digit : std::to_string(i / 10)) {
                     path += std::string("/D") + digit;
                 }
             }
-            return path + Numbered("/IM%06llu", i);
-        };
-        const auto content = [](std::uint64_t i, std::uint64_t& image) {
-            std::string dicom = DicomOfSize(i, 2048);
-            image = dicom.size();
-            return dicom;
+            return path + "/";
         };
         const char* shape = deep ? "deep tree" : "one folder";
         double perFile[2] = {0, 0};
         long peak[2] = {0, 0};
         int k = 0;
         for (const std::uint64_t count : {base, big}) {
-            const Tree tree = WriteTree(m_root + "/scale", count, relative, content);
+            const Tree tree = PlainTree("scale", count, 2048, 2048, folderOf);
             std::fprintf(stderr, "HIPAX, %s\n", tree.path.c_str());
             const Measured m = Measure({}, [&] { return Migrate(CliArgs("HIPAX", tree), tree.files); });
             perFile[k] = (bench::Median(m.ours) - fixed) / static_cast<double>(count - 1);

@@ -147,16 +147,6 @@ ByteSource MemorySource(std::string_view in)
     };
 }
 
-std::error_code DecompressInto(const ByteSource& source, std::string& out, std::uint64_t maxOutputBytes)
-{
-    out.clear();
-    const ByteSink sink = [&out](std::string_view bytes) {
-        out.append(bytes);
-        return std::error_code {};
-    };
-    return Decompress(source, sink, maxOutputBytes);
-}
-
 } // namespace
 
 const std::error_category& DecompressErrorCategory()
@@ -261,14 +251,21 @@ std::error_code Decompress(const ByteSource& in, const ByteSink& out, std::uint6
     return error ? error : buffer.Flush();
 }
 
-std::error_code DecompressBytes(std::string_view in, std::string& out, std::uint64_t maxOutputBytes)
-{
-    return DecompressInto(MemorySource(in), out, maxOutputBytes);
-}
-
 std::error_code DecompressWhole(std::string_view in, const ByteSink& out, std::uint64_t maxOutputBytes)
 {
     return Decompress(MemorySource(in), out, maxOutputBytes);
+}
+
+std::error_code DecompressBytes(std::string_view in, std::string& out, std::uint64_t maxOutputBytes)
+{
+    out.clear();
+    return DecompressWhole(
+        in,
+        [&out](std::string_view bytes) {
+            out.append(bytes);
+            return std::error_code {};
+        },
+        maxOutputBytes);
 }
 
 std::error_code DecompressFrom(

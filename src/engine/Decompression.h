@@ -50,12 +50,11 @@ inline constexpr std::uint64_t DefaultMaxDecompressedBytes = std::uint64_t {4} <
 // another member are ignored, as gzip does ("trailing garbage ignored").
 std::error_code Decompress(
     const ByteSource& in, const ByteSink& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
-std::error_code DecompressBytes(
-    std::string_view in, std::string& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
-
-// Decompress over a compressed file held whole in memory.
+// Decompress over a compressed file held whole in memory; DecompressBytes gathers the output.
 std::error_code DecompressWhole(
     std::string_view in, const ByteSink& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
+std::error_code DecompressBytes(
+    std::string_view in, std::string& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
 
 // Decompresses the rest of an open file into out; the file itself is left as it is. With a digest,
 // every byte read from the file passes through it; after success that is the whole rest of the file.

@@ -55,23 +55,11 @@ const std::vector<Payload>& Payloads()
     return payloads;
 }
 
-// Decodes with the stream decoder, and again as a file held whole, which must agree with it: the
-// same bytes and the same error.
 std::string Decompressed(
     const std::string& compressed, std::error_code& error, std::uint64_t cap = engine::DefaultMaxDecompressedBytes)
 {
     std::string out;
     error = engine::DecompressBytes(compressed, out, cap);
-    std::string whole;
-    const std::error_code wholeError = engine::DecompressWhole(
-        compressed,
-        [&whole](std::string_view bytes) {
-            whole.append(bytes);
-            return std::error_code {};
-        },
-        cap);
-    EXPECT_EQ(wholeError, error) << "decoded whole: " << wholeError.message();
-    EXPECT_TRUE(whole == out) << "decoded whole: other bytes";
     return out;
 }
 
