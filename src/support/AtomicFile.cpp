@@ -19,11 +19,6 @@ namespace {
 
 constexpr std::size_t ChunkBytes = 1 << 20;
 
-std::error_code LastError()
-{
-    return {errno, std::generic_category()};
-}
-
 std::string RandomHex()
 {
     thread_local std::mt19937_64 generator {std::random_device {}()};

@@ -16,11 +16,6 @@ namespace support {
 
 namespace {
 
-std::error_code LastError()
-{
-    return {errno, std::generic_category()};
-}
-
 class FileErrorCategoryImpl : public std::error_category
 {
 public:
@@ -38,6 +33,11 @@ public:
 };
 
 } // namespace
+
+std::error_code LastError()
+{
+    return {errno, std::generic_category()};
+}
 
 const std::error_category& FileErrorCategory()
 {
@@ -207,7 +207,19 @@ std::optional<std::uint64_t> FreeSpace(const std::string& path)
 
 std::error_code RemoveEmptyFolder(const std::string& path)
 {
-    return ::rmdir(path.c_str()) == 0 ? std::error_code {} : std::error_code {errno, std::generic_category()};
+    return ::rmdir(path.c_str()) == 0 ? std::error_code {} : LastError();
+}
+
+std::error_code ReadWholeFile(const std::string& path, std::string& content)
+{
+    InputFile in;
+    std::size_t length = 0;
+    auto error = in.Open(path);
+    if (!error) {
+        error = in.ReadRest(content, length);
+    }
+    content.resize(error ? 0 : length);
+    return error;
 }
 
 std::optional<std::uint64_t> FileSize(const std::string& path)

@@ -23,6 +23,9 @@ std::error_code make_error_code(FileError e);
 
 // An English description of an error whatever LC_MESSAGES says (the logs are English).
 std::string ErrorDescription(const std::error_code& error);
+// errno as an error code, for the call that just failed.
+std::error_code LastError();
+
 // The number a log line shows: the operating system's errno value, or -1 for a failure the program
 // detected itself.
 int ErrorNumber(const std::error_code& error);
@@ -49,6 +52,10 @@ std::optional<std::uint64_t> FreeSpace(const std::string& path);
 std::optional<std::uint64_t> FileSize(const std::string& path);
 // The last component of a path.
 std::string NameOf(const std::string& path);
+
+// The whole content of a regular file. Anything else (a folder, a FIFO) is refused with
+// FileError::NotARegularFile rather than read.
+std::error_code ReadWholeFile(const std::string& path, std::string& content);
 
 // Creates one folder level; an existing folder is an error (std::errc::file_exists).
 std::error_code CreateFolder(const std::string& path);

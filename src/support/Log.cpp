@@ -99,25 +99,33 @@ Log::Log(std::string programFolder, DebugSwitch debugOn, Clock timeStamp)
     , m_timeStamp(std::move(timeStamp))
 { }
 
+std::string LogsFolder(const std::string& programFolder)
+{
+    return programFolder + "/Logs";
+}
+
 std::string Log::ErrorLogPath() const
 {
-    return m_programFolder + "/Logs/Error.txt";
+    return LogsFolder(m_programFolder) + "/Error.txt";
 }
 
 std::string Log::DebugLogPath() const
 {
-    return m_programFolder + "/Logs/DebugPelta.log";
+    return LogsFolder(m_programFolder) + "/DebugPelta.log";
+}
+
+bool Log::DebugOn() const
+{
+    try {
+        return m_debugOn && m_debugOn();
+    } catch (...) {
+        return false;
+    }
 }
 
 void Log::WriteError(int number, std::string_view message, std::string_view source, std::string_view extra) const
 {
-    bool debug = false;
-    try {
-        debug = m_debugOn && m_debugOn();
-    } catch (...) {
-        debug = false;
-    }
-    if (debug) {
+    if (DebugOn()) {
         WriteDebug(ErrorMirrorText(number, message, extra));
     }
     try {
@@ -139,7 +147,7 @@ void Log::WriteDebug(std::string_view text) const
 void Log::AppendLine(const std::string& path, std::string_view text) const
 {
     std::error_code ignored;
-    std::filesystem::create_directory(m_programFolder + "/Logs", ignored);
+    std::filesystem::create_directory(LogsFolder(m_programFolder), ignored);
 
     std::string line = m_timeStamp();
     line += " - ";

@@ -15,6 +15,9 @@ std::string FormatTimeStamp(const std::tm& local, std::string_view dateFormat, s
 // C locale's formats when that locale is not installed.
 std::string LocalTimeStamp();
 
+// The folder of the logs and run reports in a program folder.
+std::string LogsFolder(const std::string& programFolder);
+
 // Line bodies without time stamp and line end; an empty extra adds nothing, not even " - ".
 std::string ErrorLineText(int number, std::string_view message, std::string_view source, std::string_view extra);
 std::string ErrorMirrorText(int number, std::string_view message, std::string_view extra);
@@ -37,6 +40,8 @@ public:
     // With the debug switch on, the mirror line goes to the debug log first, then the error line.
     void WriteError(int number, std::string_view message, std::string_view source, std::string_view extra) const;
     void WriteDebug(std::string_view text) const;
+    // The debug switch as it stands now; callers ask it before writing lines that only the debug log has.
+    bool DebugOn() const;
 
     std::string ErrorLogPath() const;
     std::string DebugLogPath() const;

@@ -1,11 +1,8 @@
 #include "support/ProcessWatch.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <dirent.h>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <cerrno>
 #include <csignal>
@@ -13,27 +10,18 @@
 #include <unistd.h>
 #include <vector>
 
+#include "support/Ascii.h"
+#include "support/FileSystem.h"
+
 namespace support {
 
 namespace {
 
-std::string Lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-        [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-    return text;
-}
-
-std::string FileNameOf(std::string path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string ReadSmallFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string content;
+    ReadWholeFile(path, content); // empty when it cannot be read
+    return content;
 }
 
 std::string ExecutableName(const std::string& procEntry)
@@ -46,12 +34,12 @@ std::string ExecutableName(const std::string& procEntry)
         if (path.ends_with(deleted)) {
             path.resize(path.size() - deleted.size());
         }
-        return FileNameOf(path);
+        return NameOf(path);
     }
     // Another user's process or a kernel thread: the command line still names the program.
     const std::string commandLine = ReadSmallFile(procEntry + "/cmdline");
     if (!commandLine.empty()) {
-        return FileNameOf(commandLine.substr(0, commandLine.find('\0')));
+        return NameOf(commandLine.substr(0, commandLine.find('\0')));
     }
     std::string comm = ReadSmallFile(procEntry + "/comm");
     if (!comm.empty() && comm.back() == '\n') {
@@ -78,9 +66,9 @@ std::uint32_t FindProcess(const std::string& name)
         }
     }
     std::sort(ids.begin(), ids.end()); // /proc lists in this order already; make sure of it
-    const std::string wanted = Lower(name);
+    const std::string wanted = LowerAscii(name);
     for (const std::uint32_t id : ids) {
-        if (Lower(ExecutableName("/proc/" + std::to_string(id))).find(wanted) != std::string::npos) {
+        if (LowerAscii(ExecutableName("/proc/" + std::to_string(id))).find(wanted) != std::string::npos) {
             return id;
         }
     }

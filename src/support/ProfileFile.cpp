@@ -1,12 +1,11 @@
 #include "support/ProfileFile.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <vector>
 
+#include "support/Ascii.h"
+#include "support/AtomicFile.h"
 #include "support/FileSystem.h"
 
 namespace support {
@@ -23,14 +22,6 @@ std::string_view Trim(std::string_view text)
     }
     const auto last = text.find_last_not_of(Blanks);
     return text.substr(first, last - first + 1);
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b)
-{
-    auto lower
-        = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : static_cast<char>(c); };
-    return a.size() == b.size()
-        && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 // One line of the file, kept with its own line end so that a rewrite changes only what it must.
@@ -98,35 +89,6 @@ std::optional<size_t> FindSection(const std::vector<Line>& lines, std::string_vi
     return std::nullopt;
 }
 
-bool ReadWhole(const std::string& file, std::string& content)
-{
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
-bool WriteWholeAtomically(const std::string& file, const std::string& content)
-{
-    const std::string temp = file + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        out.close();
-        if (!out) {
-            std::remove(temp.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temp.c_str(), file.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return true;
-}
-
 bool HasLineBreak(std::string_view text)
 {
     return text.find_first_of("\r\n") != std::string_view::npos;
@@ -153,7 +115,7 @@ std::string ReadIniValue(
     std::string_view section, std::string_view key, std::string_view defaultValue, const std::string& file)
 {
     std::string content;
-    if (!ReadWhole(file, content)) {
+    if (ReadWholeFile(file, content)) {
         return std::string(defaultValue);
     }
     return FindIniValue(content, section, key).value_or(std::string(defaultValue));
@@ -205,11 +167,12 @@ std::optional<std::string> SetIniValue(
 bool WriteIniValue(std::string_view section, std::string_view key, std::string_view value, const std::string& file)
 {
     std::string content;
-    if (FileExists(file) && !ReadWhole(file, content)) {
+    if (PathExists(file) && ReadWholeFile(file, content)) {
         return false; // never replace a file that exists but cannot be read
     }
     const auto result = SetIniValue(content, section, key, value);
-    return result && WriteWholeAtomically(file, *result);
+    AtomicFile out;
+    return result && !out.Create(file) && !out.Write(*result) && !out.Commit(Replace::Allowed);
 }
 
 } // namespace support

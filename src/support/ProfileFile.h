@@ -4,17 +4,18 @@
 #include <string>
 #include <string_view>
 
-// Settings.ini in the profile format of the original platform: "[Section]" lines and "key=value"
-// entries, values as plain bytes without quotes or escapes. Written by hand because both directions
-// must match that platform exactly; a generic INI library quotes, escapes and reorders.
+// Settings.ini in the classic profile format: "[Section]" lines and "key=value" entries, values as
+// plain bytes without quotes or escapes. Written by hand because existing files must be read and
+// rewritten exactly as the program always has; a generic INI library quotes, escapes and reorders.
 //
-// Matching follows the platform: section and key names ignore ASCII letter case and surrounding
-// blanks, a value loses its surrounding blanks, the first matching section and key win, lines that
-// begin with ';' are comments. Quotes around a value are kept, so that every value the program
+// Section and key names ignore ASCII letter case and surrounding blanks, a value loses its
+// surrounding blanks, the first matching section and key win, lines that begin with ';' are
+// comments. Quotes around a value are kept, so that every value the program
 // writes reads back unchanged (unless it begins or ends with a blank). Lines may end in CR LF or LF.
 namespace support {
 
-// The stored value, whole; the default only when the file, the section or the key is missing. A key
+// The stored value, whole; the default when the file, the section or the key is missing, and when the
+// file cannot be read (a folder of that name, say). A key
 // that is present with an empty value gives the empty text.
 std::string ReadIniValue(
     std::string_view section, std::string_view key, std::string_view defaultValue, const std::string& file);

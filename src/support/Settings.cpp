@@ -2,18 +2,26 @@
 
 #include <charconv>
 
+#include "support/FileSystem.h"
 #include "support/ProfileFile.h"
 
 namespace support {
 
 Settings LoadSettings(const std::string& file)
 {
+    // A file that cannot be read (missing, a folder, unreadable) gives the defaults, as do its
+    // missing entries.
+    std::string content;
+    ReadWholeFile(file, content);
     Settings s;
-    s.tempPath = ReadIniValue("Temp", "TempPath", "", file);
-    s.destinationPath = ReadIniValue("Path", "DestinationPath", "", file);
-    s.sourcePath = ReadIniValue("Path", "SourcePath", "", file);
-    s.debugValue = ParseDebugValue(ReadIniValue("Debug", "DebugValue", "0", file));
-    s.pacs = ReadIniValue("PACS", "PACS", "Arzt und Praxis", file);
+    const auto value = [&content](std::string_view section, std::string_view key, std::string fallback) {
+        return FindIniValue(content, section, key).value_or(std::move(fallback));
+    };
+    s.tempPath = value("Temp", "TempPath", "");
+    s.destinationPath = value("Path", "DestinationPath", "");
+    s.sourcePath = value("Path", "SourcePath", "");
+    s.debugValue = ParseDebugValue(value("Debug", "DebugValue", "0"));
+    s.pacs = value("PACS", "PACS", s.pacs);
     return s;
 }
 

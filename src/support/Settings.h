@@ -16,8 +16,8 @@ struct Settings
     std::string pacs = "Arzt und Praxis";
 };
 
-// Loads in the order Temp/TempPath, Path/DestinationPath, Path/SourcePath, Debug/DebugValue,
-// PACS/PACS; a missing file, section or key gives the defaults above. Values load whole.
+// Loads the five values; a file that is missing or cannot be read, and a missing section or key, give
+// the defaults above. Values load whole.
 Settings LoadSettings(const std::string& file);
 
 // Saves in the order Temp/TempPath, Path/SourcePath, Path/DestinationPath, Debug/DebugValue, PACS/PACS,
