@@ -18,7 +18,7 @@
 #include "app/BrowseFolder.h"
 #include "app/Controls.h"
 #include "app/WindowHost.h"
-#include "engine/MigrationEngine.h"
+#include "engine/RunController.h"
 #include "support/Settings.h"
 
 namespace app {
@@ -98,7 +98,7 @@ FrmMain::FrmMain(std::string programFolder, QWidget* parent)
 
     m_host = std::make_unique<WindowHost>(WindowControls {this, m_txtSource, m_txtDest, m_txtTemp, m_cboPACS,
         m_chkDebug, m_progBar, m_lblLoadInfo, m_quitButton, m_tmrMig});
-    m_engine = std::make_unique<engine::MigrationEngine>(*m_host, m_programFolder);
+    m_engine = std::make_unique<engine::RunController>(*m_host, m_programFolder);
 }
 
 FrmMain::~FrmMain() = default;

@@ -14,7 +14,7 @@ class QTimer;
 class QToolBar;
 
 namespace engine {
-class MigrationEngine;
+class RunController;
 }
 
 namespace app {
@@ -46,7 +46,7 @@ public:
     // The browse buttons' handler: index 0 source, 1 destination, 2 temp folder.
     void OnBrowse(int index);
 
-    const engine::MigrationEngine& Engine() const { return *m_engine; }
+    const engine::RunController& Engine() const { return *m_engine; }
 
 protected:
     // Closing, by "Beenden" or the window's close box: saves the fields. A run in progress ends after
@@ -75,7 +75,7 @@ private:
     QLabel* m_lblLoadInfo = nullptr;
     TextProgressBar* m_progBar = nullptr;
     std::unique_ptr<WindowHost> m_host;
-    std::unique_ptr<engine::MigrationEngine> m_engine;
+    std::unique_ptr<engine::RunController> m_engine;
 };
 
 } // namespace app

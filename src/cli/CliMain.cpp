@@ -1,8 +1,9 @@
 #include "cli/CliMain.h"
 
 #include "cli/ConsoleHost.h"
-#include "engine/MigrationEngine.h"
-#include "engine/RunReport.h"
+#include "engine/RunController.h"
+#include "engine/report/ReportFiles.h"
+#include "engine/report/Verification.h"
 #include "support/Settings.h"
 
 namespace cli {
@@ -57,7 +58,7 @@ int VerifyCli(const std::string& destination, const Environment& env)
 {
     const engine::Verification result = engine::VerifyDestination(env.programFolder, destination);
     if (result.report.empty()) {
-        env.out << "Kein Laufbericht in " << env.programFolder << "/Logs/Runs hat nach " << destination
+        env.out << "Kein Laufbericht in " << engine::RunsFolder(env.programFolder) << " hat nach " << destination
                 << " geschrieben.\n";
         return ExitNotStarted;
     }
@@ -169,7 +170,7 @@ int RunCli(const std::vector<std::string>& args, const Environment& env)
     }
 
     ConsoleHost host(fields, {env.out, env.err, env.stderrIsTerminal && !options->quiet, env.columns});
-    engine::MigrationEngine engine(host, env.programFolder);
+    engine::RunController engine(host, env.programFolder);
     host.SetInterruptCheck(env.interrupted, [&engine] { engine.RequestStop(); });
     host.SetCountsSource([&engine] { return RunCounts(engine.State()); });
 

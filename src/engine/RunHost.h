@@ -40,7 +40,7 @@ public:
 
     // Toolbar button "Beenden".
     virtual void SetQuitEnabled(bool enabled) = 0;
-    // The run timer tmrMig: while enabled, the front end calls MigrationEngine::OnTimerTick from its
+    // The run timer tmrMig: while enabled, the front end calls RunController::OnTimerTick from its
     // event loop. The engine disables it at the start of every tick and keeps it off during a run.
     virtual void SetTimerEnabled(bool enabled) = 0;
 };

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "engine/Profile.h"
 
 namespace engine {
 
@@ -9,11 +12,9 @@ namespace engine {
 // more than 32767 images must not fail from its 32768th file on.
 struct RunState
 {
-    std::string FileFilter; // "Z", "STARC" or "" (also before the first run)
-    std::string RunPacs; // the PACS text the run started with: "GEMED" and "HIPAX" share a
-                         // filter and differ only in the "." rule, which must not change mid-run
+    std::optional<Profile> FileFilter; // the run's profile; none before the first run
+    std::string RunPacs; // the PACS text the run started with, as its report names it
     std::string TempRoot; // the temp field's text when the run was started
-    std::string WorkPath; // copy target of the current file
     std::string CurrentFileName; // name of the source file being handled, for the error log
     std::int64_t FolderFileCount = 0;
     std::int64_t ScanPosition = 0;

@@ -22,7 +22,7 @@
 #include "app/Controls.h"
 #include "app/WindowHost.h"
 #include "common/TempTree.h"
-#include "engine/MigrationEngine.h"
+#include "engine/RunController.h"
 
 using namespace testing_support;
 
@@ -553,7 +553,7 @@ void FrmMainTest::fullRunThroughTheWindow()
     auto* quit = ToolbarButton(window.get(), QStringLiteral("Beenden"));
     auto* bar = Control<app::TextProgressBar>(window.get(), "ProgBar");
     auto* status = Control<QLabel>(window.get(), "lblLoadInfo");
-    const engine::MigrationEngine& engine = window->Engine();
+    const engine::RunController& engine = window->Engine();
 
     RealBoxAnswerer answerer;
     QStringList barTexts;
@@ -597,7 +597,7 @@ void FrmMainTest::migrateDuringRunQueuesOneFurtherRun()
     auto window = ShowWindow(programFolder.Path());
     FillFields(window.get(), disc, QStringLiteral("HIPAX"));
     auto* migrate = ToolbarButton(window.get(), QStringLiteral("Migrieren"));
-    const engine::MigrationEngine& engine = window->Engine();
+    const engine::RunController& engine = window->Engine();
     RealBoxAnswerer answerer;
 
     int clicks = 0;
@@ -622,7 +622,7 @@ void FrmMainTest::closingDuringRunStopsAndSaves()
     Disc disc(40);
     auto window = ShowWindow(programFolder.Path());
     FillFields(window.get(), disc, QStringLiteral("HIPAX"));
-    const engine::MigrationEngine& engine = window->Engine();
+    const engine::RunController& engine = window->Engine();
     RecordedBoxes recorded;
 
     bool closed = false;

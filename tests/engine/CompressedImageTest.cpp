@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <set>
 
-#include "engine/Predecoder.h"
+#include "engine/decode/DecodeAhead.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -147,7 +147,7 @@ TEST_F(CompressedImages, FilesDecodedAheadAreTakenOnlyAsTheyAreAtTheirTurn)
 {
     // Each file is decoded ahead while the one before it is handled. One that is replaced meanwhile
     // is read again at its turn; one whose image is larger than a decode ahead takes is decoded then.
-    const std::string large = "\0\0\0\0DICM"s + std::string(engine::Predecoder::MaxOutputBytes + 5, 'z');
+    const std::string large = "\0\0\0\0DICM"s + std::string(engine::DecodeAhead::MaxOutputBytes + 5, 'z');
     WriteFile(root / "src/00000001.AR", Filter("gzip -c", Image(1)));
     WriteFile(root / "src/00000002.AR", Filter("gzip -c", Image(2)));
     WriteFile(root / "src/00000003.AR", Filter("gzip -c", large));

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "common/TempTree.h"
-#include "engine/Decompression.h"
+#include "engine/decode/Decompression.h"
 
 using namespace testing_support;
 using engine::DecompressError;

@@ -11,7 +11,7 @@
 
 #include "common/RecordingHost.h"
 #include "common/TempTree.h"
-#include "engine/MigrationEngine.h"
+#include "engine/RunController.h"
 
 // A program folder, a source tree, a destination and a temp folder of the test's own, and an engine
 // behind a recording host whose log lines carry the stamp "S".
@@ -19,7 +19,7 @@ struct EngineWorld
 {
     testing_support::TempDir root;
     testing_support::RecordingHost host;
-    std::unique_ptr<engine::MigrationEngine> engine;
+    std::unique_ptr<engine::RunController> engine;
 
     EngineWorld()
     {
@@ -29,7 +29,7 @@ struct EngineWorld
         host.source = root / "src";
         host.dest = root / "dest";
         host.temp = root / "temp";
-        engine = std::make_unique<engine::MigrationEngine>(host, root / "program", [] { return std::string("S"); });
+        engine = std::make_unique<engine::RunController>(host, root / "program", [] { return std::string("S"); });
     }
 
     void Migrate()

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/ImageContainer.h"
+#include "engine/decode/ImageContainer.h"
 
 using engine::CorrectImage;
 using namespace std::string_literals;

@@ -101,7 +101,7 @@ TEST_F(RunControl, RunArmsTheTimerThenSummarisesCleansUpAndResets)
     EXPECT_EQ(engine->State().CheckedCount, 0);
     EXPECT_EQ(engine->State().MigratedCount, 0);
     EXPECT_EQ(engine->LastRun().migrated, 3);
-    EXPECT_EQ(engine->State().FileFilter, "");
+    EXPECT_EQ(engine->State().FileFilter, engine::Profile::Hipax);
     EXPECT_TRUE(ErrorLines().empty());
 }
 

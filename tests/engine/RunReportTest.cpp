@@ -1,7 +1,8 @@
 #include <filesystem>
 
 #include "EngineFixture.h"
-#include "engine/RunReport.h"
+#include "engine/report/ReportFiles.h"
+#include "engine/report/Verification.h"
 #include "support/Csv.h"
 #include "support/Sha256.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/ImageContainer.h"
+#include "engine/decode/ImageContainer.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/Decompression.h"
+#include "engine/decode/Decompression.h"
 
 // Shared by the gzip and the LZW target: decodes the input whole and again in chunks of a size taken
 // from the input, and requires the same bytes and the same verdict both ways, so that a decoder state

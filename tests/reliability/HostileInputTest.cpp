@@ -8,8 +8,8 @@
 #include "Reliability.h"
 #include "common/RecordingHost.h"
 #include "common/TempTree.h"
-#include "engine/Decompression.h"
-#include "engine/MigrationEngine.h"
+#include "engine/decode/Decompression.h"
+#include "engine/RunController.h"
 
 using namespace testing_support;
 namespace fs = std::filesystem;
@@ -127,7 +127,7 @@ TEST(Hostile, DiscThatChangesWhileItIsRead)
             fs::remove_all(run.place.src + "/PAT2");
         }
     };
-    engine::MigrationEngine engine(host, run.place.root / "prog");
+    engine::RunController engine(host, run.place.root / "prog");
     engine.StartRun();
     engine.RunUntilIdle();
 

@@ -1,4 +1,4 @@
-#include "engine/DicomCheck.h"
+#include "engine/report/DicomCheck.h"
 
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcdeftag.h>

@@ -47,7 +47,8 @@ using ByteSink = std::function<std::error_code(std::string_view bytes)>;
 inline constexpr std::uint64_t DefaultMaxDecompressedBytes = std::uint64_t {4} << 30;
 
 // Decodes the whole input into out. After the last gzip member, trailing bytes that do not begin
-// another member are ignored, as gzip does ("trailing garbage ignored").
+// another member are ignored, as gzip does ("trailing garbage ignored"), but for a single byte other
+// than zero, which gzip refuses as a member cut short.
 std::error_code Decompress(
     const ByteSource& in, const ByteSink& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
 // Decompress over a compressed file held whole in memory; DecompressBytes gathers the output.

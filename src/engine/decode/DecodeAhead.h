@@ -17,7 +17,7 @@ namespace engine {
 // result and writes, logs and counts exactly as if it had decoded the file itself. A file that cannot
 // be read, is larger than the limits below, or has changed by its turn is left to the run, which
 // opens and decodes it then as always.
-class Predecoder
+class DecodeAhead
 {
 public:
     // Two images in hand at once (this one's and the run's) must keep the process well under 100 MiB.
@@ -35,10 +35,10 @@ public:
         std::string_view Compressed() const { return {buffer.data(), length}; }
     };
 
-    Predecoder() = default;
-    ~Predecoder();
-    Predecoder(const Predecoder&) = delete;
-    Predecoder& operator=(const Predecoder&) = delete;
+    DecodeAhead() = default;
+    ~DecodeAhead();
+    DecodeAhead(const DecodeAhead&) = delete;
+    DecodeAhead& operator=(const DecodeAhead&) = delete;
 
     // Starts decoding the file at path, unless a file is being decoded already.
     void Start(const std::string& path);

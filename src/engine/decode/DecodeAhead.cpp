@@ -1,16 +1,16 @@
-#include "engine/Predecoder.h"
+#include "engine/decode/DecodeAhead.h"
 
-#include "engine/Decompression.h"
+#include "engine/decode/Decompression.h"
 
 namespace engine {
 
 namespace {
 
-std::unique_ptr<Predecoder::Result> Decode(std::unique_ptr<Predecoder::Result> result, const std::string& path)
+std::unique_ptr<DecodeAhead::Result> Decode(std::unique_ptr<DecodeAhead::Result> result, const std::string& path)
 {
     result->usable = false; // until it is decoded; the run opens and reads such a file itself
     result->file.emplace();
-    if (result->file->Open(path) || result->file->SizeAtOpen() > Predecoder::MaxInputBytes
+    if (result->file->Open(path) || result->file->SizeAtOpen() > DecodeAhead::MaxInputBytes
         || result->file->ReadRest(result->buffer, result->length)) {
         return result;
     }
@@ -22,7 +22,7 @@ std::unique_ptr<Predecoder::Result> Decode(std::unique_ptr<Predecoder::Result> r
                 decoded.append(bytes);
                 return std::error_code {};
             },
-            Predecoder::MaxOutputBytes);
+            DecodeAhead::MaxOutputBytes);
     } catch (const std::bad_alloc&) {
         return result;
     }
@@ -32,12 +32,12 @@ std::unique_ptr<Predecoder::Result> Decode(std::unique_ptr<Predecoder::Result> r
 
 } // namespace
 
-Predecoder::~Predecoder()
+DecodeAhead::~DecodeAhead()
 {
     Cancel();
 }
 
-void Predecoder::Start(const std::string& path)
+void DecodeAhead::Start(const std::string& path)
 {
     if (m_job.valid()) {
         return;
@@ -51,7 +51,7 @@ void Predecoder::Start(const std::string& path)
     }
 }
 
-std::unique_ptr<Predecoder::Result> Predecoder::Take(const std::string& path)
+std::unique_ptr<DecodeAhead::Result> DecodeAhead::Take(const std::string& path)
 {
     if (!m_job.valid()) {
         return nullptr;
@@ -64,7 +64,7 @@ std::unique_ptr<Predecoder::Result> Predecoder::Take(const std::string& path)
     return result;
 }
 
-void Predecoder::Recycle(std::unique_ptr<Result> result)
+void DecodeAhead::Recycle(std::unique_ptr<Result> result)
 {
     if (result) {
         result->file.reset();
@@ -72,7 +72,7 @@ void Predecoder::Recycle(std::unique_ptr<Result> result)
     }
 }
 
-void Predecoder::Cancel()
+void DecodeAhead::Cancel()
 {
     if (m_job.valid()) {
         Recycle(m_job.get());

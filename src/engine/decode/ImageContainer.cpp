@@ -1,4 +1,4 @@
-#include "engine/ImageContainer.h"
+#include "engine/decode/ImageContainer.h"
 
 namespace engine {
 

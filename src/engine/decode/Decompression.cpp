@@ -1,13 +1,12 @@
-#include "engine/Decompression.h"
+#include "engine/decode/Decompression.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
-#include <vector>
 #include <zlib.h>
 
-#include "engine/ByteReader.h"
+#include "engine/decode/ByteReader.h"
 #include "support/AtomicFile.h"
 #include "support/FileSystem.h"
 
@@ -15,7 +14,8 @@ namespace engine {
 
 namespace {
 
-constexpr std::size_t ChunkBytes = 256 * 1024;
+constexpr unsigned char GzipMagic[] = {0x1F, 0x8B};
+constexpr unsigned char LzwMagic[] = {0x1F, 0x9D};
 
 class DecompressErrorCategoryImpl : public std::error_category
 {
@@ -57,6 +57,8 @@ std::error_code MapZlibError(const z_stream& stream)
     return DecompressError::FormatViolated;
 }
 
+} // namespace
+
 std::error_code DecodeGzip(ByteReader& in, OutputBuffer& out)
 {
     z_stream stream {};
@@ -97,17 +99,30 @@ std::error_code DecodeGzip(ByteReader& in, OutputBuffer& out)
                 return MapZlibError(stream);
             }
         }
-        // Another member follows only where its magic bytes stand; anything else after a complete
-        // member is ignored, as gzip does.
+        // What follows a complete member, read as gzip reads it: another member where magic bytes
+        // stand (a compress member runs to the end of the input); one lone byte other than zero,
+        // which gzip takes for a member cut short; anything else is padding or garbage and ignored.
         if (auto error = in.Fill(2)) {
             return error;
         }
-        if (in.Available() < 2 || in.Data()[0] != 0x1F || in.Data()[1] != 0x8B) {
+        if (in.Available() == 1 && in.Data()[0] != 0) {
+            return DecompressError::UnexpectedEnd;
+        }
+        if (in.Available() < 2 || in.Data()[0] != GzipMagic[0]) {
+            return {};
+        }
+        if (in.Data()[1] == LzwMagic[1]) {
+            in.Consume(2);
+            return DecodeLzw(in, out);
+        }
+        if (in.Data()[1] != GzipMagic[1]) {
             return {};
         }
         inflateReset(&stream);
     }
 }
+
+namespace {
 
 ByteSource ReadFrom(support::InputFile& in, support::Sha256* digest)
 {
@@ -165,70 +180,6 @@ bool IsDataError(const std::error_code& error)
     return error.category() == DecompressErrorCategory();
 }
 
-ByteReader::ByteReader(const ByteSource& source)
-    : m_source(source)
-    , m_buffer(std::make_unique_for_overwrite<char[]>(ChunkBytes))
-    , m_capacity(ChunkBytes)
-{ }
-
-std::error_code ByteReader::Fill(std::size_t n)
-{
-    if (Available() >= n || m_ended) {
-        return {};
-    }
-    std::memmove(m_buffer.get(), m_buffer.get() + m_start, Available());
-    m_offset += m_start;
-    m_end -= m_start;
-    m_start = 0;
-    if (m_capacity < n) {
-        auto larger = std::make_unique_for_overwrite<char[]>(n);
-        std::memcpy(larger.get(), m_buffer.get(), m_end);
-        m_buffer = std::move(larger);
-        m_capacity = n;
-    }
-    while (Available() < n) {
-        std::size_t got = 0;
-        if (auto error = m_source({m_buffer.get() + m_end, m_capacity - m_end}, got)) {
-            return error;
-        }
-        if (got == 0) {
-            m_ended = true;
-            break;
-        }
-        m_end += got;
-    }
-    return {};
-}
-
-OutputBuffer::OutputBuffer(const ByteSink& sink, std::uint64_t maxBytes)
-    : m_sink(sink)
-    , m_maxBytes(maxBytes)
-{ }
-
-std::error_code OutputBuffer::Put(const unsigned char* data, std::size_t size)
-{
-    if (size > m_maxBytes - m_total) {
-        return DecompressError::TooLarge;
-    }
-    m_total += size;
-    if (m_pending.empty() && size >= ChunkBytes / 2) {
-        // Whole inflate chunks go on as they are; only the LZW decoder's short strings are gathered.
-        return m_sink({reinterpret_cast<const char*>(data), size});
-    }
-    m_pending.append(reinterpret_cast<const char*>(data), size);
-    return m_pending.size() >= ChunkBytes ? Flush() : std::error_code {};
-}
-
-std::error_code OutputBuffer::Flush()
-{
-    if (m_pending.empty()) {
-        return {};
-    }
-    auto error = m_sink(m_pending);
-    m_pending.clear();
-    return error;
-}
-
 std::error_code Decompress(const ByteSource& in, const ByteSink& out, std::uint64_t maxOutputBytes)
 {
     ByteReader reader(in);
@@ -240,9 +191,10 @@ std::error_code Decompress(const ByteSource& in, const ByteSink& out, std::uint6
         return DecompressError::UnexpectedEnd;
     }
     std::error_code error;
-    if (reader.Data()[0] == 0x1F && reader.Data()[1] == 0x8B) {
+    const unsigned char* magic = reader.Data();
+    if (magic[0] == GzipMagic[0] && magic[1] == GzipMagic[1]) {
         error = DecodeGzip(reader, buffer);
-    } else if (reader.Data()[0] == 0x1F && reader.Data()[1] == 0x9D) {
+    } else if (magic[0] == LzwMagic[0] && magic[1] == LzwMagic[1]) {
         reader.Consume(2);
         error = DecodeLzw(reader, buffer);
     } else {

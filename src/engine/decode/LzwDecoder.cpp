@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "engine/ByteReader.h"
+#include "engine/decode/ByteReader.h"
 
 namespace engine {
 

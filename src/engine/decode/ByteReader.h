@@ -5,7 +5,7 @@
 #include <string>
 #include <system_error>
 
-#include "engine/Decompression.h"
+#include "engine/decode/Decompression.h"
 
 namespace engine {
 
@@ -23,7 +23,6 @@ public:
     void Consume(std::size_t n) { m_start += n; }
     // Absolute input offset of Data()[0].
     std::uint64_t Offset() const { return m_offset + m_start; }
-    bool InputEnded() const { return m_ended; }
 
 private:
     const ByteSource& m_source;
@@ -51,7 +50,12 @@ private:
     std::string m_pending;
 };
 
-// The Unix compress decoder; the reader stands after the two magic bytes.
+// The decoders of the two formats. The gzip decoder reads from the first magic byte; the Unix compress
+// decoder from after its two magic bytes, and to the end of the input (the format has no end marker).
+std::error_code DecodeGzip(ByteReader& in, OutputBuffer& out);
 std::error_code DecodeLzw(ByteReader& in, OutputBuffer& out);
+
+// How large the pieces are that the readers fill and the decoders hand on.
+inline constexpr std::size_t ChunkBytes = 256 * 1024;
 
 } // namespace engine

@@ -1,0 +1,275 @@
+#include "engine/ImageMigration.h"
+
+#include <algorithm>
+#include <exception>
+#include <new>
+
+#include "engine/Texts.h"
+#include "engine/decode/Decompression.h"
+#include "engine/decode/ImageContainer.h"
+#include "engine/report/DicomCheck.h"
+#include "support/AtomicFile.h"
+#include "support/Background.h"
+#include "support/FileSystem.h"
+#include "support/Log.h"
+#include "support/Sha256.h"
+
+namespace engine {
+
+namespace {
+
+// A destination name that is somehow taken already is replaced by a fresh one, a few times over.
+constexpr int UniqueNameAttempts = 8;
+// Quarantine names are numbered up to here; beyond, the copy fails loudly instead of searching on.
+constexpr int MaxQuarantineNumber = 100000;
+// Compressed files up to this size are read whole, into a buffer kept for the next file; larger ones
+// stream through the decoder, so that memory stays bounded whatever a disc holds.
+constexpr std::uint64_t WholeInputLimit = std::uint64_t {16} << 20;
+
+// How many decompressed bytes an image may have: no more than the cap, nor than the folder that
+// receives them can hold.
+std::uint64_t DecompressionBound(const std::string& outputFolder)
+{
+    return std::min(
+        DefaultMaxDecompressedBytes, support::FreeSpace(outputFolder).value_or(DefaultMaxDecompressedBytes));
+}
+
+} // namespace
+
+// A compressed source file as the run has it in hand.
+struct ImageMigration::CompressedInput
+{
+    support::InputFile* file = nullptr; // open
+    std::optional<std::string_view> whole; // its bytes, when it was read whole
+    const DecodeAhead::Result* decoded = nullptr; // and its output, when it was decoded ahead
+};
+
+ImageMigration::ImageMigration(const support::Log& log, NameSource nextName, Pump pump)
+    : m_log(log)
+    , m_nextName(std::move(nextName))
+    , m_pump(std::move(pump))
+{ }
+
+FileRecord ImageMigration::Migrate(const SourceFile& file, const ImageTarget& target)
+{
+    FileRecord record;
+    record.path = file.relative;
+    record.size = file.size;
+    record.selected = true;
+    record.outcome = Outcome::Failed; // until it is migrated, rejected or left out
+
+    // The file's one error boundary: whatever goes wrong, one line and on to the next file. An error
+    // of reading the file names it; once the file is being converted or quarantined, only errors the
+    // system reports name it, and the program's own (-1) messages stand alone.
+    bool converting = false;
+    std::error_code error;
+    try {
+        error = IsCompressed(target.profile) ? MigrateCompressed(file, target, record, converting)
+                                             : MigratePlain(file, target, record);
+    } catch (const std::system_error& e) {
+        error = e.code();
+    } catch (const std::bad_alloc&) {
+        error = std::make_error_code(std::errc::not_enough_memory);
+    } catch (const std::exception& e) {
+        m_log.WriteError(-1, e.what(), texts::SourceScanFolder, file.name);
+        record.error = e.what();
+        return record;
+    }
+    if (error) {
+        const int number = support::ErrorNumber(error);
+        const bool named = !converting || number != -1;
+        m_log.WriteError(number, support::ErrorDescription(error), texts::SourceScanFolder, named ? file.name : "");
+        record.error = support::ErrorDescription(error);
+    }
+    return record;
+}
+
+std::string ImageMigration::DestinationPath(const ImageTarget& target)
+{
+    return target.destination + "/" + m_nextName() + ".dcm";
+}
+
+std::error_code ImageMigration::CommitUnique(support::AtomicFile& out, const ImageTarget& target)
+{
+    // Never over an existing file: the destination may hold earlier discs' images. A name that is
+    // taken after all is replaced by a fresh one.
+    std::error_code error = out.Commit(support::Replace::Never);
+    for (int attempt = 1; error == std::errc::file_exists && attempt < UniqueNameAttempts; ++attempt) {
+        error = out.CommitAs(DestinationPath(target), support::Replace::Never);
+    }
+    return error;
+}
+
+void ImageMigration::Migrated(const support::AtomicFile& out, const ImageTarget& target, FileRecord& record)
+{
+    record.outcome = Outcome::Migrated;
+    record.writtenFile = support::NameOf(out.Target());
+    record.bytesWritten = out.BytesWritten();
+    // Parsed on the background thread while the run goes on with the next file; the report waits.
+    record.dicom = support::Background::Instance().Run(
+        [path = target.destination + "/" + record.writtenFile] { return CheckDicomFile(path); });
+}
+
+std::error_code ImageMigration::MigratePlain(const SourceFile& file, const ImageTarget& target, FileRecord& record)
+{
+    const std::string workPath = DestinationPath(target); // a name is taken before the "." rule is applied
+    if (SkippedByDotRule(target.profile, file.name)) {
+        record.selected = false;
+        record.notSelectedBecause = LeftOutByDotRule;
+        record.outcome = Outcome::Skipped;
+        return {};
+    }
+    support::AtomicFile out;
+    support::Sha256 digest;
+    // A large image takes a while: the window keeps answering during it.
+    if (auto error = out.CreateAsCopy(file.path, workPath, &digest, m_pump)) {
+        return error;
+    }
+    if (auto error = CommitUnique(out, target)) {
+        return error;
+    }
+    record.sourceSha256 = record.writtenSha256 = digest.Finish(); // the bytes read are the bytes written
+    record.bytesRead = out.BytesWritten();
+    Migrated(out, target, record);
+    m_pump();
+    return {};
+}
+
+std::error_code ImageMigration::MigrateCompressed(
+    const SourceFile& file, const ImageTarget& target, FileRecord& record, bool& converting)
+{
+    // Decompression runs in this process, so the disc's file is read as it is, without a staged copy
+    // in the work folder. It may have been decoded ahead while the file before it was handled.
+    // Otherwise the next file is taken up ahead now, so that the two decode at once, and this one is
+    // decoded here: a file that fits in memory is read whole, which is where a failure to read it is
+    // told; a larger one streams.
+    std::unique_ptr<DecodeAhead::Result> ahead = m_ahead.Take(file.path);
+    if (!ahead && !file.next.empty()) {
+        m_ahead.Start(file.next);
+    }
+    support::InputFile source;
+    CompressedInput input;
+    if (ahead) {
+        input = {&*ahead->file, ahead->Compressed(), ahead.get()};
+    } else {
+        if (auto error = source.Open(file.path)) {
+            return error;
+        }
+        input.file = &source;
+        std::size_t length = 0;
+        if (source.SizeAtOpen() <= WholeInputLimit) {
+            if (auto error = source.ReadRest(m_whole, length)) {
+                return error;
+            }
+            input.whole = std::string_view(m_whole.data(), length);
+        }
+    }
+    record.bytesRead = record.size.value_or(0);
+    converting = true;
+    const std::error_code error = Convert(input, file, target, record);
+    m_ahead.Recycle(std::move(ahead));
+    return error;
+}
+
+std::error_code ImageMigration::Convert(
+    const CompressedInput& input, const SourceFile& file, const ImageTarget& target, FileRecord& record)
+{
+    // A "STARC" image goes to the destination as it is; an "Arzt und Praxis" container passes through
+    // the cut on its way, so that no container is ever held whole. Either way the decompressed bytes
+    // may not pass the cap nor the free space of the folder that was made to receive them: a small
+    // file that expands beyond is refused as corrupt before it fills the disk.
+    const bool cutting = target.profile == Profile::ArztUndPraxis;
+    support::AtomicFile out;
+    ContainerCut cut;
+    support::Sha256 digest;
+    support::Sha256 sourceDigest;
+    if (auto error = out.Create(DestinationPath(target))) {
+        return error;
+    }
+    const ContainerCut::Sink write = [this, &out, &digest](std::string_view image) {
+        digest.Update(image);
+        const auto failed = out.Write(image);
+        m_pump(); // a large image streams in pieces: the window keeps answering
+        return failed;
+    };
+    const ByteSink sink = cutting ? [&](std::string_view bytes) { return cut.Feed(bytes, write); } : ByteSink(write);
+    const std::uint64_t bound = DecompressionBound(cutting ? target.destination : target.workFolder);
+    const DecodeAhead::Result* ahead = input.decoded;
+    if (input.whole) {
+        sourceDigest.Update(*input.whole);
+    }
+    std::error_code error;
+    if (ahead != nullptr && ahead->error != DecompressError::TooLarge && ahead->decoded.size() <= bound) {
+        // Decoded ahead to its end (or to the damage) within this run's cap: the same bytes and
+        // verdict that decoding now would give, handed on as that would.
+        error = ahead->decoded.empty() ? std::error_code {} : sink(ahead->decoded);
+        if (!error) {
+            error = ahead->error;
+        }
+    } else if (input.whole) {
+        error = DecompressWhole(*input.whole, sink, bound);
+    } else {
+        error = DecompressFrom(*input.file, sink, bound, &sourceDigest);
+    }
+    if (error && !IsDataError(error)) {
+        return error; // the file system failed (a full disk, say), which says nothing about the image
+    }
+    if (error) {
+        if (m_log.DebugOn()) {
+            m_log.WriteDebug(file.name + ": " + support::ErrorDescription(error));
+        }
+        out.Discard(); // a bomb's beginning must not take the room its quarantine copy needs
+        return Reject(file, target, record);
+    }
+    record.sourceSha256 = sourceDigest.Finish();
+    if (cutting && !cut.Found()) {
+        out.Discard();
+        return Reject(file, target, record);
+    }
+    out.SetModified(input.file->ModifiedAtOpen());
+    if (auto failed = CommitUnique(out, target)) {
+        return failed;
+    }
+    record.writtenSha256 = digest.Finish();
+    Migrated(out, target, record);
+    if (cutting && m_log.DebugOn()) {
+        m_log.WriteDebug(file.name + " is migrated.");
+    }
+    return {};
+}
+
+std::error_code ImageMigration::Reject(const SourceFile& file, const ImageTarget& target, FileRecord& record)
+{
+    m_log.WriteError(-1, "File " + file.name + " could not be migrated.", texts::SourceCorrectImage, "");
+    record.outcome = Outcome::Rejected;
+    return Quarantine(file, target, record);
+}
+
+std::error_code ImageMigration::Quarantine(const SourceFile& file, const ImageTarget& target, FileRecord& record)
+{
+    const std::string folder = target.destination + "/" + std::string(texts::QuarantineFolder) + "/";
+    if (!support::FolderExists(folder)) {
+        if (auto error = support::CreateFolder(folder); error && error != std::errc::file_exists) {
+            return error;
+        }
+    }
+    // The source file as it came from the disc, under "<stem>.err", "<stem>2.err", "<stem>3.err" ...
+    const std::string stem = folder + BaseName(file.name);
+    std::error_code error = std::make_error_code(std::errc::file_exists);
+    for (int number = 1; error == std::errc::file_exists && number <= MaxQuarantineNumber; ++number) {
+        const std::string name = stem + (number == 1 ? std::string() : std::to_string(number)) + ".err";
+        if (support::PathExists(name)) {
+            continue;
+        }
+        support::Sha256 digest;
+        error = support::CopyFileAtomic(file.path, name, support::Replace::Never, &digest);
+        if (!error) {
+            record.writtenFile = std::string(texts::QuarantineFolder) + "/" + support::NameOf(name);
+            record.writtenSha256 = record.sourceSha256 = digest.Finish(); // the copy is the source, byte for byte
+            record.bytesWritten = record.size.value_or(0);
+        }
+    }
+    return error;
+}
+
+} // namespace engine

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "engine/Profile.h"
+#include "engine/decode/DecodeAhead.h"
+#include "engine/report/FileRecord.h"
+
+namespace support {
+class AtomicFile;
+class Log;
+} // namespace support
+
+namespace engine {
+
+// A selected file as the walk hands it over.
+struct SourceFile
+{
+    std::string path;
+    std::string name;
+    std::string relative; // as the report names it
+    std::optional<std::uint64_t> size;
+    std::string next; // the folder's next selected file, which may be decoded ahead meanwhile
+};
+
+// Where an image goes. Read when the file's turn comes: the operator may edit the fields during a run.
+struct ImageTarget
+{
+    Profile profile;
+    std::string destination;
+    // The work folder: a "STARC" image is not staged there any more, but its size is still bounded by
+    // the room there, as when it was decompressed into it.
+    std::string workFolder;
+};
+
+// One selected file from the disc to the destination: a plain copy ("GEMED", "HIPAX"), or decompressed
+// and, for "Arzt und Praxis", cut out of its container on the way. Every destination file appears
+// only complete, under a fresh unique name, never over an existing file. An image that cannot be had
+// from its file is logged and its source file copied unchanged into the destination's BadObjects
+// folder; a failure of the file system (a full disk, a vanished file) is logged and leaves no trace
+// in the destination, so that a rerun migrates the image.
+//
+// Every error line of a file is written here; the file's report row comes back, with what became of
+// it, the hashes (computed on the background thread) and the pending DICOM check.
+class ImageMigration
+{
+public:
+    using NameSource = std::function<std::string()>; // a new unique name for every destination file
+    using Pump = std::function<void()>; // keeps the front end answering during a large image
+
+    ImageMigration(const support::Log& log, NameSource nextName, Pump pump);
+
+    FileRecord Migrate(const SourceFile& file, const ImageTarget& target);
+    // Drops a file that is being decoded ahead, so that nothing reads on after the run.
+    void CancelReadAhead() { m_ahead.Cancel(); }
+
+private:
+    struct CompressedInput;
+
+    std::error_code MigratePlain(const SourceFile& file, const ImageTarget& target, FileRecord& record);
+    std::error_code MigrateCompressed(
+        const SourceFile& file, const ImageTarget& target, FileRecord& record, bool& converting);
+    std::error_code Convert(
+        const CompressedInput& input, const SourceFile& file, const ImageTarget& target, FileRecord& record);
+    std::error_code Reject(const SourceFile& file, const ImageTarget& target, FileRecord& record);
+    std::error_code Quarantine(const SourceFile& file, const ImageTarget& target, FileRecord& record);
+    std::string DestinationPath(const ImageTarget& target);
+    std::error_code CommitUnique(support::AtomicFile& out, const ImageTarget& target);
+    void Migrated(const support::AtomicFile& out, const ImageTarget& target, FileRecord& record);
+
+    const support::Log& m_log;
+    NameSource m_nextName;
+    Pump m_pump;
+    DecodeAhead m_ahead;
+    std::string m_whole; // a compressed file read whole; its memory serves the next one
+};
+
+} // namespace engine

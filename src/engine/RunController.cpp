@@ -1,0 +1,218 @@
+#include "engine/RunController.h"
+
+#include <ctime>
+#include <exception>
+
+#include "engine/FolderWalk.h"
+#include "engine/Texts.h"
+#include "support/FileSystem.h"
+
+namespace engine {
+
+namespace {
+
+// Local time as ISO 8601, for the run report.
+std::string LocalIsoTime()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    ::localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
+}
+
+} // namespace
+
+RunController::RunController(RunHost& host, std::string programFolder, support::Log::Clock timeStamp)
+    : m_host(host)
+    , m_programFolder(programFolder)
+    , m_log(
+          std::move(programFolder), [&host] { return host.DebugValue() == 1; }, std::move(timeStamp))
+    , m_migration(
+          m_log, [this] { return NextUniqueName(); }, [&host] { host.ProcessPendingMessages(); })
+{ }
+
+void RunController::SetTimer(bool enabled)
+{
+    m_timerEnabled = enabled;
+    m_host.SetTimerEnabled(enabled);
+}
+
+void RunController::Refuse(std::string_view logMessage, std::string_view boxText)
+{
+    m_log.WriteError(-1, logMessage, texts::SourceStart, "");
+    m_host.ShowMessage(MessageKind::Stop, boxText, texts::AppTitle);
+    m_host.SetQuitEnabled(true);
+}
+
+void RunController::StartRun()
+{
+    m_host.SetQuitEnabled(false);
+    if (m_running) {
+        // The running run keeps its profile and work folder; one further run follows it.
+        m_runQueued = true;
+        return;
+    }
+    if (!support::FolderExists(m_host.SourceText())) {
+        return Refuse(texts::SourceMissingLog, texts::SourceMissingBox);
+    }
+    if (!support::FolderExists(m_host.DestText())) {
+        return Refuse(texts::DestMissingLog, texts::DestMissingBox);
+    }
+    const std::string temp = m_host.TempText();
+    if (!support::FolderExists(temp)) {
+        return Refuse(texts::TempMissingLog, texts::TempMissingBox);
+    }
+    // Refused before the work folder is made: a run without a profile has nothing to do.
+    const std::string pacs = m_host.PacsText();
+    const auto profile = ProfileFor(pacs);
+    if (!profile) {
+        return Refuse(texts::UnknownPacsLog, texts::UnknownPacsBox);
+    }
+    m_state.TempRoot = temp;
+    m_work = WorkFolder(temp);
+    if (!m_work.Create()) {
+        return Refuse(texts::WorkFolderLog, texts::WorkFolderBox);
+    }
+    m_state.FileFilter = profile;
+    m_state.RunPacs = pacs;
+    SetTimer(true);
+}
+
+void RunController::OnTimerTick()
+{
+    SetTimer(false);
+    if (m_running) {
+        return; // never nested inside the run it would share its state with
+    }
+    m_running = true;
+    m_stopRequested = false;
+    m_state.ScannedCount = m_state.FailedCount = m_state.RejectedCount = m_state.SkippedCount = 0;
+    RemoveUnfinishedFiles(m_host.DestText(), m_log);
+    m_work.RemoveStaleRunFolders();
+    const std::string source = m_host.SourceText();
+    m_report.Begin(m_programFolder, {m_state.RunPacs, source, m_host.DestText(), m_state.TempRoot, LocalIsoTime()},
+        [this] { m_host.ProcessPendingMessages(); });
+    try {
+        Walk(source);
+    } catch (const std::exception& e) {
+        // Per-file errors never get here; this keeps an unexpected one from leaving the run open.
+        m_log.WriteError(-1, e.what(), texts::SourceScanFolder, "");
+        ++m_state.FailedCount;
+    }
+    FinishRun();
+    m_running = false;
+    m_host.SetQuitEnabled(true);
+    if (m_runQueued) {
+        m_runQueued = false;
+        if (!m_stopRequested) {
+            StartRun();
+        }
+    }
+}
+
+void RunController::RunUntilIdle()
+{
+    while (m_timerEnabled) {
+        OnTimerTick();
+    }
+}
+
+void RunController::RequestStop()
+{
+    m_runQueued = false;
+    if (m_running) {
+        m_stopRequested = true; // the walk ends after the file in hand; FinishRun cleans up
+    } else if (m_timerEnabled) {
+        SetTimer(false); // armed, not started: only the work folder to take back
+        m_work.Remove();
+        m_host.SetQuitEnabled(true);
+    }
+}
+
+void RunController::Walk(const std::string& source)
+{
+    FolderWalk walk(m_host, m_state, m_log, *m_state.FileFilter, source,
+        [this](const std::string& folder) { return IsOwnOutput(folder); });
+    while (!m_stopRequested) {
+        const std::optional<WalkStep> step = walk.Next();
+        if (!step) {
+            return;
+        }
+        FileRecord record = Handle(*step);
+        Count(record);
+        m_report.Add(std::move(record));
+        if (!step->folderError) {
+            m_host.ProcessPendingMessages();
+        }
+    }
+}
+
+FileRecord RunController::Handle(const WalkStep& step)
+{
+    FileRecord record;
+    record.path = step.relative;
+    if (step.folderError) {
+        record.outcome = Outcome::Failed;
+        record.error = support::ErrorDescription(step.folderError);
+        return record;
+    }
+    if (step.selected) {
+        return m_migration.Migrate({step.path, step.name, step.relative, step.size, step.nextSelected},
+            {*m_state.FileFilter, m_host.DestText(), m_work.Path()});
+    }
+    record.size = step.size;
+    record.notSelectedBecause = LeftOutByProfile;
+    return record;
+}
+
+void RunController::Count(const FileRecord& record)
+{
+    m_state.MigratedCount += record.outcome == Outcome::Migrated ? 1 : 0;
+    m_state.RejectedCount += record.outcome == Outcome::Rejected ? 1 : 0;
+    m_state.SkippedCount += record.notSelectedBecause == LeftOutByDotRule ? 1 : 0;
+    // An error line was written for it; a rejected image whose quarantine copy failed counts as both.
+    m_state.FailedCount += record.error.empty() ? 0 : 1;
+}
+
+bool RunController::IsOwnOutput(const std::string& folder) const
+{
+    // A destination or temp folder inside the source tree holds this program's own output.
+    const auto identity = support::IdentityOf(folder);
+    return identity
+        && (identity == support::IdentityOf(m_host.DestText()) || identity == support::IdentityOf(m_work.Path()));
+}
+
+void RunController::FinishRun()
+{
+    m_migration.CancelReadAhead(); // a stopped walk may have left the next file in decoding
+    const std::string report = m_report.End(LocalIsoTime(), m_stopRequested); // first: it completes the counts
+    m_lastRun = {m_state.ScannedCount, m_state.CheckedCount, m_state.MigratedCount, m_state.FailedCount,
+        m_state.RejectedCount, m_state.SkippedCount, m_stopRequested, m_report.NotDicom(), m_report.Duplicates(),
+        report};
+    if (m_log.DebugOn() && !m_lastRun.report.empty()) {
+        m_log.WriteDebug("Run report: " + m_lastRun.report);
+    }
+    if (!m_stopRequested) {
+        m_host.SetProgressText(texts::ClosingProgress(m_state.ScannedCount));
+        m_host.ShowMessage(MessageKind::Information, texts::Summary(m_state.MigratedCount, m_state.CheckedCount),
+            texts::SummaryCaption);
+    }
+    m_work.Remove();
+    m_state.MigratedCount = 0;
+    m_state.CheckedCount = 0;
+    m_host.SetProgressText("");
+    m_host.SetProgressValue(0);
+    m_host.SetStatusLine("");
+}
+
+std::string RunController::NextUniqueName()
+{
+    if (!m_names) {
+        m_names = std::make_unique<UniqueNameSource>();
+    }
+    return m_names->Next();
+}
+
+} // namespace engine

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "engine/ImageMigration.h"
+#include "engine/RunHost.h"
+#include "engine/RunState.h"
+#include "engine/UniqueNameSource.h"
+#include "engine/WorkFolder.h"
+#include "engine/report/RunReport.h"
+#include "support/Log.h"
+
+namespace engine {
+
+struct WalkStep;
+
+// One migration run at a time, driven by a front end through RunHost on a single thread; the only part
+// of the engine that talks to the front end about the run as a whole:
+//
+//   StartRun()      the "Migrieren" command: checks the folders and the PACS system, creates the work
+//                   folder and arms the timer; a failed check logs, shows a stop box and arms nothing.
+//   OnTimerTick()   the timer's tick: walks the whole source tree, then FinishRun shows the summary.
+//
+// A headless front end calls RunUntilIdle() after StartRun(). "Migrieren" while a run executes queues
+// one further run, which starts with its own checks when the current one has ended; the running run
+// keeps its profile and work folder. RequestStop() (the window closes) ends the run after the file in
+// hand, removes the work folder and shows no summary.
+class RunController
+{
+public:
+    // Logs go to the program folder's Logs, stamped by timeStamp.
+    RunController(RunHost& host, std::string programFolder, support::Log::Clock timeStamp = support::LocalTimeStamp);
+
+    void StartRun();
+    void OnTimerTick();
+    void RunUntilIdle();
+    void RequestStop();
+
+    bool TimerEnabled() const { return m_timerEnabled; }
+    bool Running() const { return m_running; }
+    bool RunQueued() const { return m_runQueued; }
+    const RunState& State() const { return m_state; }
+    const RunSummary& LastRun() const { return m_lastRun; }
+    const support::Log& Log() const { return m_log; }
+
+private:
+    void Refuse(std::string_view logMessage, std::string_view boxText);
+    void SetTimer(bool enabled);
+    void Walk(const std::string& source);
+    FileRecord Handle(const WalkStep& step);
+    void Count(const FileRecord& record);
+    bool IsOwnOutput(const std::string& folder) const;
+    void FinishRun();
+    std::string NextUniqueName();
+
+    RunHost& m_host;
+    std::string m_programFolder;
+    support::Log m_log;
+    RunReport m_report;
+    RunState m_state;
+    RunSummary m_lastRun;
+    WorkFolder m_work;
+    std::unique_ptr<UniqueNameSource> m_names; // created on first use
+    ImageMigration m_migration;
+    bool m_timerEnabled = false;
+    bool m_running = false;
+    bool m_runQueued = false;
+    bool m_stopRequested = false;
+};
+
+} // namespace engine

@@ -1,0 +1,96 @@
+#include "engine/report/ReportFiles.h"
+
+#include "support/AtomicFile.h"
+#include "support/Csv.h"
+#include "support/FileSystem.h"
+#include "support/Log.h"
+
+namespace engine {
+
+const std::vector<std::string>& ReportColumns()
+{
+    static const std::vector<std::string> columns = {"path", "size", "source_sha256", "selected",
+        "not_selected_because", "outcome", "written_file", "written_sha256", "error", "dicom", "sop_instance_uid",
+        "study_instance_uid", "modality", "transfer_syntax", "duplicate", "duplicate_of"};
+    return columns;
+}
+
+std::string_view OutcomeName(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Migrated:
+        return "migrated";
+    case Outcome::Rejected:
+        return "rejected";
+    case Outcome::Failed:
+        return "failed";
+    case Outcome::Skipped:
+        break;
+    }
+    return "skipped";
+}
+
+std::string RunsFolder(const std::string& programFolder)
+{
+    return support::LogsFolder(programFolder) + "/Runs";
+}
+
+std::string RowsFileOf(const std::string& summaryPath)
+{
+    return summaryPath.substr(0, summaryPath.size() - SummarySuffix.size()) + ".csv";
+}
+
+std::map<std::string, std::string> ReadSummary(const std::string& path)
+{
+    std::string content;
+    support::ReadWholeFile(path, content);
+    std::map<std::string, std::string> values;
+    for (const auto& record : support::ParseCsv(content)) {
+        if (record.size() >= 2) {
+            values[record[0]] = record[1];
+        }
+    }
+    return values;
+}
+std::vector<std::string> SummariesOf(const std::string& runsFolder, const std::string& destination)
+{
+    std::vector<std::string> found;
+    support::FolderListing listing;
+    const auto target = support::IdentityOf(destination);
+    if (!target || support::ListFolder(runsFolder, listing)) {
+        return found;
+    }
+    for (const std::string& name : listing.files) {
+        if (name.ends_with(SummarySuffix)) {
+            const std::string path = runsFolder + "/" + name;
+            if (support::IdentityOf(ReadSummary(path)["destination"]) == target) {
+                found.push_back(path);
+            }
+        }
+    }
+    return found; // ListFolder sorts by name, and names begin with the start time
+}
+
+void ForEachRow(const std::string& summaryPath, const std::function<void(const std::vector<std::string>& row)>& take)
+{
+    // Read in pieces: an earlier run's report may hold a hundred thousand rows.
+    support::InputFile in;
+    if (in.Open(RowsFileOf(summaryPath))) {
+        return;
+    }
+    bool header = true;
+    support::CsvParser parser([&](std::vector<std::string>& record) {
+        if (!header && record.size() == ColumnCount) {
+            take(record);
+        }
+        header = false;
+    });
+    std::string piece(64 * 1024, '\0');
+    std::size_t got = 0;
+    while (!in.Read(piece, got) && got > 0) {
+        parser.Feed(std::string_view(piece).substr(0, got));
+    }
+    parser.Finish();
+}
+
+} // namespace engine
