@@ -122,7 +122,7 @@ std::error_code ImageMigration::MigratePlain(const SourceFile& file, const Image
     support::AtomicFile out;
     support::Sha256 digest;
     // A large image takes a while: the window keeps answering during it.
-    if (auto error = out.CreateAsCopy(file.path, workPath, &digest, m_pump)) {
+    if (auto error = out.CreateAsCopy(file.path, workPath, digest, m_pump)) {
         return error;
     }
     if (auto error = CommitUnique(out, target)) {
@@ -262,7 +262,7 @@ std::error_code ImageMigration::Quarantine(const SourceFile& file, const ImageTa
             continue;
         }
         support::Sha256 digest;
-        error = support::CopyFileAtomic(file.path, name, support::Replace::Never, &digest);
+        error = support::CopyFileAtomic(file.path, name, support::Replace::Never, digest);
         if (!error) {
             record.writtenFile = std::string(texts::QuarantineFolder) + "/" + support::NameOf(name);
             record.writtenSha256 = record.sourceSha256 = digest.Finish(); // the copy is the source, byte for byte

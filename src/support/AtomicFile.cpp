@@ -181,7 +181,7 @@ std::error_code AtomicFile::Create(const std::string& target)
 }
 
 std::error_code AtomicFile::CreateAsCopy(
-    const std::string& source, const std::string& target, Sha256* digest, const std::function<void()>& afterChunk)
+    const std::string& source, const std::string& target, Sha256& digest, const std::function<void()>& afterChunk)
 {
     InputFile in;
     if (auto error = in.Open(source)) {
@@ -190,7 +190,30 @@ std::error_code AtomicFile::CreateAsCopy(
     if (auto error = Create(target)) {
         return error;
     }
-    return CopyFrom(in, digest, afterChunk);
+    // One buffer for every copy the thread makes: allocating (and clearing) a fresh one per file cost
+    // more than copying a small file.
+    thread_local std::string buffer(ChunkBytes, '\0');
+    std::uint64_t copied = 0;
+    for (std::size_t got = 0;; copied += got) {
+        if (auto error = in.Read(buffer, got)) {
+            return error;
+        }
+        if (got == 0) {
+            break;
+        }
+        if (auto error = Write(std::string_view(buffer).substr(0, got))) {
+            return error;
+        }
+        digest.Update(std::string_view(buffer).substr(0, got));
+        if (afterChunk) {
+            afterChunk();
+        }
+    }
+    if (copied < in.SizeAtOpen()) {
+        return FileError::SizeChanged; // the source shrank while it was read: a truncated copy
+    }
+    SetModified(in.ModifiedAtOpen());
+    return {};
 }
 
 std::error_code AtomicFile::Write(std::string_view bytes)
@@ -200,70 +223,6 @@ std::error_code AtomicFile::Write(std::string_view bytes)
     }
     m_written += bytes.size();
     return {};
-}
-
-std::error_code AtomicFile::CopyFrom(const InputFile& input, Sha256* digest, const std::function<void()>& afterChunk)
-{
-    std::uint64_t written = 0;
-    if (auto error = CopyBytes(input, written, digest, afterChunk)) {
-        return error;
-    }
-    if (written < input.SizeAtOpen()) {
-        return FileError::SizeChanged; // the source shrank while it was read: a truncated copy
-    }
-    SetModified(input.ModifiedAtOpen());
-    return {};
-}
-
-std::error_code AtomicFile::CopyBytes(
-    const InputFile& input, std::uint64_t& written, Sha256* digest, const std::function<void()>& afterChunk)
-{
-    // In-kernel copy first, unless the bytes must be hashed; some file systems (and cross-device pairs
-    // on older kernels) refuse it, and then the plain read/write loop takes over from where it stopped.
-    while (digest == nullptr) {
-        const ssize_t n = ::copy_file_range(input.Handle(), nullptr, m_fd, nullptr, 1 << 30, 0);
-        if (n > 0) {
-            written += static_cast<std::uint64_t>(n);
-            m_written += static_cast<std::uint64_t>(n);
-            continue;
-        }
-        if (n == 0) {
-            return {};
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF) {
-            break;
-        }
-        return LastError();
-    }
-    // One buffer for every copy the thread makes: allocating (and clearing) a fresh one per file cost
-    // more than copying a small file.
-    thread_local const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(ChunkBytes);
-    for (;;) {
-        ssize_t n = ::read(input.Handle(), buffer.get(), ChunkBytes);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return LastError();
-        }
-        if (n == 0) {
-            return {};
-        }
-        if (auto error = WriteAll(m_fd, buffer.get(), static_cast<std::size_t>(n))) {
-            return error;
-        }
-        if (digest != nullptr) {
-            digest->Update({buffer.get(), static_cast<std::size_t>(n)});
-        }
-        written += static_cast<std::uint64_t>(n);
-        m_written += static_cast<std::uint64_t>(n);
-        if (afterChunk) {
-            afterChunk();
-        }
-    }
 }
 
 void AtomicFile::SetModified(const struct timespec& time)

@@ -65,10 +65,10 @@ public:
 
     std::error_code Create(const std::string& target);
     // Create, filled with a copy of the regular file at source and given its modification time. A
-    // source that ends before its size at opening reports FileError::SizeChanged. With a digest, the
-    // bytes pass through it on their way (and through this process, not the kernel's copy), and
-    // afterChunk is called after every MiB of them, so that a large file does not hold up the caller.
-    std::error_code CreateAsCopy(const std::string& source, const std::string& target, Sha256* digest = nullptr,
+    // source that ends before its size at opening reports FileError::SizeChanged. The bytes pass
+    // through the digest on their way, and afterChunk is called after every MiB of them, so that a
+    // large file does not hold up the caller.
+    std::error_code CreateAsCopy(const std::string& source, const std::string& target, Sha256& digest,
         const std::function<void()>& afterChunk = {});
     std::error_code Write(std::string_view bytes);
     void SetModified(const struct timespec& time);
@@ -85,9 +85,6 @@ public:
     const std::string& Target() const { return m_target; }
 
 private:
-    std::error_code CopyBytes(
-        const InputFile& input, std::uint64_t& written, Sha256* digest, const std::function<void()>& afterChunk);
-    std::error_code CopyFrom(const InputFile& input, Sha256* digest, const std::function<void()>& afterChunk = {});
     std::error_code CloseOnce();
 
     int m_fd = -1;

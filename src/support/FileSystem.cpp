@@ -99,12 +99,6 @@ bool IsRealFolder(const std::string& path)
     return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool FileExists(const std::string& path)
-{
-    struct stat st;
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
 bool PathExists(const std::string& path)
 {
     struct stat st;
@@ -187,7 +181,7 @@ std::optional<FileIdentity> IdentityOf(const std::string& path)
     return FileIdentity {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
-std::error_code CopyFileAtomic(const std::string& source, const std::string& target, Replace replace, Sha256* digest)
+std::error_code CopyFileAtomic(const std::string& source, const std::string& target, Replace replace, Sha256& digest)
 {
     AtomicFile out;
     if (auto error = out.CreateAsCopy(source, target, digest)) {

@@ -41,7 +41,6 @@ std::string JoinPath(const std::string& folder, const std::string& name);
 bool FolderExists(const std::string& path);
 // True for a folder that is not itself a symbolic link.
 bool IsRealFolder(const std::string& path);
-bool FileExists(const std::string& path);
 // True for anything under that name, a dangling symbolic link included.
 bool PathExists(const std::string& path);
 bool IsOwnerWritable(const std::string& path);
@@ -89,8 +88,7 @@ std::optional<FileIdentity> IdentityOf(const std::string& path);
 // Copies a regular file through an AtomicFile: the target appears only complete, owner-writable
 // whatever the source's mode (a disc's files are read-only), with the source's modification time.
 // With Replace::Never an existing target is left alone and the result is std::errc::file_exists.
-std::error_code CopyFileAtomic(
-    const std::string& source, const std::string& target, Replace replace, Sha256* digest = nullptr);
+std::error_code CopyFileAtomic(const std::string& source, const std::string& target, Replace replace, Sha256& digest);
 
 } // namespace support
 

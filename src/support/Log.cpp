@@ -52,6 +52,27 @@ void AppendEscaped(std::string& out, std::string_view text)
     }
 }
 
+// Line bodies without time stamp and line end; an empty extra adds nothing, not even " - ".
+std::string ErrorLineText(int number, std::string_view message, std::string_view source, std::string_view extra)
+{
+    std::string text = std::to_string(number);
+    text.append(" - ").append(message).append(" - ").append(source);
+    if (!extra.empty()) {
+        text.append(" - ").append(extra);
+    }
+    return text;
+}
+
+std::string ErrorMirrorText(int number, std::string_view message, std::string_view extra)
+{
+    std::string text = "ERROR: " + std::to_string(number);
+    text.append(" - ").append(message);
+    if (!extra.empty()) {
+        text.append(" - ").append(extra);
+    }
+    return text;
+}
+
 } // namespace
 
 std::string FormatTimeStamp(const std::tm& local, std::string_view dateFormat, std::string_view timeFormat)
@@ -71,26 +92,6 @@ std::string LocalTimeStamp()
     std::tm local {};
     localtime_r(&now, &local);
     return FormatTimeStamp(local, formats.date, formats.time);
-}
-
-std::string ErrorLineText(int number, std::string_view message, std::string_view source, std::string_view extra)
-{
-    std::string text = std::to_string(number);
-    text.append(" - ").append(message).append(" - ").append(source);
-    if (!extra.empty()) {
-        text.append(" - ").append(extra);
-    }
-    return text;
-}
-
-std::string ErrorMirrorText(int number, std::string_view message, std::string_view extra)
-{
-    std::string text = "ERROR: " + std::to_string(number);
-    text.append(" - ").append(message);
-    if (!extra.empty()) {
-        text.append(" - ").append(extra);
-    }
-    return text;
 }
 
 Log::Log(std::string programFolder, DebugSwitch debugOn, Clock timeStamp)

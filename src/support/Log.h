@@ -18,10 +18,6 @@ std::string LocalTimeStamp();
 // The folder of the logs and run reports in a program folder.
 std::string LogsFolder(const std::string& programFolder);
 
-// Line bodies without time stamp and line end; an empty extra adds nothing, not even " - ".
-std::string ErrorLineText(int number, std::string_view message, std::string_view source, std::string_view extra);
-std::string ErrorMirrorText(int number, std::string_view message, std::string_view extra);
-
 // The error log "Logs/Error.txt" and the debug log "Logs/DebugPelta.log" in the program folder.
 // Every call opens the file for appending, writes one line ending in CR LF and closes it again, so
 // no handle is held between lines. A line that cannot be written (no Logs folder possible, full
