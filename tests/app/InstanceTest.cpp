@@ -1,67 +1,11 @@
 #include <csignal>
 
-#include <QDir>
-#include <QFile>
-#include <QLockFile>
-#include <QProcess>
-#include <QTest>
+#include <QtTest>
 
 #include "app/InstanceLock.h"
 #include "common/TempTree.h"
 
 using namespace testing_support;
-
-namespace {
-
-// A copy of the window program in a program folder of its own, run without a display.
-class ProgramCopy
-{
-public:
-    ProgramCopy()
-    {
-        MakeFolders(m_root / "Programme");
-        MakeFolders(m_root / "runtime");
-        QFile::setPermissions(
-            QString::fromStdString(m_root / "runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QFile::copy(QStringLiteral(ZP_APP_PROGRAM), Program());
-        // The lock lives in the runtime folder; this test's own lookups must see the same one.
-        qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(m_root / "runtime"));
-    }
-
-    QString Program() const { return QString::fromStdString(m_root / "Programme/zet-pelta"); }
-    std::string Folder() const { return m_root / "Programme"; }
-    QString LockFile() const { return app::InstanceLock::PathFor(Folder()); }
-
-    std::unique_ptr<QProcess> Start() const
-    {
-        auto process = std::make_unique<QProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        process->setProcessEnvironment(env);
-        process->start(Program(), {});
-        return process;
-    }
-
-    // The process that holds the lock, or 0.
-    qint64 LockHolder() const
-    {
-        qint64 pid = 0;
-        QString host, application;
-        QLockFile lock(LockFile());
-        return lock.getLockInfo(&pid, &host, &application) ? pid : 0;
-    }
-
-private:
-    TempDir m_root;
-};
-
-void Kill(QProcess& process)
-{
-    ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
-    process.waitForFinished(10000);
-}
-
-} // namespace
 
 class InstanceTest : public QObject
 {
@@ -69,58 +13,46 @@ class InstanceTest : public QObject
 
 private slots:
     void secondCopyEndsAtOnceAndTouchesNothing();
-    void lockFollowsTheProgramFolder();
 };
 
+// Copies of the real program in a program folder of their own, without a display. A second copy ends
+// at once without reading or writing anything; a copy that crashed keeps no later one out.
 void InstanceTest::secondCopyEndsAtOnceAndTouchesNothing()
 {
-    ProgramCopy copy;
-    const std::string settings = "[Temp]\r\nTempPath=/var/tmp\r\n[PACS]\r\nPACS=hipax\r\n";
-    WriteFile(copy.Folder() + "/Settings.ini", settings);
-
-    auto first = copy.Start();
-    QVERIFY(first->waitForStarted());
-    QTRY_COMPARE_WITH_TIMEOUT(copy.LockHolder(), first->processId(), 20000);
-
-    auto second = copy.Start();
-    QVERIFY(second->waitForFinished(20000));
-    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(second->exitCode(), 0);
-    QVERIFY(second->readAllStandardError().contains("already running"));
-    QCOMPARE(first->state(), QProcess::Running);
-    QCOMPARE(ReadFile(copy.Folder() + "/Settings.ini"), settings);
-    QCOMPARE(copy.LockHolder(), first->processId());
-
-    // A copy that crashed leaves no lock behind that keeps the next one out.
-    Kill(*first);
-    auto third = copy.Start();
-    QVERIFY(third->waitForStarted());
-    QTRY_COMPARE_WITH_TIMEOUT(copy.LockHolder(), third->processId(), 20000);
-    QCOMPARE(third->state(), QProcess::Running);
-    Kill(*third);
-    QCOMPARE(ReadFile(copy.Folder() + "/Settings.ini"), settings);
-}
-
-void InstanceTest::lockFollowsTheProgramFolder()
-{
-    TempDir runtime;
-    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.Path()));
+    TempDir root;
+    MakeFolders(root / "runtime");
     QFile::setPermissions(
-        QString::fromStdString(runtime.Path()), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QString one = app::InstanceLock::PathFor("/opt/zet-pelta");
-    QVERIFY(one.startsWith(QString::fromStdString(runtime.Path()) + "/"));
-    QVERIFY(one != app::InstanceLock::PathFor("/opt/zet-pelta-2"));
-
-    app::InstanceLock holder(one);
-    QVERIFY(holder.TryAcquire());
-    app::InstanceLock again(one);
-    QVERIFY(!again.TryAcquire());
-    app::InstanceLock other(app::InstanceLock::PathFor("/opt/zet-pelta-2"));
-    QVERIFY(other.TryAcquire());
-
-    // No place for a lock at all: the program is let through rather than never starting.
-    app::InstanceLock nowhere(QStringLiteral("/nonexistent-folder/zet-pelta.lock"));
-    QVERIFY(nowhere.TryAcquire());
+        QString::fromStdString(root / "runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(root / "runtime")); // where the lock lives
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    WriteFile(root / "Programme/Settings.ini", "[PACS]\r\nPACS=hipax\r\n");
+    QVERIFY(QFile::copy(QStringLiteral(ZP_APP_PROGRAM), QString::fromStdString(root / "Programme/zet-pelta")));
+    const QString lock = app::InstanceLock::PathFor(root / "Programme");
+    QVERIFY(lock != app::InstanceLock::PathFor(root / "Elsewhere"));
+    const auto holder = [&] {
+        qint64 pid = 0;
+        QString host, application;
+        return QLockFile(lock).getLockInfo(&pid, &host, &application) ? pid : 0;
+    };
+    std::unique_ptr<QProcess> copies[3]; // the third after the first crashed
+    for (auto& copy : copies) {
+        copy = std::make_unique<QProcess>();
+        copy->start(QString::fromStdString(root / "Programme/zet-pelta"), {});
+        if (&copy == &copies[1]) {
+            QVERIFY(copy->waitForFinished(20000) && copy->exitCode() == 0);
+            QVERIFY(copy->readAllStandardError().contains("already running"));
+            QCOMPARE(holder(), copies[0]->processId());
+            ::kill(static_cast<pid_t>(copies[0]->processId()), SIGKILL);
+            copies[0]->waitForFinished(10000);
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(holder(), copy->processId(), 20000);
+        }
+    }
+    ::kill(static_cast<pid_t>(copies[2]->processId()), SIGKILL);
+    copies[2]->waitForFinished(10000);
+    QCOMPARE(ReadFile(root / "Programme/Settings.ini"), "[PACS]\r\nPACS=hipax\r\n");
+    QVERIFY(app::InstanceLock(QStringLiteral("/nonexistent-folder/zet-pelta.lock"))
+                .TryAcquire()); // no place for a lock: let through
 }
 
 QTEST_MAIN(InstanceTest)

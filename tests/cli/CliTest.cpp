@@ -1,18 +1,24 @@
-#include <gtest/gtest.h>
+#include "common/TestKit.h"
 
-#include <filesystem>
 #include <sstream>
 
 #include "cli/CliMain.h"
-#include "common/CliOutput.h"
-#include "common/TempTree.h"
 #include "support/Settings.h"
-
-using namespace testing_support;
 
 namespace {
 
-const std::string SummaryLines(int migrated, int checked)
+// The summary lines of the output, without the report lines after them; the output's last line.
+std::string SummaryPart(const std::string& out)
+{
+    return out.substr(0, out.find("CD / DVD ein.\n") + std::string_view("CD / DVD ein.\n").size());
+}
+
+std::string LastLine(const std::string& out)
+{
+    return out.substr(out.rfind('\n', out.size() - 2) + 1, out.size() - out.rfind('\n', out.size() - 2) - 2);
+}
+
+std::string SummaryLines(int migrated, int checked)
 {
     return std::to_string(migrated) + " von " + std::to_string(checked)
         + " Dateien konnten erfolgreich migriert werden.\n\nBitte legen Sie die nächste CD / DVD ein.\n";
@@ -24,141 +30,84 @@ class Cli : public ::testing::Test
 protected:
     TempDir root;
     std::ostringstream out, err;
-    bool terminal = false;
-    bool interrupted = false;
+    bool terminal = false, interrupted = false;
 
     void SetUp() override
     {
         WriteFile(root / "src/a", "a");
         WriteFile(root / "src/sub/b.dcm", "b");
-        MakeFolders(root / "dest");
-        MakeFolders(root / "temp");
-        MakeFolders(root / "program");
-        support::SaveSettings({root / "temp", root / "dest", root / "src", 0, "HIPAX"}, SettingsFile());
+        for (const char* folder : {"dest", "temp", "program"}) {
+            MakeFolders(root / folder);
+        }
+        support::SaveSettings({root / "temp", root / "dest", root / "src", 0, "HIPAX"}, root / "program/Settings.ini");
     }
-
-    std::string SettingsFile() const { return support::SettingsFilePath(root / "program"); }
-
-    int Cli_(std::vector<std::string> args)
+    int Run(const std::vector<std::string>& args)
     {
-        const cli::Environment env {root / "program", out, err, terminal, 60, [this] { return interrupted; }};
-        return cli::RunCli(args, env);
+        out.str("");
+        err.str("");
+        return cli::RunCli(args, {root / "program", out, err, terminal, 60, [this] { return interrupted; }});
     }
 };
 
 } // namespace
 
-TEST(CliOptions, ParsesValuesFlagsAndRejectsTheRest)
+TEST_F(Cli, OptionsOverrideSettingsWhichStayUntouched)
 {
-    std::string error;
-    auto options = cli::ParseOptions(
-        {"--pacs", "Arzt und Praxis", "--source=/media/cdrom", "--dest", "/z", "--temp=", "--debug", "-q"}, error);
-    ASSERT_TRUE(options) << error;
-    EXPECT_EQ(options->pacs, "Arzt und Praxis");
-    EXPECT_EQ(options->source, "/media/cdrom");
-    EXPECT_EQ(options->dest, "/z");
-    EXPECT_EQ(options->temp, "");
-    EXPECT_TRUE(options->debug);
-    EXPECT_TRUE(options->quiet);
-
-    for (const auto& bad : std::vector<std::vector<std::string>> {{"--pacs"}, {"--frobnicate"}, {"extra"}}) {
-        EXPECT_FALSE(cli::ParseOptions(bad, error));
-        EXPECT_FALSE(error.empty());
-    }
-}
-
-TEST_F(Cli, SettingsFillWhatTheOptionsLeaveOutAndStayUntouched)
-{
-    const std::string settingsBefore = ReadFile(SettingsFile());
-    EXPECT_EQ(Cli_({}), cli::ExitCompleted);
-    EXPECT_EQ(SummaryPart(out.str()), SummaryLines(2, 2));
+    const std::string settings = ReadFile(root / "program/Settings.ini");
+    EXPECT_EQ(Run({}), cli::ExitCompleted);
+    EXPECT_EQ(SummaryPart(out.str()) + err.str(), SummaryLines(2, 2));
     EXPECT_TRUE(LastLine(out.str()).starts_with("Bericht: " + root / "program/Logs/Runs/")) << out.str();
-    EXPECT_EQ(err.str(), "");
-    EXPECT_EQ(Names(root / "dest").size(), 2u);
-
-    out.str("");
-    EXPECT_EQ(Cli_({"--pacs", "GEMED", "--dest", root / "dest2"}), cli::ExitNotStarted);
-    EXPECT_EQ(err.str(), "Zielordner exestiert nicht.\n");
-    EXPECT_EQ(out.str(), "");
-
+    EXPECT_EQ(Run({"--pacs", "GEMED", "--dest", root / "dest2"}), cli::ExitNotStarted);
+    EXPECT_EQ(out.str() + err.str(), "Zielordner exestiert nicht.\n");
     MakeFolders(root / "dest2");
-    EXPECT_EQ(Cli_({"--pacs", "GEMED", "--dest", root / "dest2"}), cli::ExitCompleted);
+    EXPECT_EQ(Run({"--pacs=GEMED", "--dest=" + root / "dest2", "--temp", root / "temp", "-q"}), cli::ExitCompleted);
     EXPECT_EQ(Names(root / "dest2").size(), 1u) << "GEMED leaves b.dcm out";
-    EXPECT_EQ(ReadFile(SettingsFile()), settingsBefore);
+    EXPECT_EQ(ReadFile(root / "program/Settings.ini"), settings);
+    EXPECT_EQ(Run({"--source"}) + Run({"extra"}), 2 * cli::ExitNotStarted);
+    EXPECT_EQ(err.str(), "zet-pelta-cli: Unbekannte Option: extra\nHilfe: zet-pelta-cli --help\n");
+    EXPECT_EQ(Run({"--help"}) + Run({"-V"}), cli::ExitCompleted);
+    EXPECT_EQ(out.str(), "zet-pelta-cli 0.1.0\n");
 }
 
-TEST_F(Cli, FailuresGiveExitOneAndAHintUnlessQuiet)
+TEST_F(Cli, FailuresGiveExitOneWithAHintAndCtrlCStopsAfterTheFileInHand)
 {
     WriteFile(root / "program/Logs", "blocks the log folder: the run must go on regardless");
-    std::filesystem::create_symlink(root / "nowhere", root / "src/dangling");
-    EXPECT_EQ(Cli_({}), cli::ExitWithFailures);
+    fs::create_symlink(root / "nowhere", root / "src/dangling");
+    EXPECT_EQ(Run({}), cli::ExitWithFailures);
     EXPECT_EQ(SummaryPart(out.str()), SummaryLines(2, 3));
     EXPECT_EQ(err.str(), "1 Dateien oder Ordner mit Fehler; Einzelheiten in " + root / "program/Logs/Error.txt" + "\n");
-
-    out.str("");
-    err.str("");
-    EXPECT_EQ(Cli_({"--quiet"}), cli::ExitWithFailures);
-    EXPECT_EQ(SummaryPart(out.str()), SummaryLines(2, 3));
+    EXPECT_EQ(Run({"--quiet"}), cli::ExitWithFailures);
     EXPECT_EQ(err.str(), "");
-}
-
-TEST_F(Cli, LiveProgressOnlyOnATerminalAndNotWhenQuiet)
-{
-    terminal = true;
-    EXPECT_EQ(Cli_({}), cli::ExitCompleted);
-    const std::string live = err.str();
-    // The first frame is drawn at once; later ones at most ten times a second.
-    EXPECT_TRUE(live.starts_with("\r\x1b[K[####################] 1/1  0 ausgewählt, 0 migriert, 0 Fehler")) << live;
-    EXPECT_TRUE(live.ends_with("\r\x1b[K")) << "the live line is cleared before the summary";
-    EXPECT_EQ(SummaryPart(out.str()), SummaryLines(2, 2));
-
-    err.str("");
-    EXPECT_EQ(Cli_({"-q"}), cli::ExitCompleted);
-    EXPECT_EQ(err.str(), "");
-}
-
-TEST_F(Cli, InterruptStopsAfterTheCurrentFile)
-{
+    terminal = true; // a live line, drawn at once and cleared before the summary, unless quiet
+    EXPECT_EQ(Run({}), cli::ExitWithFailures);
+    EXPECT_TRUE(err.str().starts_with("\r\x1b[K[##########..........] 1/2  0 ausgewählt, 0 migriert, 0 Fehler"))
+        << err.str();
+    EXPECT_NE(err.str().find("\r\x1b[K1 Dateien oder Ordner mit Fehler"), std::string::npos) << err.str();
     interrupted = true;
-    EXPECT_EQ(Cli_({}), cli::ExitInterrupted);
+    EXPECT_EQ(Run({"-q"}), cli::ExitInterrupted);
     EXPECT_EQ(out.str().find("konnten erfolgreich migriert"), std::string::npos) << "no summary for a stopped run";
     EXPECT_TRUE(LastLine(out.str()).starts_with("Bericht: ")) << "but its report";
     EXPECT_EQ(err.str(), "Migration abgebrochen: 1 von 1 Dateien wurden bis dahin migriert.\n");
-    EXPECT_FALSE(std::filesystem::exists(root / "temp/TempPelta"));
+    EXPECT_FALSE(fs::exists(root / "temp/TempPelta"));
 }
 
-TEST_F(Cli, HelpVersionAndUsageErrors)
+TEST_F(Cli, VerifyComparesTheDestinationWithItsReports)
 {
-    EXPECT_EQ(Cli_({"--help"}), cli::ExitCompleted);
-    EXPECT_TRUE(out.str().starts_with("Aufruf: zet-pelta-cli [--pacs NAME]"));
-    EXPECT_NE(out.str().find(root / "program"), std::string::npos) << "help names the program folder";
-    out.str("");
-    EXPECT_EQ(Cli_({"-V"}), cli::ExitCompleted);
-    EXPECT_EQ(out.str(), "zet-pelta-cli 0.1.0\n");
-    EXPECT_EQ(Cli_({"--source"}), cli::ExitNotStarted);
-    EXPECT_EQ(err.str(), "zet-pelta-cli: Option --source braucht einen Wert.\nHilfe: zet-pelta-cli --help\n");
-    EXPECT_TRUE(Names(root / "dest").empty());
-}
-
-TEST_F(Cli, VerifyComparesTheDestinationWithItsLatestReport)
-{
-    ASSERT_EQ(Cli_({"--quiet"}), cli::ExitCompleted);
+    ASSERT_EQ(Run({"--quiet"}), cli::ExitCompleted);
     const std::string report = LastLine(out.str()).substr(std::string("Bericht: ").size());
-
-    out.str("");
-    EXPECT_EQ(Cli_({"--verify", root / "dest"}), cli::ExitCompleted);
+    EXPECT_EQ(Run({"--verify", root / "dest"}), cli::ExitCompleted);
     EXPECT_EQ(out.str(),
         root / "dest" + " stimmt mit " + report + " überein: 2 Dateien geprüft, alle vorhanden und unverändert.\n");
-
-    std::filesystem::remove(root / "dest/" + Names(root / "dest")[0]);
-    out.str("");
-    EXPECT_EQ(Cli_({"--verify", root / "dest"}), cli::ExitWithFailures);
+    fs::remove(root / "dest/" + Names(root / "dest")[0]);
+    WriteFile(root / "dest/" + Names(root / "dest")[0], "changed");
+    WriteFile(root / "dest/stranger.dcm", "added");
+    WriteFile(root / "dest/.zet-pelta-writer.part", "a writer's temporary file, not counted");
+    EXPECT_EQ(Run({"--verify", root / "dest"}), cli::ExitWithFailures);
     EXPECT_EQ(out.str(),
         root / "dest" + " weicht von " + report
-            + " ab: 2 Dateien geprüft, 1 fehlen, 0 verändert, 0 hinzugekommen, 0 kein gültiges DICOM mehr.\n");
-    EXPECT_TRUE(err.str().starts_with("missing: ")) << err.str();
-
-    out.str("");
-    EXPECT_EQ(Cli_({"--verify", root / "temp"}), cli::ExitNotStarted);
-    EXPECT_TRUE(out.str().starts_with("Kein Laufbericht")) << out.str();
+            + " ab: 2 Dateien geprüft, 1 fehlen, 1 verändert, 1 hinzugekommen, 0 kein gültiges DICOM mehr.\n");
+    EXPECT_TRUE(err.str().starts_with("missing: ") && err.str().ends_with("\nadded: stranger.dcm\n")) << err.str();
+    EXPECT_EQ(Run({"--verify", root / "temp"}), cli::ExitNotStarted);
+    EXPECT_EQ(
+        out.str(), "Kein Laufbericht in " + root / "program/Logs/Runs hat nach " + root / "temp" + " geschrieben.\n");
 }

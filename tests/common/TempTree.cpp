@@ -5,32 +5,28 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <stdexcept>
-#include <csignal>
-#include <sys/resource.h>
 
 namespace fs = std::filesystem;
 
 namespace testing_support {
 
 TempDir::TempDir()
+    : m_path((fs::temp_directory_path() / "zet-pelta-test-XXXXXX").string())
 {
-    std::string pattern = (fs::temp_directory_path() / "zet-pelta-test-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
+    if (!::mkdtemp(m_path.data())) {
         throw std::runtime_error("mkdtemp failed");
     }
-    m_path = pattern;
 }
 
 TempDir::~TempDir()
 {
     std::error_code ignored;
-    // Tests may leave read-only folders behind; make everything removable first.
+    // Tests may leave folders without permissions behind; make everything removable first.
     for (auto it = fs::recursive_directory_iterator(m_path, ignored); it != fs::recursive_directory_iterator();
          it.increment(ignored)) {
-        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-        }
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add | fs::perm_options::nofollow, ignored);
     }
     fs::remove_all(m_path, ignored);
 }
@@ -42,13 +38,9 @@ void MakeFolders(const std::string& path)
 
 void WriteFile(const std::string& path, const std::string& bytes)
 {
-    const fs::path p(path);
-    if (p.has_parent_path()) {
-        fs::create_directories(p.parent_path());
-    }
+    MakeFolders(fs::path(path).parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
+    if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
         throw std::runtime_error("cannot write " + path);
     }
 }
@@ -66,8 +58,9 @@ std::map<std::string, std::string> Snapshot(const std::string& root)
 {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (entry.is_regular_file() && !entry.is_symlink()) {
-            files[fs::relative(entry.path(), root).string()] = ReadFile(entry.path().string());
+        std::ifstream in(entry.path(), std::ios::binary); // a path longer than the system opens is left out
+        if (entry.is_regular_file() && !entry.is_symlink() && in) {
+            files[fs::relative(entry.path(), root).string()].assign(std::istreambuf_iterator<char>(in), {});
         }
     }
     return files;
@@ -77,9 +70,8 @@ std::vector<std::string> Names(const std::string& folder)
 {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
+        names.insert(std::upper_bound(names.begin(), names.end(), entry.path().filename()), entry.path().filename());
     }
-    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -87,8 +79,7 @@ std::string Filter(const std::string& command, const std::string& input)
 {
     const TempDir dir;
     WriteFile(dir / "in", input);
-    const std::string line = "(" + command + ") <'" + dir / "in" + "' >'" + dir / "out" + "'";
-    if (std::system(line.c_str()) != 0) {
+    if (std::system(("(" + command + ") <'" + dir / "in" + "' >'" + dir / "out" + "'").c_str()) != 0) {
         throw std::runtime_error("command failed: " + command);
     }
     return ReadFile(dir / "out");
@@ -97,61 +88,20 @@ std::string Filter(const std::string& command, const std::string& input)
 std::vector<std::string> LogLines(const std::string& path)
 {
     std::vector<std::string> lines;
-    if (!fs::exists(path)) {
-        return lines;
-    }
-    const std::string content = ReadFile(path);
-    size_t start = 0;
-    while (start < content.size()) {
+    const std::string content = fs::exists(path) ? ReadFile(path) : "";
+    for (std::size_t start = 0; start < content.size();) {
         const auto end = content.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(content.substr(start) + "<no CR LF>");
-            break;
-        }
-        lines.push_back(content.substr(start, end - start));
-        start = end + 2;
+        lines.push_back(
+            end == std::string::npos ? content.substr(start) + "<no CR LF>" : content.substr(start, end - start));
+        start = end == std::string::npos ? content.size() : end + 2;
     }
     return lines;
 }
 
-FileSizeLimit::FileSizeLimit(unsigned long long maxBytes)
-{
-    rlimit limit {};
-    ::getrlimit(RLIMIT_FSIZE, &limit);
-    m_oldSoft = limit.rlim_cur;
-    limit.rlim_cur = maxBytes;
-    m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
-        throw std::runtime_error("setrlimit failed");
-    }
-}
-
-FileSizeLimit::~FileSizeLimit()
-{
-    rlimit limit {};
-    ::getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = m_oldSoft;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, m_oldHandler);
-}
-
 bool IsDestinationName(std::string_view name)
 {
-    constexpr std::string_view Shape = "xxxxxxxx-xxxx-7xxx-yxxx-xxxxxxxxxxxx.dcm";
-    if (name.size() != Shape.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < Shape.size(); ++i) {
-        const char c = name[i];
-        const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-        const bool ok = Shape[i] == 'x' ? hex
-            : Shape[i] == 'y'           ? (c == '8' || c == '9' || c == 'a' || c == 'b')
-                                        : c == Shape[i];
-        if (!ok) {
-            return false;
-        }
-    }
-    return true;
+    static const std::regex shape("[0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}\\.dcm");
+    return std::regex_match(name.begin(), name.end(), shape);
 }
 
 } // namespace testing_support

@@ -1,71 +1,75 @@
 #pragma once
 
-#include <gtest/gtest.h>
+#include <functional>
 
-#include <algorithm>
-#include <map>
-#include <memory>
-#include <filesystem>
-#include <string>
-#include <vector>
-
-#include "common/RecordingHost.h"
-#include "common/TempTree.h"
+#include "common/TestKit.h"
 #include "engine/RunController.h"
+#include "engine/RunHost.h"
+
+// A front end without a display: fields are plain members a test may change at any time, every output
+// call is kept in order ("max N", "value N", "text T", "status T", "message T", "quit 0/1", "timer 0/1"),
+// and onPump runs at every pending-messages call (press "Migrieren" again, close, edit a field).
+struct RecordingHost : engine::RunHost
+{
+    std::string source, dest, temp, pacs = "HIPAX";
+    int debug = 0;
+    std::vector<std::string> calls;
+    struct Message
+    {
+        engine::MessageKind kind;
+        std::string text, caption;
+    };
+    std::vector<Message> messages;
+    bool quitEnabled = true;
+    int pumps = 0;
+    std::function<void(int pump)> onPump;
+
+    std::string SourceText() override { return source; }
+    std::string DestText() override { return dest; }
+    std::string TempText() override { return temp; }
+    std::string PacsText() override { return pacs; }
+    int DebugValue() override { return debug; }
+    void SetProgressMax(std::int64_t maximum) override { calls.push_back("max " + std::to_string(maximum)); }
+    void SetProgressValue(std::int64_t value) override { calls.push_back("value " + std::to_string(value)); }
+    void SetProgressText(std::string_view text) override { calls.push_back("text " + std::string(text)); }
+    void SetStatusLine(std::string_view text) override { calls.push_back("status " + std::string(text)); }
+    void ShowMessage(engine::MessageKind kind, std::string_view text, std::string_view caption) override
+    {
+        messages.push_back({kind, std::string(text), std::string(caption)});
+        calls.push_back("message " + std::string(text));
+    }
+    void ProcessPendingMessages() override { onPump ? onPump(++pumps) : void(); }
+    void SetQuitEnabled(bool enabled) override { calls.push_back((quitEnabled = enabled) ? "quit 1" : "quit 0"); }
+    void SetTimerEnabled(bool enabled) override { calls.push_back(enabled ? "timer 1" : "timer 0"); }
+};
 
 // A program folder, a source tree, a destination and a temp folder of the test's own, and an engine
 // behind a recording host whose log lines carry the stamp "S".
 struct EngineWorld
 {
     testing_support::TempDir root;
-    testing_support::RecordingHost host;
-    std::unique_ptr<engine::RunController> engine;
+    RecordingHost host;
+    engine::RunController engine {host, root / "program", [] { return std::string("S"); }};
 
     EngineWorld()
     {
         for (const char* folder : {"program", "src", "dest", "temp"}) {
-            testing_support::MakeFolders(root / folder);
+            MakeFolders(root / folder);
         }
         host.source = root / "src";
         host.dest = root / "dest";
         host.temp = root / "temp";
-        engine = std::make_unique<engine::RunController>(host, root / "program", [] { return std::string("S"); });
     }
-
     void Migrate()
     {
-        engine->StartRun();
-        engine->RunUntilIdle();
+        engine.StartRun();
+        engine.RunUntilIdle();
     }
-
     std::vector<std::string> ErrorLines() const { return testing_support::LogLines(root / "program/Logs/Error.txt"); }
-    // The debug log without its run-report lines, which carry the time; each must name a report.
     std::vector<std::string> DebugLines() const
     {
-        auto lines = testing_support::LogLines(root / "program/Logs/DebugPelta.log");
-        std::erase_if(lines, [](const std::string& line) {
-            constexpr std::string_view Prefix = "S - Run report: ";
-            if (!line.starts_with(Prefix)) {
-                return false;
-            }
-            EXPECT_TRUE(std::filesystem::exists(line.substr(Prefix.size()))) << line;
-            return true;
-        });
-        return lines;
+        return testing_support::LogLines(root / "program/Logs/DebugPelta.log");
     }
-
-    // The destination's files by content; every name must be a fresh lower-case UUID with ".dcm".
-    std::vector<std::string> DestContents() const
-    {
-        std::vector<std::string> contents;
-        for (const auto& name : testing_support::Names(root / "dest")) {
-            EXPECT_TRUE(testing_support::IsDestinationName(name)) << name;
-            contents.push_back(testing_support::ReadFile(root / "dest" + "/" + name));
-        }
-        std::sort(contents.begin(), contents.end());
-        return contents;
-    }
-
     std::string LastMessage() const { return host.messages.empty() ? "" : host.messages.back().text; }
 };
 

@@ -1,47 +1,27 @@
-#include <gtest/gtest.h>
+#include "common/TestKit.h"
 
 #include "engine/Profile.h"
 
 using namespace engine;
 
-TEST(SelectionProfile, PacsTextsMapToProfiles)
+TEST(Profile, PacsNamesSelectionAndTheDotRule)
 {
-    EXPECT_EQ(ProfileFor("Arzt und Praxis"), Profile::ArztUndPraxis);
-    EXPECT_EQ(ProfileFor("ARZT UND PRAXIS"), Profile::ArztUndPraxis);
-    EXPECT_EQ(ProfileFor("starc"), Profile::Starc);
-    EXPECT_EQ(ProfileFor("GEMED"), Profile::Gemed);
-    EXPECT_EQ(ProfileFor("Hipax"), Profile::Hipax);
+    const auto Z = Profile::ArztUndPraxis, S = Profile::Starc, G = Profile::Gemed, H = Profile::Hipax;
+    EXPECT_EQ(ProfileFor("ARZT UND PRAXIS"), Z);
+    EXPECT_EQ(ProfileFor("starc"), S);
+    EXPECT_EQ(ProfileFor("GEMED"), G);
+    EXPECT_EQ(ProfileFor("Hipax"), H);
     for (const char* unknown : {"", "cboPACS", "Arzt und Praxis ", "GEMED2", "Ärzte"}) {
         EXPECT_EQ(ProfileFor(unknown), std::nullopt) << unknown;
     }
-}
-
-TEST(SelectionProfile, NamesSelectedPerProfile)
-{
-    struct Case
-    {
-        Profile profile;
-        const char* name;
-        bool selected;
-    };
-    const auto Z = Profile::ArztUndPraxis, S = Profile::Starc;
-    for (const Case& c : std::vector<Case> {{Z, "IMG0001.Z", true}, {Z, "IMG0001.R", true}, {Z, "a.z", true},
-             {Z, "NOEXTZ", true}, {Z, "scan.dcm", false}, {Z, "IMG0001.Z ", false}, {S, "x.ar", true},
-             {S, "X.AR", true}, {S, "x.arz", false}, {S, "xar", false}, {S, ".ar", true},
-             {Profile::Gemed, "1234", true}, {Profile::Gemed, "1234.dcm", true}, {Profile::Hipax, "", true}}) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(IsSelected(c.profile, c.name), c.selected);
+    const std::tuple<Profile, const char*, bool, bool> names[] = {{Z, "IMG0001.Z", true, false},
+        {Z, "IMG0001.r", true, false}, {Z, "NOEXTZ", true, false}, {Z, "scan.dcm", false, false},
+        {Z, "IMG.Z ", false, false}, {S, "x.ar", true, false}, {S, "X.AR", true, false}, {S, "x.arz", false, false},
+        {S, "xar", false, false}, {G, "1234", true, false}, {G, "1234.dcm", true, true}, {H, "1234.dcm", true, false}};
+    for (const auto& [profile, name, selected, skipped] : names) {
+        EXPECT_EQ(IsSelected(profile, name), selected) << name;
+        EXPECT_EQ(SkippedByDotRule(profile, name), skipped) << name;
     }
-}
-
-TEST(SelectionProfile, BaseNamesAndTheDotRule)
-{
-    EXPECT_EQ(BaseName("IMAGE001.DCZ"), "IMAGE001");
-    EXPECT_EQ(BaseName("a.b.c.Z"), "a.b.c");
-    EXPECT_EQ(BaseName("NOEXTZ"), "NOEXTZ");
-    EXPECT_EQ(BaseName(".Z"), "");
-
-    EXPECT_TRUE(SkippedByDotRule(Profile::Gemed, "1234.dcm"));
-    EXPECT_FALSE(SkippedByDotRule(Profile::Gemed, "1234"));
-    EXPECT_FALSE(SkippedByDotRule(Profile::Hipax, "1234.dcm"));
+    EXPECT_EQ(BaseName("IMAGE001.DCZ") + "|" + BaseName("a.b.c.Z") + "|" + BaseName("NOEXTZ") + "|" + BaseName(".Z"),
+        "IMAGE001|a.b.c|NOEXTZ|");
 }

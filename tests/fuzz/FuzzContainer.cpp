@@ -4,53 +4,30 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <string_view>
 
 #include "engine/decode/ImageContainer.h"
-
-namespace {
-
-void CheckWholeCut(std::string_view content)
-{
-    constexpr std::string_view Marker = "#*lastfile*#";
-    const auto zero = content.find('\0');
-    const auto marker = zero == std::string_view::npos ? std::string_view::npos : content.find(Marker, zero);
-    const auto cut = engine::CorrectImage(content);
-    if (marker == std::string_view::npos) {
-        if (cut) {
-            std::abort();
-        }
-        return;
-    }
-    if (!cut || cut->data() != content.data() + zero || cut->size() != marker - zero) {
-        std::abort();
-    }
-}
-
-void CheckStreamingCut(std::string_view content)
-{
-    const std::size_t chunk = content.empty() ? 1 : 1 + static_cast<unsigned char>(content.back()) % 40;
-    engine::ContainerCut stream;
-    std::string image;
-    const engine::ContainerCut::Sink sink = [&image](std::string_view bytes) {
-        image.append(bytes);
-        return std::error_code {};
-    };
-    for (std::size_t offset = 0; offset < content.size(); offset += chunk) {
-        stream.Feed(content.substr(offset, chunk), sink);
-    }
-    const auto whole = engine::CorrectImage(content);
-    if (stream.Found() != whole.has_value() || (whole && image != *whole)) {
-        std::abort();
-    }
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view content(reinterpret_cast<const char*>(data), size);
-    CheckWholeCut(content);
-    CheckStreamingCut(content);
+    const auto zero = content.find('\0');
+    const auto marker = zero == std::string_view::npos ? zero : content.find("#*lastfile*#", zero);
+    const auto cut = engine::CorrectImage(content);
+    if (cut.has_value() != (marker != std::string_view::npos)
+        || (cut && (cut->data() != content.data() + zero || cut->size() != marker - zero))) {
+        std::abort();
+    }
+    const std::size_t chunk = size == 0 ? 1 : 1 + data[size - 1] % 40;
+    engine::ContainerCut stream;
+    std::string image;
+    for (std::size_t offset = 0; offset < size; offset += chunk) {
+        stream.Feed(content.substr(offset, chunk), [&image](std::string_view bytes) {
+            image.append(bytes);
+            return std::error_code {};
+        });
+    }
+    if (stream.Found() != cut.has_value() || (cut && image != *cut)) {
+        std::abort();
+    }
     return 0;
 }

@@ -1,37 +1,38 @@
-#pragma once
-
-#include <cstddef>
+// Gzip or Unix compress input, as an "Arzt und Praxis" or "STARC" disc may hold it: any bytes after the
+// magic bytes, which the build chooses (ZP_FUZZ_MAGIC: 0x8B gzip, 0x9D compress). The input is decoded
+// whole and again in chunks of a size taken from it, and both ways must give the same bytes and the
+// same verdict, so that a decoder state that breaks across read boundaries shows up, not only crashes.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <string_view>
 
 #include "engine/decode/Decompression.h"
 
-// Shared by the gzip and the LZW target: decodes the input whole and again in chunks of a size taken
-// from the input, and requires the same bytes and the same verdict both ways, so that a decoder state
-// that breaks across read boundaries shows up, not only crashes.
-inline void CheckDecoder(std::string_view input, std::size_t chunk)
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    if (size < 1) {
+        return 0;
+    }
     constexpr std::uint64_t Cap = 1u << 20; // small, so that bombs end quickly
-    std::string whole;
+    const std::size_t chunk = 1 + data[0] % 64;
+    const std::string input = std::string {'\x1f', static_cast<char>(ZP_FUZZ_MAGIC)}
+        + std::string(reinterpret_cast<const char*>(data) + 1, size - 1);
+    std::string whole, chunked;
     const std::error_code wholeError = engine::DecompressBytes(input, whole, Cap);
-
-    std::string chunked;
     std::size_t offset = 0;
-    const engine::ByteSource source = [&](std::span<char> buffer, std::size_t& got) {
-        got = std::min({buffer.size(), chunk, input.size() - offset});
-        input.copy(buffer.data(), got, offset);
-        offset += got;
-        return std::error_code {};
-    };
-    const engine::ByteSink sink = [&](std::string_view bytes) {
-        chunked.append(bytes);
-        return std::error_code {};
-    };
-    const std::error_code chunkedError = engine::Decompress(source, sink, Cap);
-
+    const std::error_code chunkedError = engine::Decompress(
+        [&](std::span<char> buffer, std::size_t& got) {
+            got = input.copy(buffer.data(), std::min(buffer.size(), chunk), offset);
+            offset += got;
+            return std::error_code {};
+        },
+        [&](std::string_view bytes) {
+            chunked.append(bytes);
+            return std::error_code {};
+        },
+        Cap);
     if (wholeError != chunkedError || (!wholeError && whole != chunked) || whole.size() > Cap) {
         std::abort();
     }
+    return 0;
 }

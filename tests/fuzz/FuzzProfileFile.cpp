@@ -5,28 +5,15 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "support/ProfileFile.h"
 
 namespace {
 
-struct Name
-{
-    std::string_view section;
-    std::string_view key;
-};
-
-constexpr Name Names[] = {{"Temp", "TempPath"}, {"Path", "DestinationPath"}, {"Path", "SourcePath"},
-    {"Debug", "DebugValue"}, {"PACS", "PACS"}};
-
-std::string_view TrimBlanks(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
+// The program's five entries, section and key.
+constexpr std::pair<std::string_view, std::string_view> Names[] = {{"Temp", "TempPath"}, {"Path", "DestinationPath"},
+    {"Path", "SourcePath"}, {"Debug", "DebugValue"}, {"PACS", "PACS"}};
 
 } // namespace
 
@@ -36,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     // First byte: which entry to write; then the value up to the first NUL; the rest is the file.
-    const Name& target = Names[data[0] % std::size(Names)];
+    const auto& target = Names[data[0] % std::size(Names)];
     const std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
     const auto split = rest.find('\0');
     const std::string_view value = split == std::string_view::npos ? rest : rest.substr(0, split);
@@ -44,9 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::optional<std::string> before[std::size(Names)];
     for (std::size_t i = 0; i < std::size(Names); ++i) {
-        before[i] = support::FindIniValue(content, Names[i].section, Names[i].key);
+        before[i] = support::FindIniValue(content, Names[i].first, Names[i].second);
     }
-    const auto written = support::SetIniValue(content, target.section, target.key, value);
+    const auto written = support::SetIniValue(content, target.first, target.second, value);
     if (!written) {
         if (value.find_first_of("\r\n") == std::string_view::npos) {
             std::abort(); // only a line break may be refused
@@ -54,9 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     for (std::size_t i = 0; i < std::size(Names); ++i) {
-        const auto after = support::FindIniValue(*written, Names[i].section, Names[i].key);
+        const auto after = support::FindIniValue(*written, Names[i].first, Names[i].second);
         const bool isTarget = &Names[i] == &target;
-        if (isTarget ? after != std::string(TrimBlanks(value)) : after != before[i]) {
+        const auto first = value.find_first_not_of(" \t"); // a value loses the blanks at its ends
+        const std::string trimmed(
+            first == value.npos ? "" : value.substr(first, value.find_last_not_of(" \t") + 1 - first));
+        if (isTarget ? after != trimmed : after != before[i]) {
             std::abort();
         }
     }

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
@@ -13,17 +12,12 @@ int main(int argc, char** argv)
 {
     std::size_t count = 0;
     for (int i = 1; i < argc; ++i) {
-        if (!std::filesystem::is_directory(argv[i])) {
-            continue; // no crash recorded yet for this target
-        }
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i])) {
-            if (!entry.is_regular_file()) {
-                continue;
-            }
+        std::error_code missing; // no crash recorded yet for this target
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i], missing)) {
             std::ifstream in(entry.path(), std::ios::binary);
-            const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            count += entry.is_regular_file() ? 1 : 0;
             LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-            ++count;
         }
     }
     std::printf("%zu inputs replayed\n", count);

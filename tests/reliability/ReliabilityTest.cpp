@@ -1,0 +1,279 @@
+// Faults of the machine around a run, and hostile input: injected failures of file calls (a full disk,
+// an unreadable file), a killed run, decompression bombs. Every case
+// ends with the same check (ExpectInvariant): nothing selected is lost without a trace, nothing partial
+// or wrong is left, the summary is true and the source is untouched. Bounds are checked by what is
+// left on disk and by the program's peak memory, never by time.
+#include "common/TestKit.h"
+
+#include <csignal>
+#include <optional>
+#include <random>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+namespace {
+
+// One file on a sample disc and what a correct migration makes of it.
+struct DiscFile
+{
+    std::string path; // relative to the disc's root
+    std::string bytes;
+    bool selected = true; // the profile takes it
+    bool skipped = false; // taken, but left out on purpose ("GEMED": a name with ".")
+    std::optional<std::string> image; // the destination bytes; nothing for a file that must be quarantined
+
+    std::string Name() const { return path.substr(path.rfind('/') + 1); }
+};
+
+// A small disc of a PACS system in a workplace of its own: a program folder with a copy of
+// zet-pelta-cli, the disc as the source, a destination and a temp folder. Good images lie in nested
+// folders, with files the profile leaves alone and, for the compressed systems, images that must be
+// quarantined. Every image's bytes differ.
+struct Disc
+{
+    TempDir root;
+    std::string pacs;
+    std::string src = root / "src", dest = root / "dest", temp = root / "temp";
+    std::vector<DiscFile> files;
+    std::map<std::string, std::string> before; // the source as written
+
+    Disc(const std::string& system, int images, std::size_t imageBytes = 12000)
+        : pacs(system)
+    {
+        for (const char* folder : {"prog", "src", "dest", "temp"}) {
+            MakeFolders(root / folder);
+        }
+        fs::copy_file(ZP_CLI_PROGRAM, root / "prog/zet-pelta-cli");
+        for (int i = 0; i < images; ++i) {
+            std::mt19937 random(static_cast<unsigned>(i) * 7919u + 1); // no zero byte, no end marker
+            std::string body = "DICM image " + std::to_string(i) + " ";
+            while (body.size() < imageBytes + static_cast<std::size_t>(i) * 97) {
+                body += static_cast<char>('A' + random() % 26);
+            }
+            const std::string path
+                = (i % 4 == 0 ? "" : "PAT" + std::to_string(i % 3) + "/ST1/") + "IMG000" + std::to_string(i);
+            if (pacs == "Arzt und Praxis") {
+                Add(path + (i % 5 == 4 ? ".R" : ".Z"), Filter("gzip -c -n", "AUP HEADER \0"s + body + "#*lastfile*#"),
+                    '\0' + body);
+            } else if (pacs == "STARC") {
+                Add(path + ".AR", Filter(i % 2 == 0 ? "gzip -c -n" : "compress -c -f", body), body);
+            } else {
+                Add(path, body, body);
+            }
+        }
+        if (pacs == "GEMED") {
+            Add("PAT0/NOTES.TXT", "notes");
+            files.back().skipped = true;
+        } else if (pacs != "HIPAX") {
+            // Not compressed, and (for "STARC") cut short or (for "Arzt und Praxis") without an image.
+            const bool starc = pacs == "STARC";
+            const std::string bad = Filter("gzip -c -n", "no zero byte #*lastfile*#");
+            Add(starc ? "PAT1/BROKEN.AR" : "PAT1/BROKEN.R", "not compressed at all");
+            Add(starc ? "PAT0/BAD.AR" : "PAT0/BAD.Z", starc ? bad.substr(0, bad.size() - 3) : bad);
+            Add("INDEX.DAT", "index");
+            files.back().selected = false;
+        }
+    }
+
+    void Add(const std::string& path, const std::string& bytes, std::optional<std::string> image = {})
+    {
+        files.push_back({path, bytes, true, false, std::move(image)});
+        WriteFile(src + "/" + path, bytes);
+        before = Snapshot(src);
+    }
+    std::string ErrorLog() const { return root / "prog/Logs/Error.txt"; }
+};
+
+struct RunResult
+{
+    int status = -1; // exit status; 128 + signal when killed by one (also after ten minutes, as hung)
+    long peakKiB = 0; // the largest peak resident memory of the test's child processes so far
+    std::string out, err;
+};
+
+// Selected images that reached the destination, the quarantine, or neither; and anything else there.
+struct Tally
+{
+    int migrated = 0, quarantined = 0, doubled = 0; // doubled: arrived twice (a rerun copies every image again)
+    std::vector<const DiscFile*> lost; // the missing ones
+    std::vector<std::string> strays; // partial, temporary or misnamed files, and wrong bytes
+};
+
+// Runs the disc's program on it, quietly, with its PACS system; with faults, under the preload shim
+// that makes file calls fail (ZP_FAULTS, see FaultShim.cpp).
+RunResult Migrate(const Disc& disc, const std::string& faults = {})
+{
+    const TempDir io;
+    std::string command = "timeout -s KILL 600 '" + disc.root / "prog/zet-pelta-cli" + "' --pacs '" + disc.pacs
+        + "' --source '" + disc.src + "' --dest '" + disc.dest + "' --temp '" + disc.temp + "' --quiet >'" + io / "out"
+        + "' 2>'" + io / "err" + "'";
+    if (!faults.empty()) {
+        // In the sanitizer build the shim comes before the sanitizer's runtime, which is fine here.
+        command = "ZP_FAULTS='" + faults
+            + "' LD_PRELOAD='" ZP_FAULT_SHIM "' ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\" " + command;
+    }
+    const int status = std::system(command.c_str());
+    rusage usage {};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), usage.ru_maxrss, ReadFile(io / "out"),
+        ReadFile(io / "err")};
+}
+
+Tally Count(const Disc& disc)
+{
+    std::multiset<std::string> images, quarantined, expected, sources;
+    Tally tally;
+    for (const auto& [name, bytes] : Snapshot(disc.dest)) {
+        if (name.starts_with("BadObjects/") && name.ends_with(".err") && !name.starts_with("BadObjects/.")) {
+            quarantined.insert(bytes);
+        } else if (IsDestinationName(name)) {
+            images.insert(bytes);
+        } else {
+            tally.strays.push_back(name);
+        }
+    }
+    for (const DiscFile& file : disc.files) {
+        if (file.selected && !file.skipped) {
+            const std::size_t copies = file.image ? images.count(*file.image) : 0, kept = quarantined.count(file.bytes);
+            tally.migrated += copies > 0 ? 1 : 0;
+            tally.quarantined += kept > 0 ? 1 : 0;
+            tally.doubled += copies + kept > 1 ? 1 : 0;
+            if (copies + kept == 0) {
+                tally.lost.push_back(&file);
+            }
+            if (file.image) {
+                expected.insert(*file.image);
+            }
+            sources.insert(file.bytes);
+        }
+    }
+    for (const auto& [found, known] : {std::pair {&images, &expected}, {&quarantined, &sources}}) {
+        for (const std::string& bytes : *found) {
+            if (known->count(bytes) == 0) {
+                tally.strays.push_back(
+                    found == &images ? "an image with wrong bytes" : "a quarantine copy of no source");
+            }
+        }
+    }
+    return tally;
+}
+
+// What must hold after every run, whatever failed: each selected image is in the destination exactly
+// once with the right bytes, or byte-identical in BadObjects, or named by an error line; nothing else is in the
+// destination; the work folder is gone; the summary counts what is there and the exit status says whether anything
+// failed; the source is as it was.
+void ExpectInvariant(const Disc& disc, const RunResult& run)
+{
+    ASSERT_LT(run.status, 128) << "the program crashed or hung\n" << run.err;
+    const auto log = LogLines(disc.ErrorLog());
+    const Tally tally = Count(disc);
+    EXPECT_TRUE(tally.strays.empty()) << tally.strays.front();
+    EXPECT_EQ(tally.doubled, 0);
+    for (const DiscFile* file : tally.lost) {
+        EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const auto& line) { return line.ends_with(file->Name()); }))
+            << file->path << " lost without an error line naming it";
+    }
+    EXPECT_FALSE(fs::exists(disc.temp + "/TempPelta")) << "work folder left behind";
+    EXPECT_EQ(Snapshot(disc.src), disc.before) << "the source changed";
+    const auto seen = std::count_if(disc.files.begin(), disc.files.end(), [](const DiscFile& f) { return f.selected; });
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
+        std::to_string(tally.migrated) + " von " + std::to_string(seen)
+            + " Dateien konnten erfolgreich migriert werden.");
+    EXPECT_EQ(run.status == 0, log.empty()) << "exit status " << run.status << " with " << log.size() << " error lines";
+}
+
+// A small file system (tmpfs) of its own at path.
+void MountTmpfs(const std::string& path, const std::string& size)
+{
+    // Small file systems of their own need a mount namespace of the test process's own, which only root
+    // gets. Mounts made in it are gone with the process.
+    static const bool ready
+        = ::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    MakeFolders(path);
+    ASSERT_TRUE(ready && ::mount("tmpfs", path.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0)
+        << "cannot mount a tmpfs on " << path << ": run the reliability tests as root";
+}
+
+const char* const Systems[] = {"HIPAX", "GEMED", "Arzt und Praxis", "STARC"};
+
+} // namespace
+
+TEST(Faults, InjectedFileCallFailuresLoseNothingAndARerunBringsTheRest)
+{
+    // Every close of a temporary file fails: one failing close might strike only rejected images,
+    // whose temporary files are discarded anyway. The second value: the program works around it.
+    const std::pair<const char*, bool> cases[] = {{"write:ENOSPC:.part:1:1", false}, {"write:EIO:.part:3:0", false},
+        {"write:short:.part:0:0", true}, {"close:EIO:.part:0:0", false}, {"renameat2:EIO:.dcm:1:1", false},
+        {"renameat2:EINVAL::0:0;link:EPERM::0:0", true}, // no atomic rename without replacing: the fallback
+        {"read:EIO:/src/:3:0", false}, {"read:short:/src/:0:0", true}, {"open:EACCES:/src/PAT1:0:0", false},
+        {"write:ENOSPC:BadObjects:0:0", false}};
+    for (const char* pacs : Systems) {
+        for (const auto& [faults, harmless] : cases) {
+            SCOPED_TRACE(std::string(pacs) + " with " + faults);
+            Disc disc(pacs, 8, 6000);
+            ExpectInvariant(disc, Migrate(disc, faults));
+            const auto log = LogLines(disc.ErrorLog());
+            const bool struck = std::any_of(log.begin(), log.end(),
+                [](const std::string& line) { return line.find(" - CorrectImage") == std::string::npos; });
+            const bool quarantines = std::string(pacs) == "Arzt und Praxis" || std::string(pacs) == "STARC";
+            EXPECT_EQ(
+                struck, !harmless && (quarantines || std::string(faults).find("BadObjects") == std::string::npos));
+            ASSERT_LT(Migrate(disc).status, 128);
+            EXPECT_EQ(Count(disc).lost.size(), 0u);
+        }
+    }
+}
+
+TEST(Faults, AKilledRunLeavesOnlyAHiddenPartialFileWhichTheNextRunRemoves)
+{
+    for (const char* pacs : Systems) {
+        SCOPED_TRACE(pacs);
+        Disc disc(pacs, 10, 20000);
+        // Killed in the middle of writing the fourth destination file.
+        ASSERT_EQ(Migrate(disc, "write:kill:/dest/.zet-pelta:3:1").status, 128 + SIGKILL);
+        const auto before = Snapshot(disc.dest);
+        EXPECT_TRUE(Names(disc.dest).at(0).ends_with(".part")) << "only a hidden unfinished file";
+        ASSERT_LT(Migrate(disc).status, 128);
+        const Tally tally = Count(disc);
+        EXPECT_TRUE(tally.strays.empty() && tally.lost.empty()) << tally.strays.front();
+        EXPECT_FALSE(fs::exists(disc.temp + "/TempPelta"));
+        const auto after = Snapshot(disc.dest);
+        for (const auto& [name, bytes] : before) {
+            EXPECT_TRUE(name.starts_with(".") || (after.contains(name) && after.at(name) == bytes)) << name;
+        }
+    }
+}
+
+TEST(Hostile, DecompressionBombsStopAtTheCapOrTheFreeSpaceWithBoundedMemory)
+{
+    Disc disc("Arzt und Praxis", 3, 4000);
+    // Gzip members of 64 MiB of one byte each, beyond 4 GiB in all, without a zero byte.
+    const std::string member = Filter("head -c 67108864 /dev/zero | tr '\\0' A | gzip -c -1 -n", "");
+    std::string bomb;
+    for (int i = 0; i < 68; ++i) {
+        bomb += member;
+    }
+    disc.Add("BOMB.Z", bomb);
+    const RunResult result = Migrate(disc);
+    ExpectInvariant(disc, result);
+    EXPECT_EQ(Count(disc).quarantined, 3); // the bomb and the disc's two bad containers
+#ifndef ZP_SANITIZED // the sanitizers' own bookkeeping would dominate the figure
+    EXPECT_LT(result.peakKiB, 100 * 1024) << "peak memory " << result.peakKiB << " KiB";
+#endif
+    // "STARC" images are bounded by the room in the temp folder, where they used to be decompressed.
+    for (const auto& [pacs, name, content, folder] :
+        {std::tuple {"STARC", "BOMB.AR", std::string(24 << 20, '\0'), "temp"},
+            {"Arzt und Praxis", "BOMB.Z", "HEADER" + std::string(24 << 20, '\0') + "#*lastfile*#", "dest"}}) {
+        SCOPED_TRACE(pacs);
+        Disc small(pacs, 4, 4000);
+        small.Add(name, Filter("gzip -c -9 -n", content));
+        MountTmpfs(small.root / folder, "2m");
+        ExpectInvariant(small, Migrate(small));
+        EXPECT_EQ(Count(small).lost.size(), 0u) << ReadFile(small.ErrorLog());
+        EXPECT_NE(ReadFile(small.ErrorLog()).find("File " + std::string(name) + " could not be migrated."),
+            std::string::npos);
+        ::umount2((small.root / folder).c_str(), MNT_DETACH);
+    }
+}
