@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# Mutation check: puts small faults into the source one at a time, rebuilds and runs the tests, and
+# says which faults no test noticed. Not part of CI: a full pass takes about half an hour.
+#
+#   scripts/mutants.sh                 every fault in the list below
+#   scripts/mutants.sh cut- lzw-       only the faults whose names start with one of these
+#
+# It builds into build-mutants/ and restores every file it touched, also when it is interrupted. A
+# fault is "killed" when the build or a test fails, "survived" when everything passes. Each entry of
+# the list names a file and one exact line fragment that occurs there once, and what replaces it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake -S . -B build-mutants -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-mutants -j2 >/dev/null
+
+python3 - "$@" <<'PYTHON'
+import pathlib, subprocess, sys
+
+MUTANTS = r'''
+cut-holds-back-one-byte-too-few | src/engine/decode/ImageContainer.cpp
+    const std::size_t keep = TrailerMarker.size() - 1;
+    const std::size_t keep = TrailerMarker.size() - 2;
+
+cut-loses-the-zero-byte | src/engine/decode/ImageContainer.cpp
+    const std::string_view data = content.substr(start);
+    const std::string_view data = content.substr(start + 1);
+
+gzip-second-magic-byte-unchecked | src/engine/decode/Decompression.cpp
+    if (magic[0] == GzipMagic[0] && magic[1] == GzipMagic[1]) {
+    if (magic[0] == GzipMagic[0] && magic[1] != LzwMagic[1]) {
+
+gzip-crc-error-called-format-error | src/engine/decode/Decompression.cpp
+    if (message == "incorrect data check") {
+    if (message == "incorrect data check!") {
+
+gzip-lone-trailing-byte-accepted | src/engine/decode/Decompression.cpp
+        if (in.Available() == 1 && in.Data()[0] != 0) {
+        if (in.Available() == 1 && in.Data()[0] == 0) {
+
+decompression-cap-ignored | src/engine/decode/ByteReader.cpp
+    if (size > m_maxBytes - m_total) {
+    if (size > m_maxBytes) {
+
+lzw-padding-off-by-one | src/engine/decode/LzwDecoder.cpp
+    return groupStart + (bitPos - groupStart + groupBits - 1) / groupBits * groupBits;
+    return groupStart + (bitPos - groupStart + groupBits) / groupBits * groupBits;
+
+lzw-self-reference-refused | src/engine/decode/LzwDecoder.cpp
+            if (code > freeEntry) {
+            if (code >= freeEntry) {
+
+lzw-clear-off-by-one | src/engine/decode/LzwDecoder.cpp
+            freeEntry = ClearCode;
+            freeEntry = ClearCode + 1;
+
+profile-dot-rule-on-hipax | src/engine/Profile.cpp
+    return profile == Profile::Gemed && fileName.find('.') != std::string_view::npos;
+    return profile != Profile::ArztUndPraxis && fileName.find('.') != std::string_view::npos;
+
+profile-r-not-selected | src/engine/Profile.cpp
+        return name.ends_with('Z') || name.ends_with('R');
+        return name.ends_with('Z');
+
+quarantine-numbering-starts-at-3 | src/engine/ImageMigration.cpp
+        const std::string name = stem + (number == 1 ? std::string() : std::to_string(number)) + ".err";
+        const std::string name = stem + (number == 1 ? std::string() : std::to_string(number + 1)) + ".err";
+
+quarantine-stem-keeps-extension | src/engine/ImageMigration.cpp
+    const std::string stem = folder + BaseName(file.name);
+    const std::string stem = folder + file.name;
+
+destination-overwritten | src/engine/ImageMigration.cpp
+    std::error_code error = out.Commit(support::Replace::Never);
+    std::error_code error = out.Commit(support::Replace::Allowed);
+
+source-hash-of-whole-file-skipped | src/engine/ImageMigration.cpp
+        sourceDigest.Update(*input.whole);
+        sourceDigest.Update({});
+
+failures-not-counted | src/engine/RunController.cpp
+    m_state.FailedCount += record.error.empty() ? 0 : 1;
+    m_state.FailedCount += 0;
+
+leftovers-not-removed | src/engine/RunController.cpp
+    RemoveUnfinishedFiles(m_host.DestText(), m_log);
+    (void)0;
+
+work-folder-left-behind | src/engine/WorkFolder.cpp
+    support::RemoveEmptyFolder(m_path); // another run still working here keeps it
+    (void)0;
+
+progress-value-off-by-one | src/engine/FolderWalk.cpp
+    m_host.SetProgressValue(static_cast<std::int64_t>(index) + 1);
+    m_host.SetProgressValue(static_cast<std::int64_t>(index));
+
+decode-ahead-change-unchecked | src/engine/decode/DecodeAhead.cpp
+    if (!result->usable || m_path != path || !result->file->IsStill(path)) {
+    if (!result->usable || m_path != path) {
+
+duplicate-uid-not-flagged | src/engine/report/KnownImages.cpp
+    if (!added) {
+    if (false) {
+
+earlier-runs-forgotten | src/engine/report/RunReport.cpp
+            if (row[OutcomeColumn] == "migrated") {
+            if (row[OutcomeColumn] == "rejected") {
+
+verify-misses-added-files | src/engine/report/Verification.cpp
+                ++result.added;
+                (void)0;
+
+csv-quote-not-quoted | src/support/Csv.cpp
+    if (valid.find_first_of(",\"\r\n") == std::string::npos) {
+    if (valid.find_first_of(",\r\n") == std::string::npos) {
+
+log-line-breaks-unescaped | src/support/Log.cpp
+        if (c == '\r') {
+        if (c == '\a') {
+
+log-midnight-shows-time | src/support/Log.cpp
+    if (local.tm_hour != 0 || local.tm_min != 0 || local.tm_sec != 0) {
+    if (true) {
+
+profile-file-comments-read-as-keys | src/support/ProfileFile.cpp
+    if (trimmed.starts_with(';') || equals == std::string_view::npos) {
+    if (equals == std::string_view::npos) {
+
+leftovers-of-other-machines-taken | src/support/ProcessWatch.cpp
+    if (!name.starts_with(prefix)) {
+    if (name.empty()) {
+
+process-name-case-sensitive | src/support/ProcessWatch.cpp
+        if (LowerAscii(ExecutableName("/proc/" + std::to_string(id))).find(wanted) != std::string::npos) {
+        if (ExecutableName("/proc/" + std::to_string(id)).find(wanted) != std::string::npos) {
+
+copy-keeps-read-only-mode | src/support/AtomicFile.cpp
+    if ((st.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR)
+    if (false
+
+cli-exit-zero-despite-failures | src/cli/CliMain.cpp
+    return failures > 0 ? ExitWithFailures : ExitCompleted;
+    return ExitCompleted;
+
+cli-option-equals-form-broken | src/cli/CliMain.cpp
+        into = arg.substr(name.size() + 1);
+        into = arg.substr(name.size());
+
+window-delete-refused-in-pacs | src/app/Controls.cpp
+    case Qt::Key_Delete:
+    case Qt::Key_F35:
+
+window-debug-third-state-clicks-off | src/app/Controls.cpp
+    setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+    setCheckState(checkState() == Qt::Unchecked ? Qt::Checked : Qt::Unchecked);
+
+window-temp-saved-from-dest | src/app/FrmMain.cpp
+    fields.tempPath = m_txtTemp->text().toStdString();
+    fields.tempPath = m_txtDest->text().toStdString();
+
+window-quit-never-disabled | src/app/WindowHost.cpp
+    m_controls.quitButton->setEnabled(enabled);
+    m_controls.quitButton->setEnabled(true);
+
+window-field-misplaced | src/app/FrmMain.cpp
+    m_txtDest = FolderField(picture2, "txtDest", Twips(90, 1215, 4965, 345));
+    m_txtDest = FolderField(picture2, "txtDest", Twips(90, 1230, 4965, 345));
+'''
+
+def parse():
+    mutants = []
+    for block in MUTANTS.strip().split('\n\n'):
+        lines = block.split('\n')
+        name, path = [part.strip() for part in lines[0].split('|')]
+        mutants.append((name, path, lines[1].strip(), lines[2].strip()))
+    return mutants
+
+def run(command):
+    return subprocess.run(command, shell=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+
+wanted = sys.argv[1:]
+mutants = [m for m in parse() if not wanted or any(m[0].startswith(w) for w in wanted)]
+killed, survived, stale = [], [], []
+for name, path, old, new in mutants:
+    source = pathlib.Path(path)
+    text = source.read_text()
+    if text.count(old) != 1:
+        stale.append(name)
+        print(f'{name}: the fragment is not in {path} exactly once', flush=True)
+        continue
+    try:
+        source.write_text(text.replace(old, new))
+        built = run('cmake --build build-mutants -j2') == 0
+        passed = built and run('ctest --test-dir build-mutants -j2 --timeout 300') == 0
+    finally:
+        source.write_text(text)
+    (survived if passed else killed).append(name)
+    print(f'{name}: {"SURVIVED" if passed else "killed" if built else "killed (build)"}', flush=True)
+
+run('cmake --build build-mutants -j2')
+print(f'\n{len(killed)} of {len(killed) + len(survived)} faults killed'
+      + (f'; survivors: {", ".join(survived)}' if survived else '')
+      + (f'; stale entries: {", ".join(stale)}' if stale else ''))
+sys.exit(1 if survived or stale else 0)
+PYTHON
