@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the fuzz targets into corpus/<target>/ (run once; the files are kept).
+"""Writes the seed corpus of the fuzz targets into tests/fuzz/corpus/<target>/ (run once; the files are kept).
 
 Compressed seeds come from Debian's gzip and compress, so they are what real discs hold. Each
 decoder seed starts with one byte that picks the chunk size of the streaming pass, followed by the
@@ -11,7 +11,7 @@ import struct
 import subprocess
 import zlib
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fuzz")
 rng = random.Random(20261206)
 
 payloads = {

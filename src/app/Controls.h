@@ -13,7 +13,7 @@ class QTabBar;
 namespace app {
 
 // A tab control whose pages cover the whole control, tab strip included, so that controls on a page
-// are placed relative to the control as the window's layout gives them. A page in the back is
+// are placed relative to the control, as the window places them. A page in the back is
 // hidden with everything on it.
 class TabPages : public QWidget
 {

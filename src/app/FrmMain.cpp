@@ -32,7 +32,8 @@ const QStringList PacsSystems
     = {QStringLiteral("Arzt und Praxis"), QStringLiteral("GEMED"), QStringLiteral("HIPAX"), QStringLiteral("STARC")};
 constexpr int SettingsPage = 1;
 
-// The layout is given in twips; 15 twips make a pixel at 96 dots per inch.
+// Positions and sizes below are in twips (1/1440 inch), the unit the window was designed in; at 96
+// dots per inch 15 of them make a pixel.
 QRect Twips(int left, int top, int width, int height)
 {
     return {left / 15, top / 15, width / 15, height / 15};
@@ -52,7 +53,7 @@ template <typename Widget> Widget* Indexed(Widget* widget, int index)
     return widget;
 }
 
-// A label sized to its caption: only its position comes from the layout.
+// A label sized to its caption: only its position is fixed.
 QLabel* CaptionLabel(QWidget* parent, const char* name, const QString& caption, int left, int top)
 {
     auto* label = new QLabel(caption, parent);
