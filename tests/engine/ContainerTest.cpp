@@ -29,8 +29,8 @@ const std::vector<std::pair<std::string, std::optional<std::string>>> Cases = {
 TEST(ContainerCut, CutsFromTheFirstZeroToTheFirstMarkerAfterItWhereverThePiecesEnd)
 {
     for (const auto& [whole, expected] : Cases) {
-        const auto image = engine::CorrectImage(whole);
-        EXPECT_EQ(image ? std::optional(std::string(*image)) : std::nullopt, expected) << whole;
+        const auto cutWhole = engine::CorrectImage(whole);
+        EXPECT_EQ(cutWhole ? std::optional(std::string(*cutWhole)) : std::nullopt, expected) << whole;
         const std::string_view content = whole;
         for (std::size_t first = 0; first <= content.size(); ++first) {
             for (std::size_t second = first; second <= content.size(); ++second) {

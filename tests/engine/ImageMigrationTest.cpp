@@ -57,7 +57,7 @@ protected:
             {root / "src/" + name, name, "rel/" + name, support::FileSize(root / "src/" + name), next},
             {profile, root / "dest", root / "work"});
     }
-    std::vector<std::string> Lines(const char* log) const { return LogLines(root / "program/Logs/" + log); }
+    std::vector<std::string> Lines(const char* file) const { return LogLines(root / "program/Logs/" + file); }
 };
 
 } // namespace
@@ -85,7 +85,7 @@ TEST_F(ImageMigrationTest, EachProfileTurnsAFileIntoItsImageOrItsQuarantineCopy)
         {S, "3.AR", cut, Outcome::Rejected, "BadObjects/3.err",
             "-1 - File 3.AR could not be migrated. - CorrectImage|3.AR: unexpected end of file|ERROR: -1 - File 3.AR "
             "could not be migrated.|"}};
-    for (const auto& [profile, name, bytes, outcome, written, log] : cases) {
+    for (const auto& [profile, name, bytes, outcome, written, logged] : cases) {
         SCOPED_TRACE(name);
         fs::remove_all(root / "program/Logs");
         const int namesBefore = names;
@@ -96,7 +96,7 @@ TEST_F(ImageMigrationTest, EachProfileTurnsAFileIntoItsImageOrItsQuarantineCopy)
                 lines += line.substr(4) + "|"; // without the stamp
             }
         }
-        EXPECT_EQ(lines, log);
+        EXPECT_EQ(lines, logged);
         EXPECT_EQ(record.path + " " + std::to_string(names - namesBefore) + " " + record.error,
             "rel/" + std::string(name) + " 1 ")
             << "every selected file of the plain profiles and every compressed one takes a name";

@@ -3,7 +3,8 @@
 
 TEST(Log, TimeStampsLinesInOrderAndTheirDebugMirrorOneLineEach)
 {
-    std::tm t {.tm_sec = 0, .tm_min = 0, .tm_hour = 0, .tm_mday = 6, .tm_mon = 11, .tm_year = 126};
+    std::tm t {};
+    ::strptime("2026-12-06 00:00:00", "%Y-%m-%d %T", &t);
     EXPECT_EQ(support::FormatTimeStamp(t, "%d.%m.%Y", "%T"), "06.12.2026"); // the date alone at midnight
     t.tm_sec = 1;
     EXPECT_EQ(support::FormatTimeStamp(t, "%m/%d/%y", "%H:%M:%S"), "12/06/26 00:00:01");

@@ -8,7 +8,6 @@
 
 #include "engine/decode/ByteReader.h"
 #include "support/AtomicFile.h"
-#include "support/FileSystem.h"
 
 namespace engine {
 
