@@ -2,6 +2,7 @@
 
 #include "cli/ConsoleHost.h"
 #include "engine/RunController.h"
+#include "engine/report/Findings.h"
 #include "engine/report/ReportFiles.h"
 #include "engine/report/Verification.h"
 #include "support/Settings.h"
@@ -36,28 +37,23 @@ std::string RunCounts(const engine::RunState& state)
         + std::to_string(state.FailedCount + state.RejectedCount) + " Fehler";
 }
 
-// After the summary: what the report found, and the report itself as the last line.
+// After the summary: the studies, what the report found, and the report itself as the last line.
 void PrintReportLines(const engine::RunSummary& run, const Environment& env)
 {
-    if (run.notDicom > 0) {
-        env.out << run.notDicom << (run.notDicom == 1 ? " Datei ist" : " Dateien sind")
-                << " kein gültiges DICOM (siehe Bericht).\n";
+    const std::string studies = engine::StudiesLine(run.findings);
+    if (!studies.empty()) {
+        env.out << studies << "\n";
     }
-    if (run.duplicates > 0) {
-        env.out << run.duplicates << (run.duplicates == 1 ? " Bild war" : " Bilder waren")
-                << " schon einmal migriert worden (siehe Bericht).\n";
+    for (const std::string& line : engine::FindingLines(run.findings)) {
+        env.out << line << "\n";
     }
-    if (run.report.empty()) {
-        env.out << "Bericht: konnte nicht geschrieben werden.\n";
-    } else {
-        env.out << "Bericht: " << run.report << "\n";
-    }
+    env.out << engine::ReportLine(run.report) << "\n";
 }
 
 int VerifyCli(const std::string& destination, const Environment& env)
 {
     const engine::Verification result = engine::VerifyDestination(env.programFolder, destination);
-    if (result.report.empty()) {
+    if (result.discs.empty()) {
         env.out << "Kein Laufbericht in " << engine::RunsFolder(env.programFolder) << " hat nach " << destination
                 << " geschrieben.\n";
         return ExitNotStarted;
@@ -65,14 +61,20 @@ int VerifyCli(const std::string& destination, const Environment& env)
     for (const std::string& problem : result.problems) {
         env.err << problem << "\n";
     }
+    for (const engine::DiscVerification& disc : result.discs) {
+        env.out << disc.name << ": " << disc.present << " von " << disc.listed << " vorhanden\n";
+    }
+    const std::string reports
+        = std::to_string(result.discs.size()) + (result.discs.size() == 1 ? " Laufbericht" : " Laufberichten");
     if (result.Matches()) {
-        env.out << destination << " stimmt mit " << result.report << " überein: " << result.checked
+        env.out << destination << " stimmt mit " << reports << " überein: " << result.checked
                 << " Dateien geprüft, alle vorhanden und unverändert.\n";
         return ExitCompleted;
     }
-    env.out << destination << " weicht von " << result.report << " ab: " << result.checked << " Dateien geprüft, "
-            << result.missing << " fehlen, " << result.changed << " verändert, " << result.added << " hinzugekommen, "
-            << result.notDicom << " kein gültiges DICOM mehr.\n";
+    env.out << destination << " weicht von " << reports << " ab: " << result.checked << " Dateien geprüft, "
+            << result.missing << " fehlen, " << result.changed << " verändert, " << result.verdictChanged
+            << " mit anderem DICOM-Befund, " << result.added << " hinzugekommen, " << result.leftovers
+            << " verwaiste Teildateien.\n";
     return ExitWithFailures;
 }
 
@@ -121,8 +123,9 @@ std::string UsageText(const std::string& programFolder)
            "  --temp DIR     Tempverzeichnis; der Lauf legt darin TempPelta an und entfernt es am Ende\n"
            "  --debug        zusätzlich Logs/DebugPelta.log schreiben\n"
            "  -q, --quiet    keine Fortschrittsanzeige, nur die Zusammenfassung\n"
-           "  --verify DIR   ein Zielverzeichnis mit dem letzten Laufbericht vergleichen, der hineingeschrieben\n"
-           "                 hat: alle Dateien da, Prüfsummen gleich, DICOM lesbar (Exit-Status 0 wenn ja)\n"
+           "  --verify DIR   ein Zielverzeichnis mit allen Laufberichten vergleichen, die hineingeschrieben\n"
+           "                 haben: alle Dateien da, Prüfsummen und DICOM-Befund gleich, keine fremden\n"
+           "                 Dateien (Exit-Status 0 wenn ja)\n"
            "  -h, --help     diese Hilfe anzeigen\n"
            "  -V, --version  Version anzeigen\n"
            "\n"

@@ -21,7 +21,7 @@ struct Options
     std::optional<std::string> source;
     std::optional<std::string> dest;
     std::optional<std::string> temp;
-    std::optional<std::string> verify; // a destination to check against its latest run report
+    std::optional<std::string> verify; // a destination to check against every run report that wrote into it
     bool debug = false;
     bool quiet = false;
     bool help = false;

@@ -45,6 +45,11 @@ public:
     void SetProgressText(std::string_view) override { }
     void SetStatusLine(std::string_view text) override;
     void ShowMessage(engine::MessageKind kind, std::string_view text, std::string_view caption) override;
+    // The findings follow the summary as lines of their own, with the studies (see RunCli).
+    void ShowRunSummary(std::string_view text, std::string_view, std::string_view caption) override
+    {
+        ShowMessage(engine::MessageKind::Information, text, caption);
+    }
     void ProcessPendingMessages() override;
     void SetQuitEnabled(bool) override { }
     void SetTimerEnabled(bool) override { }

@@ -149,6 +149,18 @@ void RunController::Walk(const std::string& source)
     }
 }
 
+std::string RunController::FindingsText(const RunSummary& run)
+{
+    std::string text;
+    for (const std::string& line : FindingLines(run.findings)) {
+        text += line + "\r\n";
+    }
+    if (!text.empty()) {
+        text += ReportLine(run.report);
+    }
+    return text;
+}
+
 FileRecord RunController::Handle(const WalkStep& step)
 {
     FileRecord record;
@@ -189,14 +201,13 @@ void RunController::FinishRun()
     m_migration.CancelReadAhead(); // a stopped walk may have left the next file in decoding
     const std::string report = m_report.End(LocalIsoTime(), m_stopRequested); // first: it completes the counts
     m_lastRun = {m_state.ScannedCount, m_state.CheckedCount, m_state.MigratedCount, m_state.FailedCount,
-        m_state.RejectedCount, m_state.SkippedCount, m_stopRequested, m_report.NotDicom(), m_report.Duplicates(),
-        report};
+        m_state.RejectedCount, m_state.SkippedCount, m_stopRequested, m_report.RunFindings(), report};
     if (m_log.DebugOn() && !m_lastRun.report.empty()) {
         m_log.WriteDebug("Run report: " + m_lastRun.report);
     }
     if (!m_stopRequested) {
         m_host.SetProgressText(texts::ClosingProgress(m_state.ScannedCount));
-        m_host.ShowMessage(MessageKind::Information, texts::Summary(m_state.MigratedCount, m_state.CheckedCount),
+        m_host.ShowRunSummary(texts::Summary(m_state.MigratedCount, m_state.CheckedCount), FindingsText(m_lastRun),
             texts::SummaryCaption);
     }
     m_work.Remove();

@@ -53,6 +53,7 @@ private:
     void Count(const FileRecord& record);
     bool IsOwnOutput(const std::string& folder) const;
     void FinishRun();
+    static std::string FindingsText(const RunSummary& run);
     std::string NextUniqueName();
 
     RunHost& m_host;

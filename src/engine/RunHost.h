@@ -33,6 +33,17 @@ public:
 
     // A modal box with an OK button; returns when the operator has closed it.
     virtual void ShowMessage(MessageKind kind, std::string_view text, std::string_view caption) = 0;
+    // The information box that ends a run: its text and, after an empty line, what the run's report
+    // found (empty when it found nothing to say). A front end that prints the findings its own way
+    // (the console) shows the text alone.
+    virtual void ShowRunSummary(std::string_view text, std::string_view findings, std::string_view caption)
+    {
+        std::string shown(text);
+        if (!findings.empty()) {
+            shown += "\r\n\r\n" + std::string(findings);
+        }
+        ShowMessage(MessageKind::Information, shown, caption);
+    }
 
     // Lets the front end handle queued input and painting, then returns. The window's commands run
     // here during a run, so the engine may be re-entered through StartRun or RequestStop.

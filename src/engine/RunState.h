@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/Profile.h"
+#include "engine/report/Findings.h"
 
 namespace engine {
 
@@ -38,8 +39,7 @@ struct RunSummary
     std::int64_t rejected = 0;
     std::int64_t skipped = 0;
     bool stopped = false; // ended early by RequestStop
-    std::int64_t notDicom = 0; // migrated files that do not parse as DICOM
-    std::int64_t duplicates = 0; // migrated images that an earlier image repeats
+    Findings findings;
     std::string report; // the run report's path; empty when none could be written
 };
 

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "cli/CliMain.h"
+#include "support/ProcessWatch.h"
 #include "support/Settings.h"
 
 namespace {
@@ -91,22 +92,44 @@ TEST_F(Cli, FailuresGiveExitOneWithAHintAndCtrlCStopsAfterTheFileInHand)
     EXPECT_FALSE(fs::exists(root / "temp/TempPelta"));
 }
 
-TEST_F(Cli, VerifyComparesTheDestinationWithItsReports)
+TEST_F(Cli, VerifyCoversEveryDiscThatWroteIntoTheDestination)
 {
-    ASSERT_EQ(Run({"--quiet"}), cli::ExitCompleted);
-    const std::string report = LastLine(out.str()).substr(std::string("Bericht: ").size());
+    // A disc's line is named by its report: "2026-12-06_10-05-03 HIPAX: ".
+    const auto runDisc = [this] {
+        EXPECT_EQ(Run({"--quiet"}), cli::ExitCompleted);
+        const std::string report = LastLine(out.str()).substr(std::string("Bericht: ").size());
+        return std::pair {report, fs::path(report).filename().string().substr(0, 19) + " HIPAX: "};
+    };
+    const auto [firstReport, first] = runDisc();
+    const std::vector<std::string> firstDisc = Names(root / "dest");
+    WriteFile(root / "src/c", "c");
+    const auto [secondReport, second] = runDisc();
     EXPECT_EQ(Run({"--verify", root / "dest"}), cli::ExitCompleted);
-    EXPECT_EQ(out.str(),
-        root / "dest" + " stimmt mit " + report + " überein: 2 Dateien geprüft, alle vorhanden und unverändert.\n");
-    fs::remove(root / "dest/" + Names(root / "dest")[0]);
-    WriteFile(root / "dest/" + Names(root / "dest")[0], "changed");
-    WriteFile(root / "dest/stranger.dcm", "added");
-    WriteFile(root / "dest/.zet-pelta-writer.part", "a writer's temporary file, not counted");
+    EXPECT_EQ(out.str() + err.str(),
+        first + "2 von 2 vorhanden\n" + second + "3 von 3 vorhanden\n" + root / "dest"
+            + " stimmt mit 2 Laufberichten überein: 5 Dateien geprüft, alle vorhanden und unverändert.\n");
+
+    // The first disc's files deleted and changed, a stray file in a sub-folder, a temporary file of a
+    // writer that died and one of a writer that runs (this process), and a report whose verdict no
+    // longer holds.
+    fs::remove(root / "dest/" + firstDisc[0]);
+    WriteFile(root / "dest/" + firstDisc[1], "changed");
+    WriteFile(root / "dest/sub/stray.dcm", "added");
+    const std::string tag = support::ProcessTag();
+    WriteFile(root / "dest/.zet-pelta-" + tag.substr(0, tag.rfind('-')) + "-4194305-1.part", "left over");
+    WriteFile(root / "dest/.zet-pelta-" + tag + "-2.part", "being written");
+    const std::string rows = ReadFile(secondReport);
+    const std::size_t verdict = rows.rfind("not DICOM");
+    WriteFile(secondReport, rows.substr(0, verdict) + "no DICOM" + rows.substr(verdict + 9));
     EXPECT_EQ(Run({"--verify", root / "dest"}), cli::ExitWithFailures);
     EXPECT_EQ(out.str(),
-        root / "dest" + " weicht von " + report
-            + " ab: 2 Dateien geprüft, 1 fehlen, 1 verändert, 1 hinzugekommen, 0 kein gültiges DICOM mehr.\n");
-    EXPECT_TRUE(err.str().starts_with("missing: ") && err.str().ends_with("\nadded: stranger.dcm\n")) << err.str();
+        first + "0 von 2 vorhanden\n" + second + "2 von 3 vorhanden\n" + root / "dest"
+            + " weicht von 2 Laufberichten ab: 5 Dateien geprüft, 1 fehlen, 1 verändert, 1 mit anderem DICOM-Befund, 1 "
+              "hinzugekommen, 1 verwaiste Teildateien.\n");
+    for (const char* problem : {"missing: ", "changed: ", "verdict: ", "added: sub/stray.dcm\n",
+             "-4194305-1.part (its writer no longer runs)", "-2.part (its writer runs"}) {
+        EXPECT_NE(err.str().find(problem), std::string::npos) << problem << " in " << err.str();
+    }
     EXPECT_EQ(Run({"--verify", root / "temp"}), cli::ExitNotStarted);
     EXPECT_EQ(
         out.str(), "Kein Laufbericht in " + root / "program/Logs/Runs hat nach " + root / "temp" + " geschrieben.\n");

@@ -38,6 +38,13 @@ struct RecordingHost : engine::RunHost
         messages.push_back({kind, std::string(text), std::string(caption)});
         calls.push_back("message " + std::string(text));
     }
+    // The summary box's findings are kept apart, so that a box's text is what the run's counts make it.
+    std::string findings;
+    void ShowRunSummary(std::string_view text, std::string_view shownFindings, std::string_view caption) override
+    {
+        findings = shownFindings;
+        ShowMessage(engine::MessageKind::Information, text, caption);
+    }
     void ProcessPendingMessages() override { onPump ? onPump(++pumps) : void(); }
     void SetQuitEnabled(bool enabled) override { calls.push_back((quitEnabled = enabled) ? "quit 1" : "quit 0"); }
     void SetTimerEnabled(bool enabled) override { calls.push_back(enabled ? "timer 1" : "timer 0"); }

@@ -111,7 +111,7 @@ TEST_F(ImageMigrationTest, EachProfileTurnsAFileIntoItsImageOrItsQuarantineCopy)
         EXPECT_EQ(record.sourceSha256.get() + std::to_string(record.bytesRead) + record.writtenSha256.get()
                 + std::to_string(record.bytesWritten),
             Sha(bytes) + std::to_string(bytes.size()) + Sha(out) + std::to_string(out.size()));
-        EXPECT_EQ(record.dicom.valid() && !record.dicom.get().parsed, outcome == Outcome::Migrated)
+        EXPECT_EQ(record.dicom.valid() && !record.dicom.get().Parsed(), outcome == Outcome::Migrated)
             << "checked: no DICOM";
     }
 }

@@ -1,5 +1,6 @@
 
 #include "EngineFixture.h"
+#include "engine/report/Findings.h"
 #include "engine/report/ReportFiles.h"
 #include "support/Csv.h"
 #include "support/Sha256.h"
@@ -90,7 +91,7 @@ TEST_F(RunReportTest, DuplicatesWithinAndAcrossRunsAreFlaggedNotSkipped)
     EXPECT_EQ(Cells("A", {"duplicate"}) + Cells("C", {"duplicate"}), "");
     EXPECT_EQ(Cells("B", {"duplicate", "duplicate_of"}), "SOP Instance UID, content|" + rows["A"]["written_file"]);
     EXPECT_EQ(Cells("D", {"duplicate"}), "SOP Instance UID");
-    EXPECT_EQ(engine.LastRun().duplicates, 2);
+    EXPECT_EQ(engine.LastRun().findings.duplicates, 2);
     const std::string firstC = rows["C"]["written_file"];
     Run("HIPAX"); // the same disc again into the same destination: flagged, and still migrated
     for (const char* name : {"A", "B", "C", "D"}) {
@@ -101,4 +102,49 @@ TEST_F(RunReportTest, DuplicatesWithinAndAcrossRunsAreFlaggedNotSkipped)
     host.dest = root / "dest2"; // another destination knows none of them
     Run("HIPAX");
     EXPECT_EQ(rows["C"]["duplicate"], "");
+}
+
+TEST_F(RunReportTest, VerdictsFindingsAndTheStudiesOnTheDisc)
+{
+    const std::string data = ZP_PYDICOM_DATA "/";
+    for (const auto& [name, file] : {std::pair {"CT", "test_files/CT_small.dcm"}, {"CT2", "test_files/CT_small.dcm"},
+             {"GERM", "charset_files/chrGerm.dcm"}, {"BARE", "test_files/ExplVR_LitEndNoMeta.dcm"},
+             {"DIR", "test_files/dicomdirtests/DICOMDIR"}, {"PAL", "palettes/fall.dcm"},
+             {"TXT", "test_files/README.txt"}}) {
+        WriteFile(root / "src/" + name, ReadFile(data + file));
+    }
+    Run("HIPAX");
+    EXPECT_EQ(Cells("CT", {"dicom", "series_instance_uid", "sop_class_uid"}),
+        "ok|1.3.6.1.4.1.5962.1.3.1.1.20040119072730.12322|1.2.840.10008.5.1.4.1.1.2");
+    EXPECT_EQ(Cells("BARE", {"dicom", "transfer_syntax"}), "no Part 10 header|1.2.840.10008.1.2.1");
+    EXPECT_EQ(Cells("DIR", {"dicom"}) + Cells("PAL", {"dicom"}),
+        "not an image: DICOMDIRnot an image: missing Study Instance UID, Series Instance UID");
+    const engine::RunSummary& run = engine.LastRun();
+    EXPECT_EQ(engine::StudiesLine(run.findings), "4 Bilder aus 3 Studien von 3 Patienten.");
+    EXPECT_EQ(host.findings,
+        "1 Datei ist kein gültiges DICOM (siehe Bericht).\r\n2 Dateien sind keine Bilder, die ein PACS aufnimmt "
+        "(DICOMDIR oder fehlende UIDs) (siehe Bericht).\r\n1 Datei hat keinen DICOM-Dateikopf (Part 10) (siehe "
+        "Bericht).\r\n1 Bild war schon einmal migriert worden (siehe Bericht).\r\nBericht: "
+            + run.report);
+    EXPECT_EQ(summary["images"] + summary["studies"] + summary["patients"] + summary["not_an_image"]
+            + summary["no_part10_header"] + summary["not_dicom"],
+        "433211");
+    const auto studies = support::ParseCsv(ReadFile(root / "program/Logs/Runs/" + summary["studies_file"]));
+    std::set<std::string> studyRows; // patient ID, name, modalities, series, images
+    for (const auto& study : studies) {
+        studyRows.insert(study[0] + "|" + study[1] + "|" + study[6] + "|" + study[7] + "|" + study[8]);
+    }
+    EXPECT_EQ(studyRows,
+        (std::set<std::string> {"patient_id|patient_name|modalities|series|images", "1CT1|CompressedSamples^CT1|CT|1|2",
+            "SCSGERM|Äneas^Rüdiger|OT|1|1", "||RTPLAN|1|1"}));
+
+    // A report written before the series and SOP class columns existed is still read by the next run.
+    std::string older;
+    for (auto record : support::ParseCsv(ReadFile(run.report))) {
+        record.resize(engine::FirstColumnCount);
+        older += support::CsvLine(record);
+    }
+    WriteFile(run.report, older);
+    Run("HIPAX");
+    EXPECT_EQ(Cells("GERM", {"duplicate"}), "SOP Instance UID, content");
 }

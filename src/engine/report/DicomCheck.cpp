@@ -1,9 +1,17 @@
 #include "engine/report/DicomCheck.h"
 
-#include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcdeftag.h>
+#include <dcmtk/dcmdata/dcfilefo.h>
+#include <dcmtk/dcmdata/dcmetinf.h>
+#include <dcmtk/dcmdata/dcspchrs.h>
+#include <dcmtk/dcmdata/dcuid.h>
+#include <dcmtk/dcmdata/dcvr.h>
 #include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/oflog/oflog.h>
+
+#include <vector>
+
+#include "support/Utf8.h"
 
 namespace engine {
 
@@ -12,23 +20,145 @@ namespace {
 // Values longer than this stay in the file while it is parsed; their length is still checked
 // against the file's end, so a cut image does not parse.
 constexpr Uint32 LargeValueBytes = 4096;
+constexpr std::size_t MaxUidLength = 64;
 
-std::string Value(DcmItem& item, const DcmTagKey& tag)
+std::string Trimmed(const OFString& value)
+{
+    std::string text(value.c_str(), value.length());
+    const auto padding = [](char c) { return c == ' ' || c == '\0'; };
+    while (!text.empty() && padding(text.back())) {
+        text.pop_back();
+    }
+    std::size_t start = 0;
+    while (start < text.size() && padding(text[start])) {
+        ++start;
+    }
+    return text.substr(start);
+}
+
+// The whole value, all its parts included (a name's ideographic and phonetic groups, say).
+std::string RawValue(DcmItem& item, const DcmTagKey& tag)
 {
     OFString value;
-    return item.findAndGetOFString(tag, value).good() ? std::string(value.c_str()) : std::string();
+    return item.findAndGetOFStringArray(tag, value).good() ? Trimmed(value) : std::string();
+}
+
+bool IsUid(const std::string& text)
+{
+    return !text.empty() && text.size() <= MaxUidLength && text.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+// Decodes texts by the dataset's Specific Character Set; where that is unknown to iconv or the bytes
+// do not follow it, the text is read as Latin-1 instead, never dropped.
+class TextDecoder
+{
+public:
+    explicit TextDecoder(DcmItem& dataset)
+        : m_ready(m_converter.selectCharacterSet(dataset).good())
+    { }
+
+    std::string Decode(const std::string& raw, const char* delimiters)
+    {
+        OFString converted;
+        if (m_ready && m_converter.convertString(OFString(raw.data(), raw.size()), converted, delimiters).good()) {
+            const std::string text(converted.c_str(), converted.length());
+            if (support::IsValidUtf8(text)) {
+                return text;
+            }
+        }
+        // The Japanese character sets are not all known to every iconv by their DICOM names; their
+        // escape sequences still say what they are.
+        if (raw.find('\x1b') != std::string::npos) {
+            if (std::string text = support::FromIso2022Jp(raw); !text.empty()) {
+                return text;
+            }
+        }
+        return support::AsUtf8(raw);
+    }
+
+private:
+    DcmSpecificCharacterSet m_converter;
+    bool m_ready;
+};
+
+// The verdict on a dataset that parsed: a directory, the UIDs a PACS needs, the meta header.
+void Judge(DcmMetaInfo& meta, DcmDataset& dataset, DicomInfo& info)
+{
+    const struct
+    {
+        const DcmTagKey& tag;
+        const char* name;
+        std::string& uid;
+    } needed[] = {
+        {DCM_SOPClassUID, "SOP Class UID", info.sopClassUid},
+        {DCM_SOPInstanceUID, "SOP Instance UID", info.sopInstanceUid},
+        {DCM_StudyInstanceUID, "Study Instance UID", info.studyInstanceUid},
+        {DCM_SeriesInstanceUID, "Series Instance UID", info.seriesInstanceUid},
+    };
+    std::vector<std::string> missing;
+    std::vector<std::string> invalid;
+    for (const auto& [tag, name, uid] : needed) {
+        OFString value;
+        uid = dataset.findAndGetOFString(tag, value).good() ? Trimmed(value) : std::string();
+        if (uid.empty()) {
+            missing.emplace_back(name);
+        } else if (!IsUid(uid)) {
+            invalid.emplace_back(name);
+            uid.clear();
+        }
+    }
+    OFString mediaClass;
+    meta.findAndGetOFString(DCM_MediaStorageSOPClassUID, mediaClass);
+    if (Trimmed(mediaClass) == UID_MediaStorageDirectoryStorage || info.sopClassUid == UID_MediaStorageDirectoryStorage
+        || dataset.tagExists(DCM_DirectoryRecordSequence)) {
+        info.verdict = DicomVerdict::NotAnImage;
+        info.problem = "DICOMDIR";
+        return;
+    }
+    std::string lacks;
+    const auto list = [&lacks](const char* what, const std::vector<std::string>& names) {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            lacks += (lacks.empty() ? "" : i == 0 ? "; " : ", ") + std::string(i == 0 ? what : "") + names[i];
+        }
+    };
+    list("missing ", missing);
+    list("invalid ", invalid);
+    if (!lacks.empty()) {
+        info.verdict = DicomVerdict::NotAnImage;
+        info.problem = lacks;
+    } else {
+        info.verdict = meta.card() == 0 ? DicomVerdict::NoPart10Header : DicomVerdict::Ok;
+    }
 }
 
 } // namespace
 
+std::string DicomInfo::VerdictText() const
+{
+    switch (verdict) {
+    case DicomVerdict::Ok:
+        return "ok";
+    case DicomVerdict::NoPart10Header:
+        return "no Part 10 header";
+    case DicomVerdict::NotAnImage:
+        return "not an image: " + problem;
+    case DicomVerdict::NotDicom:
+        break;
+    }
+    return "not DICOM: " + problem;
+}
+
 DicomInfo CheckDicomFile(const std::string& path)
 {
-    // DCMTK would tell its warnings on stderr; what matters here is the verdict.
-    static const bool quiet = [] {
+    static const bool configured = [] {
+        // DCMTK would tell its warnings on stderr; what matters here is the verdict.
         OFLog::configure(OFLogger::FATAL_LOG_LEVEL);
+        // A writer that did not know an element stores it with VR UN; read by the dictionary's VR, its
+        // value is the text it holds rather than a dump of its bytes.
+        dcmEnableUnknownVRConversion.set(OFTrue);
         return true;
     }();
-    (void)quiet;
+    (void)configured;
 
     DicomInfo info;
     DcmFileFormat file;
@@ -38,11 +168,20 @@ DicomInfo CheckDicomFile(const std::string& path)
         return info;
     }
     DcmDataset& dataset = *file.getDataset();
-    info.parsed = true;
-    info.sopInstanceUid = Value(dataset, DCM_SOPInstanceUID);
-    info.studyInstanceUid = Value(dataset, DCM_StudyInstanceUID);
-    info.modality = Value(dataset, DCM_Modality);
     info.transferSyntax = DcmXfer(dataset.getOriginalXfer()).getXferID();
+    Judge(*file.getMetaInfo(), dataset, info);
+
+    TextDecoder decoder(dataset);
+    const auto text = [&](const DcmTagKey& tag, const char* delimiters) {
+        return decoder.Decode(RawValue(dataset, tag), delimiters);
+    };
+    info.modality = support::AsUtf8(RawValue(dataset, DCM_Modality));
+    info.patientId = text(DCM_PatientID, "\\");
+    info.patientName = text(DCM_PatientName, "\\^=");
+    info.patientBirthDate = support::AsUtf8(RawValue(dataset, DCM_PatientBirthDate));
+    info.studyDate = support::AsUtf8(RawValue(dataset, DCM_StudyDate));
+    info.studyDescription = text(DCM_StudyDescription, "\\");
+    info.accessionNumber = text(DCM_AccessionNumber, "\\");
     return info;
 }
 

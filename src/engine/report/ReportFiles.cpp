@@ -9,9 +9,10 @@ namespace engine {
 
 const std::vector<std::string>& ReportColumns()
 {
-    static const std::vector<std::string> columns = {"path", "size", "source_sha256", "selected",
-        "not_selected_because", "outcome", "written_file", "written_sha256", "error", "dicom", "sop_instance_uid",
-        "study_instance_uid", "modality", "transfer_syntax", "duplicate", "duplicate_of"};
+    static const std::vector<std::string> columns
+        = {"path", "size", "source_sha256", "selected", "not_selected_because", "outcome", "written_file",
+            "written_sha256", "error", "dicom", "sop_instance_uid", "study_instance_uid", "modality", "transfer_syntax",
+            "duplicate", "duplicate_of", "series_instance_uid", "sop_class_uid"};
     return columns;
 }
 
@@ -52,6 +53,7 @@ std::map<std::string, std::string> ReadSummary(const std::string& path)
     }
     return values;
 }
+
 std::vector<std::string> SummariesOf(const std::string& runsFolder, const std::string& destination)
 {
     std::vector<std::string> found;
@@ -80,7 +82,8 @@ void ForEachRow(const std::string& summaryPath, const std::function<void(const s
     }
     bool header = true;
     support::CsvParser parser([&](std::vector<std::string>& record) {
-        if (!header && record.size() == ColumnCount) {
+        if (!header && record.size() >= FirstColumnCount && record.size() <= ColumnCount) {
+            record.resize(ColumnCount);
             take(record);
         }
         header = false;

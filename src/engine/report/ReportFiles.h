@@ -30,10 +30,16 @@ enum ReportColumn {
     TransferSyntax,
     Duplicate,
     DuplicateOf,
+    SeriesUid,
+    SopClassUid,
     ColumnCount
 };
 
+// Reports written before the last two columns were added have this many.
+inline constexpr std::size_t FirstColumnCount = DuplicateOf + 1;
+
 inline constexpr std::string_view SummarySuffix = "-summary.csv";
+inline constexpr std::string_view StudiesSuffix = "-studies.csv";
 
 // The column names of the rows file, in order.
 const std::vector<std::string>& ReportColumns();
@@ -47,7 +53,8 @@ std::string RowsFileOf(const std::string& summaryPath);
 std::map<std::string, std::string> ReadSummary(const std::string& path);
 // The summaries of finished reports that wrote into destination, oldest first.
 std::vector<std::string> SummariesOf(const std::string& runsFolder, const std::string& destination);
-// Calls take with every row of the rows file that belongs to the summary, the column names left out.
+// Calls take with every row of the rows file that belongs to the summary, the column names left out;
+// rows of older reports come padded with empty values for the columns added since.
 void ForEachRow(const std::string& summaryPath, const std::function<void(const std::vector<std::string>& row)>& take);
 
 } // namespace engine

@@ -49,7 +49,9 @@ void RunReport::Begin(const std::string& programFolder, const RunDescription& ru
     m_waiting.clear();
     m_known.Clear();
     std::fill(std::begin(m_counts), std::end(m_counts), 0);
-    m_seen = m_selected = m_notDicom = m_duplicates = 0;
+    m_seen = m_selected = 0;
+    m_findings = {};
+    m_studies.Clear();
     m_bytesRead = m_bytesWritten = 0;
     m_run = run;
     // Folders are stored absolute: the report is read later, from wherever --verify is started.
@@ -138,6 +140,7 @@ void RunReport::Write(FileRecord& record)
             dicom = record.dicom.get();
         } catch (const std::exception& e) {
             dicom.problem = e.what(); // the parser ran out of memory, say: the image stays unconfirmed
+            dicom.verdict = DicomVerdict::NotDicom;
         }
     }
     if (record.outcome == Outcome::Migrated) {
@@ -155,18 +158,24 @@ void RunReport::Write(FileRecord& record)
         }
         if (!repeated.empty()) {
             record.duplicate = repeated.size() == 2 ? repeated[0] + ", " + repeated[1] : repeated[0];
-            ++m_duplicates;
+            ++m_findings.duplicates;
         }
-        m_notDicom += record.dicom.valid() && !dicom.parsed ? 1 : 0;
+        if (record.dicom.valid()) {
+            m_findings.notDicom += dicom.verdict == DicomVerdict::NotDicom ? 1 : 0;
+            m_findings.notAnImage += dicom.verdict == DicomVerdict::NotAnImage ? 1 : 0;
+            m_findings.noPart10Header += dicom.verdict == DicomVerdict::NoPart10Header ? 1 : 0;
+            m_studies.Add(dicom);
+        }
     }
     if (m_rows == nullptr) {
         return;
     }
-    const std::string verdict = !record.dicom.valid() ? "" : dicom.parsed ? "ok" : "not DICOM: " + dicom.problem;
-    const std::string line = support::CsvLine({record.path, record.size ? std::to_string(*record.size) : "", sourceSha,
-        record.selected ? "yes" : "no", record.notSelectedBecause, std::string(OutcomeName(record.outcome)),
-        record.writtenFile, writtenSha, record.error, verdict, dicom.sopInstanceUid, dicom.studyInstanceUid,
-        dicom.modality, dicom.transferSyntax, record.duplicate, record.duplicateOf});
+    const std::string verdict = record.dicom.valid() ? dicom.VerdictText() : std::string();
+    const std::string line = support::CsvLine(
+        {record.path, record.size ? std::to_string(*record.size) : "", sourceSha, record.selected ? "yes" : "no",
+            record.notSelectedBecause, std::string(OutcomeName(record.outcome)), record.writtenFile, writtenSha,
+            record.error, verdict, dicom.sopInstanceUid, dicom.studyInstanceUid, dicom.modality, dicom.transferSyntax,
+            record.duplicate, record.duplicateOf, dicom.seriesInstanceUid, dicom.sopClassUid});
     std::fwrite(line.data(), 1, line.size(), m_rows);
 }
 
@@ -195,22 +204,41 @@ std::string RunReport::End(const std::string& ended, bool stopped)
         {"rejected", std::to_string(m_counts[static_cast<int>(Outcome::Rejected)])},
         {"failed", std::to_string(m_counts[static_cast<int>(Outcome::Failed)])},
         {"skipped", std::to_string(m_counts[static_cast<int>(Outcome::Skipped)])},
-        {"not_dicom", std::to_string(m_notDicom)},
-        {"duplicates", std::to_string(m_duplicates)},
+        {"not_dicom", std::to_string(m_findings.notDicom)},
+        {"duplicates", std::to_string(m_findings.duplicates)},
         {"bytes_read", std::to_string(m_bytesRead)},
         {"bytes_written", std::to_string(m_bytesWritten)},
         {"rows", m_stem + ".csv"},
+        {"not_an_image", std::to_string(m_findings.notAnImage)},
+        {"no_part10_header", std::to_string(m_findings.noPart10Header)},
+        {"images", std::to_string(m_studies.Images())},
+        {"studies", std::to_string(m_studies.Studies())},
+        {"patients", std::to_string(m_studies.Patients())},
+        {"studies_file", m_stem + std::string(StudiesSuffix)},
     };
     std::string summary = "\xEF\xBB\xBF" + support::CsvLine({"key", "value"});
     for (const auto& [key, value] : values) {
         summary += support::CsvLine({key, value});
     }
-    support::AtomicFile file;
-    if (file.Create(m_folder + "/" + m_stem + std::string(SummarySuffix)) || file.Write(summary)
-        || file.Commit(support::Replace::Never)) {
+    // The summary comes last: a report with one is complete.
+    const auto publish = [this](std::string_view suffix, const std::string& text) {
+        support::AtomicFile file;
+        return !file.Create(m_folder + "/" + m_stem + std::string(suffix)) && !file.Write(text)
+            && !file.Commit(support::Replace::Never);
+    };
+    if (!publish(StudiesSuffix, m_studies.Csv()) || !publish(SummarySuffix, summary)) {
         return {};
     }
     return m_folder + "/" + m_stem + ".csv";
+}
+
+Findings RunReport::RunFindings() const
+{
+    Findings findings = m_findings;
+    findings.images = m_studies.Images();
+    findings.studies = m_studies.Studies();
+    findings.patients = m_studies.Patients();
+    return findings;
 }
 
 } // namespace engine

@@ -7,13 +7,15 @@
 #include <string>
 
 #include "engine/report/FileRecord.h"
+#include "engine/report/Findings.h"
 #include "engine/report/KnownImages.h"
+#include "engine/report/StudyList.h"
 
 // The report of a run, the operator's proof that a disc arrived: Logs/Runs/<start>_<PACS>.csv with a
-// row for every file the walk saw, and <start>_<PACS>-summary.csv with the run's folders, times and
-// totals. Both are UTF-8 CSV (RFC 4180) that a spreadsheet opens as they are. The rows are written as
-// the run goes, so memory does not grow with the disc; the summary is written last, so a report
-// without one belongs to a run that did not end.
+// row for every file the walk saw, <start>_<PACS>-studies.csv with a row for every study it wrote, and
+// <start>_<PACS>-summary.csv with the run's folders, times and totals. Both are UTF-8 CSV (RFC 4180) that a spreadsheet
+// opens as they are. The rows are written as the run goes, so memory does not grow with the disc; the summary is
+// written last, so a report without one belongs to a run that did not end.
 namespace engine {
 
 struct RunDescription
@@ -42,11 +44,10 @@ public:
     // digests are ready, in the order the rows came.
     void Add(FileRecord record);
     // Writes the remaining rows and the summary; returns the rows file's path, empty when there is no
-    // report. The counts below are final only after it.
+    // report. The findings are final only after it.
     std::string End(const std::string& ended, bool stopped);
 
-    std::int64_t NotDicom() const { return m_notDicom; }
-    std::int64_t Duplicates() const { return m_duplicates; }
+    Findings RunFindings() const;
 
 private:
     void RememberEarlierRuns(
@@ -66,8 +67,8 @@ private:
     std::int64_t m_counts[4] = {};
     std::int64_t m_seen = 0;
     std::int64_t m_selected = 0;
-    std::int64_t m_notDicom = 0;
-    std::int64_t m_duplicates = 0;
+    Findings m_findings; // without the studies, which m_studies counts
+    StudyList m_studies;
     std::uint64_t m_bytesRead = 0;
     std::uint64_t m_bytesWritten = 0;
 };

@@ -1,11 +1,13 @@
 #include "engine/report/Verification.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "engine/report/DicomCheck.h"
 #include "engine/report/ReportFiles.h"
 #include "support/AtomicFile.h"
 #include "support/FileSystem.h"
+#include "support/ProcessWatch.h"
 #include "support/Sha256.h"
 
 namespace engine {
@@ -27,61 +29,105 @@ std::string HashOfFile(const std::string& path, bool& readable)
     return digest.HexDigest();
 }
 
+// "2026-12-06T10:05:03" and "HIPAX" become "2026-12-06_10-05-03 HIPAX", as the report files are named.
+std::string DiscName(std::map<std::string, std::string> summary)
+{
+    std::string started = summary["started"];
+    std::replace(started.begin(), started.end(), 'T', '_');
+    std::replace(started.begin(), started.end(), ':', '-');
+    return started + " " + summary["pacs"];
+}
+
+// Calls take with the path of every file below folder, relative to it; links to folders are not followed.
+void ForEachFileBelow(const std::string& folder, const std::string& prefix,
+    const std::function<void(const std::string& relative, const std::string& name)>& take)
+{
+    support::FolderListing listing;
+    if (support::ListFolder(folder, listing)) {
+        return;
+    }
+    for (const std::string& name : listing.files) {
+        take(prefix + name, name);
+    }
+    for (const std::string& name : listing.folders) {
+        ForEachFileBelow(folder + "/" + name, prefix + name + "/", take);
+    }
+}
+
+void CheckListedFile(
+    const std::string& destination, const std::vector<std::string>& row, DiscVerification& disc, Verification& result)
+{
+    ++result.checked;
+    ++disc.listed;
+    const std::string path = destination + "/" + row[WrittenFile];
+    const std::string what = row[WrittenFile] + " (" + disc.name + ": " + row[Path] + ")";
+    bool readable = false;
+    const std::string hash = HashOfFile(path, readable);
+    if (!readable) {
+        ++result.missing;
+        result.problems.push_back("missing: " + what);
+        return;
+    }
+    if (hash != row[WrittenSha]) {
+        ++result.changed;
+        result.problems.push_back("changed: " + what);
+        return;
+    }
+    if (!row[Dicom].empty()) {
+        const std::string verdict = CheckDicomFile(path).VerdictText();
+        if (verdict != row[Dicom]) {
+            ++result.verdictChanged;
+            result.problems.push_back(
+                "verdict: " + what + ": report says \"" + row[Dicom] + "\", now \"" + verdict + "\"");
+            return;
+        }
+    }
+    ++disc.present;
+}
+
 } // namespace
 
 Verification VerifyDestination(const std::string& programFolder, const std::string& destination)
 {
     Verification result;
-    const auto summaries = SummariesOf(RunsFolder(programFolder), destination);
-    if (summaries.empty()) {
-        return result;
-    }
-    result.report = RowsFileOf(summaries.back());
-
     std::vector<std::string> known;
-    for (const std::string& summary : summaries) {
-        ForEachRow(summary, [&known](const std::vector<std::string>& row) {
-            if (!row[WrittenFile].empty()) {
-                known.push_back(row[WrittenFile]);
+    for (const std::string& summary : SummariesOf(RunsFolder(programFolder), destination)) {
+        DiscVerification disc {DiscName(ReadSummary(summary)), RowsFileOf(summary)};
+        ForEachRow(summary, [&](const std::vector<std::string>& row) {
+            if (row[WrittenFile].empty()) {
+                return;
+            }
+            known.push_back(row[WrittenFile]);
+            if (row[OutcomeColumn] == "migrated" || row[OutcomeColumn] == "rejected") {
+                CheckListedFile(destination, row, disc, result);
             }
         });
+        result.discs.push_back(std::move(disc));
+    }
+    if (result.discs.empty()) {
+        return result;
     }
     std::sort(known.begin(), known.end());
 
-    ForEachRow(summaries.back(), [&](const std::vector<std::string>& row) {
-        if (row[WrittenFile].empty() || (row[OutcomeColumn] != "migrated" && row[OutcomeColumn] != "rejected")) {
+    const std::string_view tempPrefix = support::TempFilePrefix;
+    ForEachFileBelow(destination, "", [&](const std::string& relative, const std::string& name) {
+        if (std::binary_search(known.begin(), known.end(), relative)) {
             return;
         }
-        ++result.checked;
-        const std::string path = destination + "/" + row[WrittenFile];
-        bool readable = false;
-        const std::string hash = HashOfFile(path, readable);
-        if (!readable) {
-            ++result.missing;
-            result.problems.push_back("missing: " + row[WrittenFile] + " (" + row[Path] + ")");
-        } else if (hash != row[WrittenSha]) {
-            ++result.changed;
-            result.problems.push_back("changed: " + row[WrittenFile] + " (" + row[Path] + ")");
-        } else if (row[Dicom] == "ok" && !CheckDicomFile(path).parsed) {
-            ++result.notDicom;
-            result.problems.push_back("no longer DICOM: " + row[WrittenFile] + " (" + row[Path] + ")");
-        }
-    });
-
-    const auto addedIn = [&](const std::string& folder, const std::string& prefix) {
-        support::FolderListing listing;
-        if (support::ListFolder(folder, listing)) {
-            return;
-        }
-        for (const std::string& name : listing.files) {
-            if (!name.starts_with(".") && !std::binary_search(known.begin(), known.end(), prefix + name)) {
-                ++result.added;
-                result.problems.push_back("added: " + prefix + name);
+        if (name.starts_with(tempPrefix) && name.ends_with(".part")) {
+            if (support::IsLeftoverOfDeadProcess(std::string_view(name).substr(tempPrefix.size()))) {
+                ++result.leftovers;
+                result.problems.push_back("leftover: " + relative + " (its writer no longer runs)");
+            } else {
+                ++result.inProgress;
+                result.problems.push_back(
+                    "in progress: " + relative + " (its writer runs, or runs on another machine)");
             }
+            return;
         }
-    };
-    addedIn(destination, "");
-    addedIn(destination + "/BadObjects", "BadObjects/");
+        ++result.added;
+        result.problems.push_back("added: " + relative);
+    });
     return result;
 }
 

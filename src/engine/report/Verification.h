@@ -6,20 +6,31 @@
 
 namespace engine {
 
-// Checks a destination against the latest finished report that wrote into it: every file the report
-// lists is there with the same SHA-256, every image that parsed as DICOM still does, and no file is
-// there that no report of this destination lists.
+// Checks a destination against every finished report that wrote into it, one disc after another:
+// every file a report lists is there with the same SHA-256 and the same DICOM verdict, every file in
+// the destination (sub-folders included) is listed by some report, and no temporary file of a writer
+// that died is left behind.
+struct DiscVerification
+{
+    std::string name; // "2026-12-06_10-05-03 HIPAX": the run's start and its PACS system
+    std::string report; // the rows file
+    std::int64_t listed = 0;
+    std::int64_t present = 0; // with the same SHA-256 and verdict
+};
+
 struct Verification
 {
-    std::string report; // the rows file checked against; empty when none wrote into the destination
+    std::vector<DiscVerification> discs; // oldest first; empty when no report wrote into the destination
     std::int64_t checked = 0;
     std::int64_t missing = 0;
     std::int64_t changed = 0;
-    std::int64_t added = 0;
-    std::int64_t notDicom = 0;
-    std::vector<std::string> problems; // a line per file that does not match
+    std::int64_t verdictChanged = 0; // same bytes, but no longer what the report said as DICOM
+    std::int64_t added = 0; // in the destination, listed by no report
+    std::int64_t leftovers = 0; // temporary files of writers that no longer run
+    std::int64_t inProgress = 0; // temporary files of writers still running: not a mismatch
+    std::vector<std::string> problems; // a line per file that does not match, or is still being written
 
-    bool Matches() const { return !report.empty() && missing + changed + added + notDicom == 0; }
+    bool Matches() const { return !discs.empty() && missing + changed + verdictChanged + added + leftovers == 0; }
 };
 Verification VerifyDestination(const std::string& programFolder, const std::string& destination);
 

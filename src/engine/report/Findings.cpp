@@ -1,0 +1,47 @@
+#include "engine/report/Findings.h"
+
+namespace engine {
+
+std::string StudiesLine(const Findings& findings)
+{
+    if (findings.images == 0) {
+        return {};
+    }
+    const auto count = [](std::int64_t n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    return count(findings.images, "Bild", "Bilder") + " aus " + count(findings.studies, "Studie", "Studien") + " von "
+        + count(findings.patients, "Patienten", "Patienten") + ".";
+}
+
+std::vector<std::string> FindingLines(const Findings& findings)
+{
+    const struct
+    {
+        std::int64_t count;
+        const char* one;
+        const char* many;
+    } kinds[] = {
+        {findings.notDicom, " Datei ist kein gültiges DICOM", " Dateien sind kein gültiges DICOM"},
+        {findings.notAnImage, " Datei ist kein Bild, das ein PACS aufnimmt (DICOMDIR oder fehlende UIDs)",
+            " Dateien sind keine Bilder, die ein PACS aufnimmt (DICOMDIR oder fehlende UIDs)"},
+        {findings.noPart10Header, " Datei hat keinen DICOM-Dateikopf (Part 10)",
+            " Dateien haben keinen DICOM-Dateikopf (Part 10)"},
+        {findings.duplicates, " Bild war schon einmal migriert worden", " Bilder waren schon einmal migriert worden"},
+    };
+    std::vector<std::string> lines;
+    for (const auto& kind : kinds) {
+        if (kind.count > 0) {
+            lines.push_back(
+                std::to_string(kind.count) + (kind.count == 1 ? kind.one : kind.many) + " (siehe Bericht).");
+        }
+    }
+    return lines;
+}
+
+std::string ReportLine(const std::string& reportPath)
+{
+    return reportPath.empty() ? "Bericht: konnte nicht geschrieben werden." : "Bericht: " + reportPath;
+}
+
+} // namespace engine
