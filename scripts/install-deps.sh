@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     zlib1g-dev libssl-dev libdcmtk-dev
     googletest libgtest-dev libgmock-dev
-    gzip ncompress python3-pydicom
+    gzip ncompress python3-pydicom orthanc
     qt6-base-dev qt6-wayland
     fonts-wine fonts-dejavu-core
     "$@"

@@ -2,69 +2,45 @@
 #include "engine/report/DicomCheck.h"
 #include "support/Utf8.h"
 
-namespace {
-
-const std::string Data = ZP_PYDICOM_DATA "/";
-
-} // namespace
-
-// Verdicts as the new PACS would give them, and values read right whatever their VR and character set.
+// Verdicts in the report's words, and values read right whatever their VR and character set. Which files
+// a PACS takes is checked against a real one (tests/integration); these are the texts and the corners.
 TEST(DicomCheck, VerdictsUidsAndNamesAsAPacsReadsThem)
 {
+    const std::string data = ZP_PYDICOM_DATA "/";
     TempDir dir;
     // CT_small with one digit of its SOP Instance UID made a letter: a PACS cannot file it under that.
-    std::string ct = ReadFile(Data + "test_files/CT_small.dcm");
-    const std::string uid = "1.3.6.1.4.1.5962.1.1.1.1.1.20040119072730.12322";
-    ct[ct.rfind(uid) + 2] = 'x'; // the dataset's, not the meta header's copy
+    std::string ct = ReadFile(data + "test_files/CT_small.dcm");
+    ct[ct.rfind("1.3.6.1.4.1.5962.1.1.1.1.1.20040119072730.12322") + 2] = 'x'; // the dataset's, not the meta header's
     WriteFile(dir / "bad-uid.dcm", ct);
-
-    const struct
-    {
-        std::string file, verdict, sopUid, studyUid, name;
-    } cases[] = {
-        {Data + "test_files/CT_small.dcm", "ok", uid, "1.3.6.1.4.1.5962.1.2.1.20040119072730.12322",
-            "CompressedSamples^CT1"},
+    const std::tuple<std::string, std::string, std::string> cases[] = {
         // Stored with VR UN: read by the dictionary, not as a dump of bytes.
-        {Data + "test_files/rtdose_rle.dcm", "ok", "1.9.999.999.99.9.9999.9999.20030818153516",
-            "1.2.999.999.99.9.9999.8888", "Lastname^Firstname"},
-        {Data + "test_files/ExplVR_LitEndNoMeta.dcm", "no Part 10 header", "", "", ""},
-        {Data + "test_files/dicomdirtests/DICOMDIR", "not an image: DICOMDIR", "", "", ""},
-        {Data + "palettes/fall.dcm", "not an image: missing Study Instance UID, Series Instance UID", "", "", ""},
-        {dir / "bad-uid.dcm", "not an image: invalid SOP Instance UID", "", "", ""},
-        {Data + "test_files/MR_truncated.dcm", "not DICOM: I/O suspension or premature end of stream", "", "", ""},
-        {Data + "test_files/README.txt", "not DICOM: I/O suspension or premature end of stream", "", "", ""},
+        {data + "test_files/rtdose_rle.dcm", "ok", "1.9.999.999.99.9.9999.9999.20030818153516"},
+        {data + "test_files/ExplVR_LitEndNoMeta.dcm", "no Part 10 header", "1.2.333.4444.5.6.7.8"},
+        {data + "test_files/dicomdirtests/DICOMDIR", "not an image: DICOMDIR", ""},
+        {data + "palettes/fall.dcm", "not an image: missing Study Instance UID, Series Instance UID",
+            "1.2.840.10008.1.5.7"},
+        {dir / "bad-uid.dcm", "not an image: invalid SOP Instance UID", ""},
+        {data + "test_files/README.txt", "not DICOM: I/O suspension or premature end of stream", ""},
         // Names by the file's Specific Character Set: Latin-1, Cyrillic, and Japanese by escape sequences.
-        {Data + "charset_files/chrGerm.dcm", "ok", "", "", "Äneas^Rüdiger"},
-        {Data + "charset_files/chrRuss.dcm", "ok", "", "", "Люкceмбypг"},
-        {Data + "charset_files/chrH31.dcm", "ok", "", "", "Yamada^Tarou=山田^太郎=やまだ^たろう"},
+        {data + "charset_files/chrGerm.dcm", "ok", "Äneas^Rüdiger"},
+        {data + "charset_files/chrRuss.dcm", "ok", "Люкceмбypг"},
+        {data + "charset_files/chrH31.dcm", "ok", "Yamada^Tarou=山田^太郎=やまだ^たろう"},
     };
-    for (const auto& expected : cases) {
-        const engine::DicomInfo info = engine::CheckDicomFile(expected.file);
-        SCOPED_TRACE(expected.file);
-        EXPECT_EQ(info.VerdictText(), expected.verdict);
-        for (const auto& [value, wanted] : {std::pair {info.sopInstanceUid, expected.sopUid},
-                 {info.studyInstanceUid, expected.studyUid}, {info.patientName, expected.name}}) {
-            if (!wanted.empty() || !info.Parsed()) {
-                EXPECT_EQ(value, wanted);
-            }
-        }
-        EXPECT_TRUE(support::IsValidUtf8(info.patientName + info.studyDescription + info.problem));
+    for (const auto& [file, verdict, value] : cases) {
+        const engine::DicomInfo info = engine::CheckDicomFile(file);
+        EXPECT_EQ(info.VerdictText(), verdict) << file;
+        EXPECT_EQ(value.empty() || value.starts_with("1.") ? info.sopInstanceUid : info.patientName, value) << file;
     }
-}
-
-TEST(DicomCheck, TextThatIsNotUtf8IsReadAsLatin1)
-{
-    for (const auto& [text, valid] : std::initializer_list<std::pair<std::string, bool>> {{"Rüdiger", true},
-             {"R\xfc"
-              "diger",
-                 false},
-             {"\xc0\xaf", false} /* overlong "/" */, {"\xed\xa0\x80", false} /* surrogate */,
-             {"\xf4\x90\x80\x80", false} /* past U+10FFFF */, {"\xe2\x82", false} /* cut */,
-             {"\xf0\x9f\x98\x80", true}}) {
-        EXPECT_EQ(support::IsValidUtf8(text), valid) << text;
+    // Text that is not UTF-8 is read as Latin-1: overlong forms, surrogates, code points past U+10FFFF
+    // and cut sequences are not UTF-8.
+    for (const char* text : {"R\xfc"
+                             "diger",
+             "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "\xe2\x82"}) {
+        EXPECT_FALSE(support::IsValidUtf8(text)) << text;
         EXPECT_TRUE(support::IsValidUtf8(support::AsUtf8(text)));
     }
     EXPECT_EQ(support::AsUtf8("R\xfc"
-                              "diger"),
-        "Rüdiger");
+                              "diger")
+            + support::AsUtf8("\xf0\x9f\x98\x80"),
+        "Rüdiger\xf0\x9f\x98\x80");
 }
