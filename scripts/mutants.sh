@@ -111,6 +111,50 @@ verify-misses-added-files | src/engine/report/Verification.cpp
                 ++result.added;
                 (void)0;
 
+verify-ignores-the-verdict | src/engine/report/Verification.cpp
+        if (verdict != row[Dicom]) {
+        if (false) {
+
+verify-skips-sub-folders | src/engine/report/Verification.cpp
+        ForEachFileBelow(folder + "/" + name, prefix + name + "/", take);
+        (void)0;
+
+verify-passes-dead-part-files | src/engine/report/Verification.cpp
+                ++result.leftovers;
+                (void)0;
+
+report-un-read-as-bytes | src/engine/report/DicomCheck.cpp
+        dcmEnableUnknownVRConversion.set(OFTrue);
+        dcmEnableUnknownVRConversion.set(OFFalse);
+
+report-bare-dataset-called-ok | src/engine/report/DicomCheck.cpp
+        info.verdict = meta.card() == 0 ? DicomVerdict::NoPart10Header : DicomVerdict::Ok;
+        info.verdict = DicomVerdict::Ok;
+
+report-missing-uids-called-ok | src/engine/report/DicomCheck.cpp
+    if (!lacks.empty()) {
+    if (false) {
+
+report-names-not-decoded | src/engine/report/DicomCheck.cpp
+        if (m_ready && m_converter.convertString(OFString(raw.data(), raw.size()), converted, delimiters).good()) {
+        if (false) {
+
+report-latin1-kept-as-bytes | src/support/Utf8.cpp
+    if (IsValidUtf8(text)) {
+    if (true) {
+
+report-older-rows-skipped | src/engine/report/ReportFiles.cpp
+        if (!header && record.size() >= FirstColumnCount && record.size() <= ColumnCount) {
+        if (!header && record.size() == ColumnCount) {
+
+report-studies-count-every-file | src/engine/report/StudyList.cpp
+    if (image.verdict != DicomVerdict::Ok && image.verdict != DicomVerdict::NoPart10Header) {
+    if (false) {
+
+window-findings-left-out | src/engine/RunHost.h
+        if (!findings.empty()) {
+        if (false) {
+
 csv-quote-not-quoted | src/support/Csv.cpp
     if (valid.find_first_of(",\"\r\n") == std::string::npos) {
     if (valid.find_first_of(",\r\n") == std::string::npos) {

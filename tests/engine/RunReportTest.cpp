@@ -120,9 +120,9 @@ TEST_F(RunReportTest, VerdictsFindingsAndTheStudiesOnTheDisc)
     const engine::RunSummary& run = engine.LastRun();
     EXPECT_EQ(engine::StudiesLine(run.findings), "4 Bilder aus 3 Studien von 3 Patienten.");
     EXPECT_EQ(host.findings,
-        "1 Datei ist kein gültiges DICOM (siehe Bericht).\r\n2 Dateien sind keine Bilder, die ein PACS aufnimmt "
-        "(DICOMDIR oder fehlende UIDs) (siehe Bericht).\r\n1 Datei hat keinen DICOM-Dateikopf (Part 10) (siehe "
-        "Bericht).\r\n1 Bild war schon einmal migriert worden (siehe Bericht).\r\nBericht: "
+        "1 Datei ist kein gültiges DICOM (siehe Bericht).\r\n2 Dateien sind keine Bilder, die ein PACS aufnimmt: "
+        "DICOMDIR oder fehlende UIDs (siehe Bericht).\r\n1 Datei hat keinen DICOM-Dateikopf; strenge PACS lehnen sie "
+        "ab (siehe Bericht).\r\n1 Bild war schon einmal migriert worden (siehe Bericht).\r\nBericht: "
             + run.report);
     EXPECT_EQ(summary["images"] + summary["studies"] + summary["patients"] + summary["not_an_image"]
             + summary["no_part10_header"] + summary["not_dicom"],

@@ -23,10 +23,10 @@ std::vector<std::string> FindingLines(const Findings& findings)
         const char* many;
     } kinds[] = {
         {findings.notDicom, " Datei ist kein gültiges DICOM", " Dateien sind kein gültiges DICOM"},
-        {findings.notAnImage, " Datei ist kein Bild, das ein PACS aufnimmt (DICOMDIR oder fehlende UIDs)",
-            " Dateien sind keine Bilder, die ein PACS aufnimmt (DICOMDIR oder fehlende UIDs)"},
-        {findings.noPart10Header, " Datei hat keinen DICOM-Dateikopf (Part 10)",
-            " Dateien haben keinen DICOM-Dateikopf (Part 10)"},
+        {findings.notAnImage, " Datei ist kein Bild, das ein PACS aufnimmt: DICOMDIR oder fehlende UIDs",
+            " Dateien sind keine Bilder, die ein PACS aufnimmt: DICOMDIR oder fehlende UIDs"},
+        {findings.noPart10Header, " Datei hat keinen DICOM-Dateikopf; strenge PACS lehnen sie ab",
+            " Dateien haben keinen DICOM-Dateikopf; strenge PACS lehnen sie ab"},
         {findings.duplicates, " Bild war schon einmal migriert worden", " Bilder waren schon einmal migriert worden"},
     };
     std::vector<std::string> lines;
