@@ -215,7 +215,10 @@ void FrmMain::SaveFields()
     fields.destinationPath = m_txtDest->text().toStdString();
     fields.debugValue = m_chkDebug->Value();
     fields.pacs = m_cboPACS->currentText().toStdString();
-    support::SaveSettings(fields, support::SettingsFilePath(m_programFolder));
+    // A value that cannot be saved is named in the error log: the next start would show another.
+    for (const std::string& key : support::SaveSettings(fields, support::SettingsFilePath(m_programFolder))) {
+        m_engine->Log().WriteError(-1, "Setting could not be saved.", "SaveSettings", key);
+    }
 }
 
 void FrmMain::OnToolbarButtonClick(const QString& caption)

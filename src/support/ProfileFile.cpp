@@ -31,10 +31,20 @@ struct Line
     std::string ending;
 };
 
-std::vector<Line> SplitLines(const std::string& content)
+constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+
+// The lines of the content; marks, the byte-order marks that editors may have put at its front
+// (one, or one more on every save by some), go into marks when asked for.
+std::vector<Line> SplitLines(const std::string& content, std::string* marks = nullptr)
 {
     std::vector<Line> lines;
     size_t start = 0;
+    while (std::string_view(content).substr(start).starts_with(ByteOrderMark)) {
+        start += ByteOrderMark.size();
+    }
+    if (marks != nullptr) {
+        *marks = content.substr(0, start);
+    }
     while (start < content.size()) {
         const auto newline = content.find('\n', start);
         const size_t end = newline == std::string::npos ? content.size() : newline;
@@ -45,9 +55,6 @@ std::vector<Line> SplitLines(const std::string& content)
         }
         lines.push_back(std::move(line));
         start = end + 1;
-    }
-    if (!lines.empty() && lines.front().text.starts_with("\xEF\xBB\xBF")) {
-        lines.front().text.erase(0, 3); // a byte-order mark an editor may have added
     }
     return lines;
 }
@@ -128,7 +135,8 @@ std::optional<std::string> SetIniValue(
         || key.find('=') != std::string_view::npos) {
         return std::nullopt;
     }
-    auto lines = SplitLines(content);
+    std::string marks;
+    auto lines = SplitLines(content, &marks);
     if (!lines.empty() && lines.back().ending.empty()) {
         lines.back().ending = "\r\n";
     }
@@ -156,10 +164,14 @@ std::optional<std::string> SetIniValue(
         }
     }
 
-    std::string result;
+    std::string result = marks; // the file keeps its front as the editor left it
     for (const auto& line : lines) {
         result += line.text;
         result += line.ending;
+    }
+    // What cannot be read back is not written: the operator's choice would be lost without a word.
+    if (FindIniValue(result, section, key) != Trim(value)) {
+        return std::nullopt;
     }
     return result;
 }

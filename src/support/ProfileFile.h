@@ -12,6 +12,7 @@
 // surrounding blanks, the first matching section and key win, lines that begin with ';' are
 // comments. Quotes around a value are kept, so that every value the program
 // writes reads back unchanged (unless it begins or ends with a blank). Lines may end in CR LF or LF.
+// Byte-order marks at the front of the file (any number) are skipped, and kept when it is rewritten.
 namespace support {
 
 // The stored value, whole; the default when the file, the section or the key is missing, and when the
@@ -23,13 +24,13 @@ std::string ReadIniValue(
 // Creates the file, the section and the key as needed; replaces an existing key's value in place. A new
 // section goes to the end of the file, a new key to the end of its section; new lines end in CR LF. The
 // file is rewritten through a temporary file and a rename, so a failed write leaves the old content.
-// Returns false when nothing was written (unwritable folder, full disk, or a text holding a line break,
-// which the format cannot store); the window does not report it.
+// Returns false when nothing was written: an unwritable folder, a full disk, or a value that would not
+// read back as written (a text holding a line break, which the format cannot store, say).
 bool WriteIniValue(std::string_view section, std::string_view key, std::string_view value, const std::string& file);
 
 // The same two operations on the file's content, for callers that hold it already (and for fuzzing).
 // FindIniValue gives nothing where ReadIniValue would give the default; SetIniValue gives the new
-// content, or nothing for a text the format cannot store.
+// content, or nothing for a value that would not read back from it.
 std::optional<std::string> FindIniValue(const std::string& content, std::string_view section, std::string_view key);
 std::optional<std::string> SetIniValue(
     const std::string& content, std::string_view section, std::string_view key, std::string_view value);

@@ -25,13 +25,23 @@ Settings LoadSettings(const std::string& file)
     return s;
 }
 
-void SaveSettings(const Settings& s, const std::string& file)
+std::vector<std::string> SaveSettings(const Settings& s, const std::string& file)
 {
-    WriteIniValue("Temp", "TempPath", s.tempPath, file);
-    WriteIniValue("Path", "SourcePath", s.sourcePath, file);
-    WriteIniValue("Path", "DestinationPath", s.destinationPath, file);
-    WriteIniValue("Debug", "DebugValue", std::to_string(s.debugValue), file);
-    WriteIniValue("PACS", "PACS", s.pacs, file);
+    const struct
+    {
+        const char* section;
+        const char* key;
+        std::string value;
+    } entries[] = {{"Temp", "TempPath", s.tempPath}, {"Path", "SourcePath", s.sourcePath},
+        {"Path", "DestinationPath", s.destinationPath}, {"Debug", "DebugValue", std::to_string(s.debugValue)},
+        {"PACS", "PACS", s.pacs}};
+    std::vector<std::string> unsaved;
+    for (const auto& [section, key, value] : entries) {
+        if (!WriteIniValue(section, key, value, file)) {
+            unsaved.emplace_back(key);
+        }
+    }
+    return unsaved;
 }
 
 int ParseDebugValue(const std::string& text)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace support {
 
@@ -21,9 +22,9 @@ struct Settings
 Settings LoadSettings(const std::string& file);
 
 // Saves in the order Temp/TempPath, Path/SourcePath, Path/DestinationPath, Debug/DebugValue, PACS/PACS,
-// so a new file holds the sections Temp, Path (SourcePath first), Debug, PACS. Failures are not
-// reported: the file keeps what it held.
-void SaveSettings(const Settings& settings, const std::string& file);
+// so a new file holds the sections Temp, Path (SourcePath first), Debug, PACS. Returns the keys that
+// could not be saved; the file keeps what it held for them.
+std::vector<std::string> SaveSettings(const Settings& settings, const std::string& file);
 
 // A DebugValue as the check box takes it: a whole number 0 to 2. Anything else (empty, text, out of
 // range) shows the box unchecked.

@@ -1,4 +1,5 @@
 #include <set>
+#include <sstream>
 
 #include <QtTest>
 #include <QtWidgets>
@@ -9,6 +10,7 @@
 #include "app/FrmMain.h"
 #include "app/MessageBox.h"
 #include "app/WindowHost.h"
+#include "cli/CliMain.h"
 #include "common/TempTree.h"
 #include "engine/RunController.h"
 
@@ -193,9 +195,11 @@ void FrmMainTest::pacsBoxTakesNoTypedCharacters()
 void FrmMainTest::settingsLoadedAndSavedWhole()
 {
     TempDir programFolder;
-    const std::string written = "; by hand\r\n[Path]\r\nDestinationPath=/srv/Röntgen Ziel\r\nSourcePath=/media/"
+    // Two byte-order marks before the first section, as some editors leave a file after two saves.
+    const std::string written
+        = "\xEF\xBB\xBF\xEF\xBB\xBF[Path]\r\nDestinationPath=/srv/Röntgen Ziel\r\nSourcePath=/media/"
         + std::string(300, 'x')
-        + "\r\n[Temp]\r\nTempPath=\"/var/tmp\"\r\n[Debug]\r\nDebugValue=2\r\n[PACS]\r\nPACS=gemed\r\n";
+        + "\r\n; by hand\r\n[Temp]\r\nTempPath=\"/var/tmp\"\r\n[Debug]\r\nDebugValue=2\r\n[PACS]\r\nPACS=gemed\r\n";
     WriteFile(programFolder / "Settings.ini", written);
     auto window = ShowWindow(programFolder);
     const auto text = [&](const char* name) { return Control<QLineEdit>(window.get(), name)->text().toStdString(); };
@@ -216,6 +220,15 @@ void FrmMainTest::settingsLoadedAndSavedWhole()
     window->show();
     window->close();
     QVERIFY(ReadFile(programFolder / "Settings.ini").ends_with("[Debug]\r\nDebugValue=1\r\n[PACS]\r\nPACS=\r\n"));
+
+    // What the window saves, the console program reads: it migrates the disc the window chose.
+    Disc disc(1, window.get());
+    window->show();
+    window->close();
+    QVERIFY(ReadFile(programFolder / "Settings.ini").starts_with("\xEF\xBB\xBF\xEF\xBB\xBF[Path]\r\n"));
+    std::ostringstream out, err;
+    QCOMPARE(cli::RunCli({"--quiet"}, {programFolder.Path(), out, err, false, 80, [] { return false; }}), 0);
+    QCOMPARE(disc.Migrated(), 1);
 }
 
 void FrmMainTest::browseButtonsAndToolbar()

@@ -1,6 +1,7 @@
 // Settings.ini content of any shape, as an editor or a damaged disk may leave it. Reading must not
 // fail, and a value the program writes into it must read back unchanged (blanks at its ends aside),
-// with every other entry of the program's five left as it was.
+// with every other entry of the program's five and the byte-order marks at its front left as they were.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -39,6 +40,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort(); // only a line break may be refused
         }
         return 0;
+    }
+    const std::size_t marks = std::min(content.find_first_not_of("\xEF\xBB\xBF"), content.size());
+    if (written->compare(0, marks, content, 0, marks) != 0) {
+        std::abort();
     }
     for (std::size_t i = 0; i < std::size(Names); ++i) {
         const auto after = support::FindIniValue(*written, Names[i].first, Names[i].second);
