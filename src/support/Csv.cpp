@@ -2,49 +2,15 @@
 
 #include <cstdio>
 
+#include "support/Utf8.h"
+
 namespace support {
-
-namespace {
-
-// Length of the valid UTF-8 sequence at the start of text, or 0.
-std::size_t Utf8Sequence(std::string_view text)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned int minimum = 0;
-    unsigned int value = 0;
-    if (lead < 0x80) {
-        return 1;
-    } else if ((lead & 0xE0) == 0xC0) {
-        length = 2, minimum = 0x80, value = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, minimum = 0x800, value = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, minimum = 0x10000, value = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (text.size() < length) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) {
-            return 0;
-        }
-        value = (value << 6) | (byte(i) & 0x3F);
-    }
-    const bool surrogate = value >= 0xD800 && value <= 0xDFFF;
-    return value < minimum || value > 0x10FFFF || surrogate ? 0 : length;
-}
-
-} // namespace
 
 std::string CsvField(std::string_view text)
 {
     std::string valid;
     while (!text.empty()) {
-        const std::size_t length = Utf8Sequence(text);
+        const std::size_t length = Utf8SequenceLength(text);
         if (length == 0) {
             char escaped[5];
             std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(text[0]));
@@ -55,7 +21,9 @@ std::string CsvField(std::string_view text)
             text.remove_prefix(length);
         }
     }
-    if (valid.find_first_of(",\"\r\n") == std::string::npos) {
+    // A byte-order mark at a field's front would be taken for the file's own by a reader at the start
+    // of the file: quoted, it is part of the field.
+    if (valid.find_first_of(",\"\r\n") == std::string::npos && !valid.starts_with("\xEF\xBB\xBF")) {
         return valid;
     }
     std::string quoted = "\"";

@@ -8,6 +8,8 @@
 // German systems of that time wrote without saying so.
 namespace support {
 
+// Length of the valid UTF-8 sequence at the start of text, or 0.
+std::size_t Utf8SequenceLength(std::string_view text);
 bool IsValidUtf8(std::string_view text);
 // The text itself when it is valid UTF-8, else each byte read as a Latin-1 character.
 std::string AsUtf8(std::string_view text);

@@ -14,9 +14,12 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         std::error_code missing; // no crash recorded yet for this target
         for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i], missing)) {
+            if (!entry.is_regular_file()) {
+                continue; // a sub-folder of seeds
+            }
             std::ifstream in(entry.path(), std::ios::binary);
             const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            count += entry.is_regular_file() ? 1 : 0;
+            ++count;
             LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
         }
     }

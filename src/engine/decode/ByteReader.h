@@ -55,7 +55,11 @@ private:
 std::error_code DecodeGzip(ByteReader& in, OutputBuffer& out);
 std::error_code DecodeLzw(ByteReader& in, OutputBuffer& out);
 
-// How large the pieces are that the readers fill and the decoders hand on.
-inline constexpr std::size_t ChunkBytes = 256 * 1024;
+// How large the pieces are that the readers fill and the decoders hand on (the fuzzing build makes
+// them smaller).
+#ifndef ZP_CHUNK_BYTES
+#define ZP_CHUNK_BYTES (256 * 1024)
+#endif
+inline constexpr std::size_t ChunkBytes = ZP_CHUNK_BYTES;
 
 } // namespace engine
