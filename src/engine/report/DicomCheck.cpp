@@ -9,6 +9,7 @@
 #include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/oflog/oflog.h>
 
+#include <exception>
 #include <vector>
 
 #include "support/Utf8.h"
@@ -131,6 +132,33 @@ void Judge(DcmMetaInfo& meta, DcmDataset& dataset, DicomInfo& info)
     }
 }
 
+DicomInfo Check(const std::string& path)
+{
+    DicomInfo info;
+    DcmFileFormat file;
+    const OFCondition status = file.loadFile(path.c_str(), EXS_Unknown, EGL_noChange, LargeValueBytes, ERM_autoDetect);
+    if (status.bad()) {
+        info.problem = status.text();
+        return info;
+    }
+    DcmDataset& dataset = *file.getDataset();
+    info.transferSyntax = DcmXfer(dataset.getOriginalXfer()).getXferID();
+    Judge(*file.getMetaInfo(), dataset, info);
+
+    TextDecoder decoder(dataset);
+    const auto text = [&](const DcmTagKey& tag, const char* delimiters) {
+        return decoder.Decode(RawValue(dataset, tag), delimiters);
+    };
+    info.modality = support::AsUtf8(RawValue(dataset, DCM_Modality));
+    info.patientId = text(DCM_PatientID, "\\");
+    info.patientName = text(DCM_PatientName, "\\^=");
+    info.patientBirthDate = support::AsUtf8(RawValue(dataset, DCM_PatientBirthDate));
+    info.studyDate = support::AsUtf8(RawValue(dataset, DCM_StudyDate));
+    info.studyDescription = text(DCM_StudyDescription, "\\");
+    info.accessionNumber = text(DCM_AccessionNumber, "\\");
+    return info;
+}
+
 } // namespace
 
 std::string DicomInfo::VerdictText() const
@@ -160,29 +188,15 @@ DicomInfo CheckDicomFile(const std::string& path)
     }();
     (void)configured;
 
-    DicomInfo info;
-    DcmFileFormat file;
-    const OFCondition status = file.loadFile(path.c_str(), EXS_Unknown, EGL_noChange, LargeValueBytes, ERM_autoDetect);
-    if (status.bad()) {
-        info.problem = status.text();
+    // DCMTK can throw on damaged input (a directory record whose type string is cut, say): such a file
+    // does not parse, like any other it refuses.
+    try {
+        return Check(path);
+    } catch (const std::exception& e) {
+        DicomInfo info;
+        info.problem = e.what();
         return info;
     }
-    DcmDataset& dataset = *file.getDataset();
-    info.transferSyntax = DcmXfer(dataset.getOriginalXfer()).getXferID();
-    Judge(*file.getMetaInfo(), dataset, info);
-
-    TextDecoder decoder(dataset);
-    const auto text = [&](const DcmTagKey& tag, const char* delimiters) {
-        return decoder.Decode(RawValue(dataset, tag), delimiters);
-    };
-    info.modality = support::AsUtf8(RawValue(dataset, DCM_Modality));
-    info.patientId = text(DCM_PatientID, "\\");
-    info.patientName = text(DCM_PatientName, "\\^=");
-    info.patientBirthDate = support::AsUtf8(RawValue(dataset, DCM_PatientBirthDate));
-    info.studyDate = support::AsUtf8(RawValue(dataset, DCM_StudyDate));
-    info.studyDescription = text(DCM_StudyDescription, "\\");
-    info.accessionNumber = text(DCM_AccessionNumber, "\\");
-    return info;
 }
 
 } // namespace engine
