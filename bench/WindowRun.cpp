@@ -61,6 +61,7 @@ int main(int argc, char** argv)
         end = Clock::now();
         running = false;
         QTimer::singleShot(0, &application, &QApplication::quit);
+        return app::MessageBox::Reply::No; // a disc migrated before is migrated whole again
     });
     // A zero timer fires on every pass of the event loop, also inside the run's pending-message calls.
     QTimer everyPass;

@@ -6,9 +6,9 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    zlib1g-dev libssl-dev libdcmtk-dev
+    zlib1g-dev libssl-dev libdcmtk-dev libblkid-dev
     googletest libgtest-dev libgmock-dev
-    gzip ncompress python3-pydicom orthanc
+    gzip ncompress python3-pydicom orthanc genisoimage fuseiso
     qt6-base-dev qt6-wayland
     fonts-wine fonts-dejavu-core
     "$@"

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QApplication>
 #include <QTimer>
 #include <QToolBar>
 
@@ -196,9 +197,58 @@ void FrmMain::Open()
     }
 }
 
+namespace {
+
+void EjectOpticalDrive(const support::Mount& disc)
+{
+    if (support::IsOpticalDrive(disc)) {
+        support::EjectDrive(disc.device);
+    }
+}
+
+FrmMain::EjectRequest& Ejector()
+{
+    static FrmMain::EjectRequest request = EjectOpticalDrive;
+    return request;
+}
+
+// How often AutoStart looks for a disc: mounting one takes the system a few seconds anyway.
+constexpr int DiscLookMilliseconds = 2000;
+
+} // namespace
+
+void FrmMain::SetEjectRequest(EjectRequest request)
+{
+    Ejector() = request ? std::move(request) : EjectOpticalDrive;
+}
+
+void FrmMain::LookForDisc()
+{
+    const std::vector<support::Mount> mounts = support::MountsAtOrBelow(m_txtSource->text().toStdString());
+    std::erase_if(m_handledDiscs, [&mounts](const std::string& key) {
+        return std::none_of(mounts.begin(), mounts.end(), [&key](const support::Mount& m) { return m.Key() == key; });
+    });
+    // Only when nothing is in the way: no run, none armed, no box open.
+    if (m_engine->Running() || m_engine->TimerEnabled() || QApplication::activeModalWidget() != nullptr) {
+        return;
+    }
+    for (const support::Mount& disc : mounts) {
+        if (m_handledDiscs.insert(disc.Key()).second) {
+            OnToolbarButtonClick(MigrateCaption); // one run walks the whole source folder
+            return;
+        }
+    }
+}
+
 void FrmMain::LoadFields()
 {
     const support::Settings fields = support::LoadSettings(support::SettingsFilePath(m_programFolder));
+    m_ejectAfterRun = fields.ejectAfterRun;
+    if (fields.autoStart && m_discTimer == nullptr) {
+        m_discTimer = new QTimer(this);
+        connect(m_discTimer, &QTimer::timeout, this, &FrmMain::LookForDisc);
+        m_discTimer->start(DiscLookMilliseconds);
+    }
     m_txtTemp->setText(QString::fromStdString(fields.tempPath));
     m_txtDest->setText(QString::fromStdString(fields.destinationPath));
     m_txtSource->setText(QString::fromStdString(fields.sourcePath));
@@ -245,6 +295,11 @@ void FrmMain::OnBrowse(int index)
 void FrmMain::OnTmrMigTimer()
 {
     m_engine->OnTimerTick();
+    if (m_ejectAfterRun && !m_engine->Running() && !m_engine->LastRun().stopped) {
+        for (const support::Mount& disc : support::MountsAtOrBelow(m_txtSource->text().toStdString())) {
+            Ejector()(disc);
+        }
+    }
 }
 
 void FrmMain::closeEvent(QCloseEvent* event)

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <set>
 #include <string>
 
 #include <QWidget>
+
+#include "support/Mounts.h"
 
 class QAction;
 class QCloseEvent;
@@ -47,6 +51,10 @@ public:
     void OnBrowse(int index);
 
     const engine::RunController& Engine() const { return *m_engine; }
+    // Where the window's eject request goes after a run with Auswerfen=1; tests set their own. The
+    // default (also after an empty request) ejects the mount's drive when it is an optical one.
+    using EjectRequest = std::function<void(const support::Mount& disc)>;
+    static void SetEjectRequest(EjectRequest request);
 
 protected:
     // Closing, by "Beenden" or the window's close box: saves the fields. A run in progress ends after
@@ -60,12 +68,17 @@ private:
     void LoadFields();
     void SaveFields();
     void OnTmrMigTimer();
+    // AutoStart: presses "Migrieren" for a disc newly mounted at or below the source folder.
+    void LookForDisc();
 
     std::string m_programFolder;
     QToolBar* m_toolbar = nullptr;
     QAction* m_migrateButton = nullptr;
     QAction* m_quitButton = nullptr;
     QTimer* m_tmrMig = nullptr;
+    QTimer* m_discTimer = nullptr; // with AutoStart=1: looks for a disc below the source folder
+    std::set<std::string> m_handledDiscs; // mounts a run was started for
+    bool m_ejectAfterRun = false;
     TabPages* m_tabPages = nullptr;
     QLineEdit* m_txtSource = nullptr;
     QLineEdit* m_txtDest = nullptr;

@@ -1,6 +1,7 @@
 #include "app/MessageBox.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace app {
 
@@ -8,9 +9,9 @@ namespace {
 
 const QString DefaultCaption = QStringLiteral("Zet-Pelta");
 
-std::function<void(const MessageBox::Request&)>& Answerer()
+std::function<MessageBox::Reply(const MessageBox::Request&)>& Answerer()
 {
-    static std::function<void(const MessageBox::Request&)> answerer;
+    static std::function<MessageBox::Reply(const MessageBox::Request&)> answerer;
     return answerer;
 }
 
@@ -20,7 +21,7 @@ void MessageBox::Show(QWidget* parent, Icon icon, const QString& text, const QSt
 {
     const Request request {icon, text, caption.isEmpty() ? DefaultCaption : caption};
     if (Answerer()) {
-        Answerer()(request);
+        (void)Answerer()(request);
         return;
     }
     QMessageBox box(icon == Icon::Stop ? QMessageBox::Critical : QMessageBox::Information, request.caption,
@@ -30,7 +31,32 @@ void MessageBox::Show(QWidget* parent, Icon icon, const QString& text, const QSt
     box.exec();
 }
 
-void MessageBox::SetAnswerer(std::function<void(const Request&)> answerer)
+MessageBox::Reply MessageBox::Ask(QWidget* parent, const QString& text, const QString& caption)
+{
+    const Request request {Icon::Question, text, caption.isEmpty() ? DefaultCaption : caption};
+    if (Answerer()) {
+        return Answerer()(request);
+    }
+    QMessageBox box(QMessageBox::Question, request.caption, request.text,
+        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+    box.setTextFormat(Qt::PlainText);
+    // The system's own words on the buttons, whatever language Qt would choose.
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Ja"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Nein"));
+    box.button(QMessageBox::Cancel)->setText(QStringLiteral("Abbrechen"));
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        return Reply::Yes;
+    case QMessageBox::No:
+        return Reply::No;
+    default:
+        return Reply::Cancel;
+    }
+}
+
+void MessageBox::SetAnswerer(std::function<Reply(const Request&)> answerer)
 {
     Answerer() = std::move(answerer);
 }

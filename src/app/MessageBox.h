@@ -9,11 +9,13 @@ class QWidget;
 namespace app {
 
 // Every box the window shows goes through here: a modal box with an OK button, a stop or an
-// information icon, and the caption "Zet-Pelta" unless one is given.
+// information icon, and the caption "Zet-Pelta" unless one is given; or a question with Ja, Nein and
+// Abbrechen.
 class MessageBox
 {
 public:
-    enum class Icon { Stop, Information };
+    enum class Icon { Stop, Information, Question };
+    enum class Reply { Ok, Yes, No, Cancel };
 
     struct Request
     {
@@ -23,10 +25,12 @@ public:
     };
 
     static void Show(QWidget* parent, Icon icon, const QString& text, const QString& caption = {});
+    // Yes, No or Cancel (also when the box is closed).
+    static Reply Ask(QWidget* parent, const QString& text, const QString& caption = {});
 
-    // For tests: while set, Show hands its request to the answerer and returns at once, without a
-    // box, so no test waits on a modal loop. An empty function restores real boxes.
-    static void SetAnswerer(std::function<void(const Request&)> answerer);
+    // For tests: while set, Show and Ask hand their request to the answerer and return its reply at
+    // once, without a box, so no test waits on a modal loop. An empty function restores real boxes.
+    static void SetAnswerer(std::function<Reply(const Request&)> answerer);
 };
 
 } // namespace app

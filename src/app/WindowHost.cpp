@@ -106,6 +106,18 @@ void WindowHost::ShowMessage(engine::MessageKind kind, std::string_view text, st
         FromUtf8(caption));
 }
 
+engine::Answer WindowHost::AskQuestion(std::string_view text, std::string_view caption)
+{
+    switch (MessageBox::Ask(m_controls.window, FromUtf8(text), FromUtf8(caption))) {
+    case MessageBox::Reply::Yes:
+        return engine::Answer::Yes;
+    case MessageBox::Reply::No:
+        return engine::Answer::No;
+    default:
+        return engine::Answer::Cancel;
+    }
+}
+
 void WindowHost::SetEventInterval(std::chrono::milliseconds interval)
 {
     g_eventInterval = interval;

@@ -49,6 +49,7 @@ public:
     void SetProgressText(std::string_view text) override;
     void SetStatusLine(std::string_view text) override;
     void ShowMessage(engine::MessageKind kind, std::string_view text, std::string_view caption) override;
+    engine::Answer AskQuestion(std::string_view text, std::string_view caption) override;
     void ProcessPendingMessages() override;
     void SetQuitEnabled(bool enabled) override;
     void SetTimerEnabled(bool enabled) override;

@@ -91,7 +91,17 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             || TakeValue(args, i, "--verify", options.verify, error)) {
             continue;
         }
-        if (arg == "--debug") {
+        if (arg == "--discs") {
+            // The destination is optional: the next argument when it is not an option.
+            const bool given = i + 1 < args.size() && !args[i + 1].starts_with("-");
+            options.discs = given ? args[++i] : std::string();
+        } else if (arg == "--csv") {
+            options.csv = true;
+        } else if (arg == "--only-missing") {
+            options.onlyMissing = true;
+        } else if (arg == "--watch") {
+            options.watch = true;
+        } else if (arg == "--debug") {
             options.debug = true;
         } else if (arg == "--quiet" || arg == "-q") {
             options.quiet = true;
@@ -112,7 +122,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
 std::string UsageText(const std::string& programFolder)
 {
     return "Aufruf: zet-pelta-cli [--pacs NAME] [--source DIR] [--dest DIR] [--temp DIR] [--debug] [--quiet]\n"
+           "                     [--only-missing] [--watch]\n"
            "       zet-pelta-cli --verify DIR\n"
+           "       zet-pelta-cli --discs [DIR] [--csv]\n"
            "\n"
            "Migriert die Bilder einer PACS-Archiv-CD/DVD in einen Ordner mit DICOM-Dateien,\n"
            "genau wie \"Migrieren\" im Fenster von Zet-Pelta.\n"
@@ -126,6 +138,11 @@ std::string UsageText(const std::string& programFolder)
            "  --verify DIR   ein Zielverzeichnis mit allen Laufberichten vergleichen, die hineingeschrieben\n"
            "                 haben: alle Dateien da, Prüfsummen und DICOM-Befund gleich, keine fremden\n"
            "                 Dateien (Exit-Status 0 wenn ja)\n"
+           "  --only-missing eine schon einmal migrierte CD / DVD: nur die Dateien migrieren, die im\n"
+           "                 Zielverzeichnis fehlen (ohne: alle, mit einem Hinweis)\n"
+           "  --watch        auf CDs / DVDs warten, die unter dem Quellverzeichnis eingehängt werden, jede\n"
+           "                 migrieren und aus dem Laufwerk auswerfen; Strg+C beendet\n"
+           "  --discs [DIR]  alle migrierten CDs / DVDs (in DIR) als Tabelle, mit --csv als CSV\n"
            "  -h, --help     diese Hilfe anzeigen\n"
            "  -V, --version  Version anzeigen\n"
            "\n"
@@ -163,19 +180,31 @@ int RunCli(const std::vector<std::string>& args, const Environment& env)
         return VerifyCli(*options->verify, env);
     }
 
+    if (options->discs) {
+        return DiscsCli(*options, env);
+    }
+    if (options->watch) {
+        return WatchCli(*options, env);
+    }
+    return MigrateOnce(*options, env);
+}
+
+int MigrateOnce(const Options& options, const Environment& env, const std::optional<std::string>& source)
+{
     support::Settings fields = support::LoadSettings(support::SettingsFilePath(env.programFolder));
-    fields.pacs = options->pacs.value_or(fields.pacs);
-    fields.sourcePath = options->source.value_or(fields.sourcePath);
-    fields.destinationPath = options->dest.value_or(fields.destinationPath);
-    fields.tempPath = options->temp.value_or(fields.tempPath);
-    if (options->debug) {
+    fields.pacs = options.pacs.value_or(fields.pacs);
+    fields.sourcePath = source.value_or(options.source.value_or(fields.sourcePath));
+    fields.destinationPath = options.dest.value_or(fields.destinationPath);
+    fields.tempPath = options.temp.value_or(fields.tempPath);
+    if (options.debug) {
         fields.debugValue = 1;
     }
 
-    ConsoleHost host(fields, {env.out, env.err, env.stderrIsTerminal && !options->quiet, env.columns});
+    ConsoleHost host(fields, {env.out, env.err, env.stderrIsTerminal && !options.quiet, env.columns});
     engine::RunController engine(host, env.programFolder);
     host.SetInterruptCheck(env.interrupted, [&engine] { engine.RequestStop(); });
     host.SetCountsSource([&engine] { return RunCounts(engine.State()); });
+    host.SetOnlyMissing(options.onlyMissing);
 
     engine.StartRun();
     if (!engine.TimerEnabled()) {
@@ -192,7 +221,7 @@ int RunCli(const std::vector<std::string>& args, const Environment& env)
         return ExitInterrupted;
     }
     const std::int64_t failures = run.failed + run.rejected;
-    if (failures > 0 && !options->quiet) {
+    if (failures > 0 && !options.quiet) {
         env.err << failures << " Dateien oder Ordner mit Fehler; Einzelheiten in " << engine.Log().ErrorLogPath()
                 << "\n";
     }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace cli {
@@ -22,6 +24,10 @@ struct Options
     std::optional<std::string> dest;
     std::optional<std::string> temp;
     std::optional<std::string> verify; // a destination to check against every run report that wrote into it
+    std::optional<std::string> discs; // --discs: the journal, of one destination when given ("" for all)
+    bool csv = false; // --discs as CSV
+    bool onlyMissing = false;
+    bool watch = false;
     bool debug = false;
     bool quiet = false;
     bool help = false;
@@ -39,6 +45,9 @@ struct Environment
     bool stderrIsTerminal = false;
     int columns = 80;
     std::function<bool()> interrupted; // Ctrl+C seen
+    // Opens an optical drive's tray after --watch migrated its disc; none: the drive's eject request.
+    std::function<std::error_code(const std::string& device)> eject = {};
+    std::chrono::milliseconds watchInterval {1000}; // how often --watch looks for a new disc
 };
 
 // One migration as the window's "Migrieren" runs it; options left out come from Settings.ini in the
@@ -46,5 +55,13 @@ struct Environment
 int RunCli(const std::vector<std::string>& args, const Environment& env);
 
 std::string UsageText(const std::string& programFolder);
+
+// The journal of the discs as a table or CSV (--discs), and the loop that migrates every disc that
+// is mounted at or below the source folder (--watch); in DiscsCli.cpp.
+int DiscsCli(const Options& options, const Environment& env);
+int WatchCli(const Options& options, const Environment& env);
+// One migration with the options and Settings.ini, as "Migrieren" runs it; source replaces the
+// source folder when given.
+int MigrateOnce(const Options& options, const Environment& env, const std::optional<std::string>& source = {});
 
 } // namespace cli

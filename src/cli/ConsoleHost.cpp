@@ -84,6 +84,17 @@ void ConsoleHost::ShowMessage(engine::MessageKind kind, std::string_view text, s
     stream << BoxTextAsLines(text) << std::flush;
 }
 
+engine::Answer ConsoleHost::AskQuestion(std::string_view text, std::string_view)
+{
+    EndLiveLine();
+    if (m_onlyMissing) {
+        return engine::Answer::Yes;
+    }
+    m_output.err << "Hinweis: " << text.substr(0, text.find(" Nur die fehlenden"))
+                 << " Mit --only-missing werden nur die fehlenden Dateien migriert.\n";
+    return engine::Answer::No;
+}
+
 void ConsoleHost::ProcessPendingMessages()
 {
     if (m_interrupted && m_interrupted() && m_onInterrupt) {

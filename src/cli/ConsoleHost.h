@@ -31,6 +31,9 @@ public:
     void SetInterruptCheck(std::function<bool()> interrupted, std::function<void()> onInterrupt);
     // Counts shown on the live line.
     void SetCountsSource(std::function<std::string()> counts);
+    // The answer to "only the missing files?" when a disc was migrated before: yes with --only-missing;
+    // otherwise no, with a note on err.
+    void SetOnlyMissing(bool onlyMissing) { m_onlyMissing = onlyMissing; }
     // Clears the live line, so that what follows starts at the left edge.
     void EndLiveLine();
 
@@ -50,6 +53,7 @@ public:
     {
         ShowMessage(engine::MessageKind::Information, text, caption);
     }
+    engine::Answer AskQuestion(std::string_view text, std::string_view caption) override;
     void ProcessPendingMessages() override;
     void SetQuitEnabled(bool) override { }
     void SetTimerEnabled(bool) override { }
@@ -59,6 +63,7 @@ private:
 
     support::Settings m_fields;
     Output m_output;
+    bool m_onlyMissing = false;
     std::function<bool()> m_interrupted;
     std::function<void()> m_onInterrupt;
     std::function<std::string()> m_counts;

@@ -1,10 +1,13 @@
 #include "engine/RunController.h"
 
+#include <charconv>
 #include <ctime>
 #include <exception>
 
+#include "engine/DiscIdentity.h"
 #include "engine/FolderWalk.h"
 #include "engine/Texts.h"
+#include "engine/report/ReportFiles.h"
 #include "support/FileSystem.h"
 
 namespace engine {
@@ -20,6 +23,27 @@ std::string LocalIsoTime()
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
     return text;
+}
+
+// "2026-12-06T10:05:03" as "06.12.2026".
+std::string GermanDate(const std::string& isoTime)
+{
+    return isoTime.size() < 10 ? isoTime
+                               : isoTime.substr(8, 2) + "." + isoTime.substr(5, 2) + "." + isoTime.substr(0, 4);
+}
+
+std::int64_t CountOf(const std::string& text)
+{
+    std::int64_t count = 0;
+    std::from_chars(text.data(), text.data() + text.size(), count);
+    return count;
+}
+
+Digest ReadyDigest(const std::string& hex)
+{
+    std::promise<std::string> digest;
+    digest.set_value(hex);
+    return digest.get_future().share();
 }
 
 } // namespace
@@ -92,8 +116,26 @@ void RunController::OnTimerTick()
     RemoveUnfinishedFiles(m_host.DestText(), m_log);
     m_work.RemoveStaleRunFolders();
     const std::string source = m_host.SourceText();
-    m_report.Begin(m_programFolder, {m_state.RunPacs, source, m_host.DestText(), m_state.TempRoot, LocalIsoTime()},
-        [this] { m_host.ProcessPendingMessages(); });
+    const std::string destination = m_host.DestText();
+    const auto pump = [this] { m_host.ProcessPendingMessages(); };
+    const DiscIdentity disc = IdentifyDisc(
+        source, *m_state.FileFilter, [this](const std::string& folder) { return IsOwnOutput(folder); }, pump);
+    if (!AskAboutEarlierRun(disc, destination)) {
+        // Abbrechen: no run, no report, no summary.
+        m_work.Remove();
+        m_running = m_runQueued = false;
+        m_host.SetQuitEnabled(true);
+        return;
+    }
+    const std::string started = LocalIsoTime();
+    m_report.Begin(m_programFolder,
+        {m_state.RunPacs, source, destination, m_state.TempRoot, started, disc.label, disc.fingerprint}, pump);
+    m_journal = {started, "", m_state.RunPacs, disc.label, disc.fingerprint, m_report.Description().source,
+        m_report.Description().destination};
+    m_journal.report = m_report.RowsName();
+    if (!m_journal.report.empty()) {
+        WriteJournalRow(RunsFolder(m_programFolder), m_journal); // a run killed from here on reads as stopped
+    }
     try {
         Walk(source);
     } catch (const std::exception& e) {
@@ -161,10 +203,46 @@ std::string RunController::FindingsText(const RunSummary& run)
     return text;
 }
 
+bool RunController::AskAboutEarlierRun(const DiscIdentity& disc, const std::string& destination)
+{
+    m_migratedBefore.Clear();
+    m_onlyMissing = false;
+    const auto before
+        = disc.selected > 0 ? LastRunOfDisc(RunsFolder(m_programFolder), disc.fingerprint, destination) : std::nullopt;
+    if (!before) {
+        return true;
+    }
+    const std::string migrated = std::to_string(CountOf(before->migrated) + CountOf(before->alreadyMigrated));
+    switch (m_host.AskQuestion(
+        texts::MigratedBefore(GermanDate(before->started), migrated, before->selected), texts::AppTitle)) {
+    case Answer::Cancel:
+        return false;
+    case Answer::Yes:
+        m_migratedBefore.Load(RunsFolder(m_programFolder), destination, disc.fingerprint);
+        m_onlyMissing = true;
+        break;
+    case Answer::No:
+        break;
+    }
+    return true;
+}
+
 FileRecord RunController::Handle(const WalkStep& step)
 {
     FileRecord record;
     record.path = step.relative;
+    if (step.selected && m_onlyMissing) {
+        // The disc again: a file whose output an earlier run left in the destination stays as it is.
+        if (const auto earlier = m_migratedBefore.Find(step.relative, step.size, m_host.DestText())) {
+            record.size = step.size;
+            record.selected = true;
+            record.outcome = earlier->outcome;
+            record.writtenFile = earlier->writtenFile;
+            record.writtenSha256 = ReadyDigest(earlier->writtenSha256);
+            record.sourceSha256 = ReadyDigest(earlier->sourceSha256);
+            return record;
+        }
+    }
     if (step.folderError) {
         record.outcome = Outcome::Failed;
         record.error = support::ErrorDescription(step.folderError);
@@ -181,8 +259,9 @@ FileRecord RunController::Handle(const WalkStep& step)
 
 void RunController::Count(const FileRecord& record)
 {
-    m_state.MigratedCount += record.outcome == Outcome::Migrated ? 1 : 0;
-    m_state.RejectedCount += record.outcome == Outcome::Rejected ? 1 : 0;
+    // Files an earlier run of the disc migrated count as migrated, as they counted then.
+    m_state.MigratedCount += record.outcome == Outcome::Migrated || record.outcome == Outcome::AlreadyMigrated ? 1 : 0;
+    m_state.RejectedCount += record.outcome == Outcome::Rejected || record.outcome == Outcome::AlreadyRejected ? 1 : 0;
     m_state.SkippedCount += record.notSelectedBecause == LeftOutByDotRule ? 1 : 0;
     // An error line was written for it; a rejected image whose quarantine copy failed counts as both.
     m_state.FailedCount += record.error.empty() ? 0 : 1;
@@ -204,6 +283,17 @@ void RunController::FinishRun()
         m_state.RejectedCount, m_state.SkippedCount, m_stopRequested, m_report.RunFindings(), report};
     if (m_log.DebugOn() && !m_lastRun.report.empty()) {
         m_log.WriteDebug("Run report: " + m_lastRun.report);
+    }
+    if (!m_journal.report.empty()) {
+        m_journal.ended = LocalIsoTime();
+        m_journal.selected = std::to_string(m_state.CheckedCount);
+        m_journal.migrated = std::to_string(m_report.Count(Outcome::Migrated));
+        m_journal.alreadyMigrated = std::to_string(m_report.Count(Outcome::AlreadyMigrated));
+        m_journal.rejected
+            = std::to_string(m_report.Count(Outcome::Rejected) + m_report.Count(Outcome::AlreadyRejected));
+        m_journal.failed = std::to_string(m_state.FailedCount);
+        m_journal.stopped = m_stopRequested ? "yes" : "no";
+        WriteJournalRow(RunsFolder(m_programFolder), m_journal);
     }
     if (!m_stopRequested) {
         m_host.SetProgressText(texts::ClosingProgress(m_state.ScannedCount));

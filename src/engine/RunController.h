@@ -9,11 +9,14 @@
 #include "engine/RunState.h"
 #include "engine/UniqueNameSource.h"
 #include "engine/WorkFolder.h"
+#include "engine/report/DiscJournal.h"
+#include "engine/report/MigratedBefore.h"
 #include "engine/report/RunReport.h"
 #include "support/Log.h"
 
 namespace engine {
 
+struct DiscIdentity;
 struct WalkStep;
 
 // One migration run at a time, driven by a front end through RunHost on a single thread; the only part
@@ -21,7 +24,9 @@ struct WalkStep;
 //
 //   StartRun()      the "Migrieren" command: checks the folders and the PACS system, creates the work
 //                   folder and arms the timer; a failed check logs, shows a stop box and arms nothing.
-//   OnTimerTick()   the timer's tick: walks the whole source tree, then FinishRun shows the summary.
+//   OnTimerTick()   the timer's tick: identifies the disc (and asks, when the destination has it from
+//                   an earlier run, whether only the missing files are to be migrated), walks the whole
+//                   source tree, then FinishRun shows the summary.
 //
 // A headless front end calls RunUntilIdle() after StartRun(). "Migrieren" while a run executes queues
 // one further run, which starts with its own checks when the current one has ended; the running run
@@ -52,6 +57,9 @@ private:
     FileRecord Handle(const WalkStep& step);
     void Count(const FileRecord& record);
     bool IsOwnOutput(const std::string& folder) const;
+    // Asks whether to migrate only the missing files when the destination has the disc from an
+    // earlier run; false when the operator cancels.
+    bool AskAboutEarlierRun(const DiscIdentity& disc, const std::string& destination);
     void FinishRun();
     static std::string FindingsText(const RunSummary& run);
     std::string NextUniqueName();
@@ -60,6 +68,9 @@ private:
     std::string m_programFolder;
     support::Log m_log;
     RunReport m_report;
+    JournalRow m_journal; // the running run's row in the journal
+    MigratedBefore m_migratedBefore; // with m_onlyMissing: what earlier runs of the disc left
+    bool m_onlyMissing = false;
     RunState m_state;
     RunSummary m_lastRun;
     WorkFolder m_work;

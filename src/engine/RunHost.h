@@ -7,6 +7,7 @@
 namespace engine {
 
 enum class MessageKind { Stop, Information };
+enum class Answer { Yes, No, Cancel };
 
 // The engine's only view of its front end: the window, the console, or a test's recording host.
 // Fields are read at the moment of use, never cached, because the operator may change them while a
@@ -44,6 +45,9 @@ public:
         }
         ShowMessage(MessageKind::Information, shown, caption);
     }
+
+    // A question with the buttons Ja, Nein and Abbrechen; returns the operator's answer.
+    virtual Answer AskQuestion(std::string_view text, std::string_view caption) = 0;
 
     // Lets the front end handle queued input and painting, then returns. The window's commands run
     // here during a run, so the engine may be re-entered through StartRun or RequestStop.

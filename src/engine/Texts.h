@@ -55,6 +55,14 @@ inline std::string Status(const std::string& filePath)
     return "Datei " + filePath + " wird migriert...";
 }
 
+// Asked when a run starts on a disc that was migrated into the destination before; date as
+// "06.12.2026", the counts of that run.
+inline std::string MigratedBefore(const std::string& date, const std::string& migrated, const std::string& selected)
+{
+    return "Diese CD / DVD wurde am " + date + " bereits migriert (" + migrated + " von " + selected
+        + " Dateien). Nur die fehlenden Dateien migrieren?";
+}
+
 inline std::string Summary(std::int64_t migrated, std::int64_t checked)
 {
     return std::to_string(migrated) + std::string(SummaryCountsMiddle) + std::to_string(checked)

@@ -22,6 +22,8 @@ Settings LoadSettings(const std::string& file)
     s.sourcePath = value("Path", "SourcePath", "");
     s.debugValue = ParseDebugValue(value("Debug", "DebugValue", "0"));
     s.pacs = value("PACS", "PACS", s.pacs);
+    s.autoStart = value("Ablauf", "AutoStart", "0") == "1";
+    s.ejectAfterRun = value("Ablauf", "Auswerfen", "0") == "1";
     return s;
 }
 

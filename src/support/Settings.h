@@ -15,6 +15,10 @@ struct Settings
     std::string sourcePath;
     int debugValue = 0; // 0 off, 1 on, 2 the check box's third state (off)
     std::string pacs = "Arzt und Praxis";
+    // [Ablauf], read only: the window starts a run when a disc arrives below the source folder, and
+    // ejects it after each run. Both off unless the file says 1.
+    bool autoStart = false;
+    bool ejectAfterRun = false;
 };
 
 // Loads the five values; a file that is missing or cannot be read, and a missing section or key, give

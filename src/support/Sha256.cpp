@@ -4,6 +4,7 @@
 
 #include <openssl/evp.h>
 
+#include "support/AtomicFile.h"
 #include "support/Background.h"
 
 namespace support {
@@ -78,6 +79,24 @@ std::shared_future<std::string> Sha256::Finish()
     m_batch = std::string();
     m_context = std::make_shared<Context>();
     return result;
+}
+
+std::optional<std::string> Sha256OfFile(const std::string& path)
+{
+    InputFile in;
+    if (in.Open(path)) {
+        return std::nullopt;
+    }
+    Sha256 digest;
+    std::string buffer(1 << 20, '\0');
+    std::size_t got = 0;
+    do {
+        if (in.Read(buffer, got)) {
+            return std::nullopt;
+        }
+        digest.Update(std::string_view(buffer).substr(0, got));
+    } while (got > 0);
+    return digest.HexDigest();
 }
 
 } // namespace support

@@ -2,6 +2,7 @@
 
 #include <future>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -33,5 +34,9 @@ private:
     std::shared_ptr<Context> m_context;
     std::string m_batch; // a buffer of the background thread's, being filled
 };
+
+// The digest of a file's content, read whole (for checking files written earlier); none when it
+// cannot be read.
+std::optional<std::string> Sha256OfFile(const std::string& path);
 
 } // namespace support

@@ -1,4 +1,6 @@
+#include <sched.h>
 #include <set>
+#include <sys/mount.h>
 #include <sstream>
 
 #include <QtTest>
@@ -103,6 +105,7 @@ private slots:
     void settingsLoadedAndSavedWhole();
     void browseButtonsAndToolbar();
     void runsThroughTheWindow();
+    void autoStartsForADiscBelowTheSourceAndEjectsIt();
 };
 
 void FrmMainTest::layoutTextsAndFonts()
@@ -254,7 +257,10 @@ void FrmMainTest::browseButtonsAndToolbar()
     app::SetBrowseFolderAnswerer({});
 
     std::vector<app::MessageBox::Request> boxes;
-    app::MessageBox::SetAnswerer([&](const app::MessageBox::Request& request) { boxes.push_back(request); });
+    app::MessageBox::SetAnswerer([&](const app::MessageBox::Request& request) {
+        boxes.push_back(request);
+        return app::MessageBox::Reply::Ok;
+    });
     window->OnToolbarButtonClick(QStringLiteral("migrieren")); // captions compare exactly
     window->OnToolbarButtonClick(QStringLiteral("Beenden "));
     QVERIFY(boxes.empty() && window->isVisible());
@@ -278,11 +284,16 @@ void FrmMainTest::runsThroughTheWindow()
     const engine::RunController& engine = window->Engine();
     QStringList seen; // what the window showed during the run, and the boxes it showed
     int clicks = 0;
+    QMessageBox::StandardButton reply = QMessageBox::No; // to "only the missing files?"
     QTimer watch; // every pass of the event loop, also inside a run's pending-message calls
     watch.callOnTimeout([&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); box && box->isVisible()) {
-            seen << QStringLiteral("box %1 %2: %3").arg(box->icon()).arg(box->windowTitle(), box->text());
-            box->button(QMessageBox::Ok)->click(); // a real modal box, closed as an operator would
+            const bool question = box->button(QMessageBox::Ok) == nullptr;
+            seen << QStringLiteral("%1 %2 %3: %4")
+                        .arg(question ? "question" : "box")
+                        .arg(box->icon())
+                        .arg(box->windowTitle(), box->text());
+            box->button(question ? reply : QMessageBox::Ok)->click(); // a real modal box, as an operator would
         } else if (engine.Running()) {
             seen << bar->text() << status->text() << (quit->isEnabled() ? "Beenden enabled" : "");
             if (clicks++ < 2) {
@@ -313,6 +324,55 @@ void FrmMainTest::runsThroughTheWindow()
     }
     QVERIFY(!seen.contains(QStringLiteral("Beenden enabled")) && quit->isEnabled());
     QCOMPARE(bar->text() + status->text(), QString());
+    // The queued run found the disc migrated before and asked; "Nein" gave the full run above. "Ja"
+    // writes nothing new, and counts what is there as migrated.
+    const QStringList questions = seen.filter(QStringLiteral("question "));
+    QVERIFY2(questions.size() == 1 && questions[0].contains("bereits migriert (12 von 12 Dateien)"),
+        qPrintable(questions.join("|")));
+    seen.clear();
+    reply = QMessageBox::Yes;
+    clicks = 2;
+    QTest::mouseClick(Button(window.get(), 0), Qt::LeftButton);
+    QTRY_VERIFY(seen.filter(QStringLiteral("box ")).size() == 1 && !engine.Running());
+    QVERIFY(seen.filter(QStringLiteral("box ")).at(0).contains("12 von 12 Dateien konnten erfolgreich"));
+    QCOMPARE(disc.Migrated(), 24);
+}
+
+// [Ablauf] AutoStart=1 and Auswerfen=1, in a mount namespace of the test's own: a disc mounted below
+// the source folder starts one run, which is followed by the eject request (behind its seam).
+void FrmMainTest::autoStartsForADiscBelowTheSourceAndEjectsIt()
+{
+    QVERIFY2(::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0,
+        "mounting a disc needs a mount namespace of the test's own: run as root");
+    TempDir programFolder, root;
+    for (const char* folder : {"src/cd", "dest", "temp"}) {
+        MakeFolders(root / folder);
+    }
+    WriteFile(root / "disc/IMG1", "one");
+    WriteFile(root / "disc/IMG2", "two");
+    WriteFile(programFolder / "Settings.ini",
+        "[Temp]\r\nTempPath=" + root / "temp" + "\r\n[Path]\r\nSourcePath=" + root / "src" + "\r\nDestinationPath="
+            + root / "dest" + "\r\n[PACS]\r\nPACS=HIPAX\r\n[Ablauf]\r\nAutoStart=1\r\nAuswerfen=1\r\n");
+    std::vector<app::MessageBox::Request> boxes;
+    app::MessageBox::SetAnswerer([&](const app::MessageBox::Request& request) {
+        boxes.push_back(request);
+        return app::MessageBox::Reply::Ok;
+    });
+    QStringList ejected;
+    app::FrmMain::SetEjectRequest(
+        [&](const support::Mount& disc) { ejected << QString::fromStdString(disc.mountPoint); });
+    auto window = ShowWindow(programFolder);
+    QTest::qWait(2500);
+    QVERIFY(boxes.empty()); // no disc, no run
+    QCOMPARE(::mount((root / "disc").c_str(), (root / "src/cd").c_str(), nullptr, MS_BIND, nullptr), 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!boxes.empty(), 10000);
+    QTest::qWait(4500); // two more looks: the disc still in the drive is not started again
+    ::umount2((root / "src/cd").c_str(), MNT_DETACH);
+    app::MessageBox::SetAnswerer({});
+    app::FrmMain::SetEjectRequest({});
+    QCOMPARE(boxes.size(), std::size_t {1});
+    QVERIFY(boxes[0].text.startsWith("2 von 2 Dateien konnten erfolgreich migriert werden."));
+    QCOMPARE(ejected, QStringList {QString::fromStdString(root / "src/cd")});
 }
 
 QTEST_MAIN(FrmMainTest)

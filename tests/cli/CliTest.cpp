@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "cli/CliMain.h"
+#include "support/Csv.h"
 #include "support/ProcessWatch.h"
 #include "support/Settings.h"
 
@@ -133,4 +134,59 @@ TEST_F(Cli, VerifyCoversEveryDiscThatWroteIntoTheDestination)
     EXPECT_EQ(Run({"--verify", root / "temp"}), cli::ExitNotStarted);
     EXPECT_EQ(
         out.str(), "Kein Laufbericht in " + root / "program/Logs/Runs hat nach " + root / "temp" + " geschrieben.\n");
+}
+
+TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
+{
+    for (int i = 0; i < 4; ++i) {
+        WriteFile(root / "src/IMG" + std::to_string(i), "image " + std::to_string(i));
+    }
+    ASSERT_EQ(Run({"-q"}), cli::ExitCompleted);
+    const std::map<std::string, std::string> first = Snapshot(root / "dest");
+    ASSERT_EQ(first.size(), 6u);
+    // Again, and again after three outputs were deleted: nothing new, then exactly those three.
+    EXPECT_EQ(Run({"-q", "--only-missing"}), cli::ExitCompleted);
+    EXPECT_EQ(SummaryPart(out.str()) + err.str(), SummaryLines(6, 6));
+    EXPECT_EQ(Snapshot(root / "dest"), first);
+    std::multiset<std::string> deleted;
+    for (const auto& [name, bytes] : first) {
+        if (deleted.size() < 3) {
+            deleted.insert(bytes);
+            fs::remove(root / "dest/" + name);
+        }
+    }
+    EXPECT_EQ(Run({"-q", "--only-missing"}), cli::ExitCompleted);
+    std::multiset<std::string> back;
+    for (const auto& [name, bytes] : Snapshot(root / "dest")) {
+        back.insert(first.contains(name) ? "" : bytes);
+    }
+    back.erase("");
+    EXPECT_EQ(back, deleted);
+    // Without the option the disc is migrated whole, as always, with a note.
+    const std::map<std::string, std::string> beforeWhole = Snapshot(root / "dest");
+    EXPECT_EQ(Run({"-q"}), cli::ExitCompleted);
+    EXPECT_EQ(Snapshot(root / "dest").size(), 12u);
+    EXPECT_TRUE(err.str().starts_with("Hinweis: Diese CD / DVD wurde am ")
+        && err.str().find("(6 von 6 Dateien).") != std::string::npos)
+        << err.str();
+
+    // The journal: four runs, newest last. Whether each still verifies: the first two list files that
+    // were deleted, the last one a file changed now.
+    for (const std::string& name : Names(root / "dest")) {
+        if (!beforeWhole.contains(name)) {
+            WriteFile(root / "dest/" + name, "changed");
+            break;
+        }
+    }
+    EXPECT_EQ(Run({"--discs", root / "dest"}), cli::ExitCompleted);
+    const std::string table = out.str();
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 5) << table;
+    EXPECT_NE(table.find("HIPAX            -                        6          0       0  nein"), std::string::npos)
+        << table;
+    EXPECT_EQ(Run({"--discs", "--csv"}), cli::ExitCompleted);
+    const auto rows = support::ParseCsv(out.str());
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[2][8] + "|" + rows[2][9] + "|" + rows[2][12], "0|6|no"); // migrated, already there, stopped
+    EXPECT_EQ(rows[1][4], rows[4][4]) << "one disc, one fingerprint";
+    EXPECT_EQ(rows[1][14] + rows[2][14] + rows[3][14] + rows[4][14], "neinneinjanein");
 }

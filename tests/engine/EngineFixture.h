@@ -45,6 +45,12 @@ struct RecordingHost : engine::RunHost
         findings = shownFindings;
         ShowMessage(engine::MessageKind::Information, text, caption);
     }
+    engine::Answer answer = engine::Answer::No; // to every question: the disc again is migrated whole
+    engine::Answer AskQuestion(std::string_view text, std::string_view) override
+    {
+        calls.push_back("question " + std::string(text));
+        return answer;
+    }
     void ProcessPendingMessages() override { onPump ? onPump(++pumps) : void(); }
     void SetQuitEnabled(bool enabled) override { calls.push_back((quitEnabled = enabled) ? "quit 1" : "quit 0"); }
     void SetTimerEnabled(bool enabled) override { calls.push_back(enabled ? "timer 1" : "timer 0"); }

@@ -4,6 +4,7 @@
 // or wrong is left, the summary is true and the source is untouched. Bounds are checked by what is
 // left on disk and by the program's peak memory, never by time.
 #include "common/TestKit.h"
+#include "engine/report/DiscJournal.h"
 
 #include <csignal>
 #include <optional>
@@ -234,7 +235,17 @@ TEST(Faults, AKilledRunLeavesOnlyAHiddenPartialFileWhichTheNextRunRemoves)
         // Killed in the middle of writing the fourth destination file.
         ASSERT_EQ(Migrate(disc, "write:kill:/dest/.zet-pelta:3:1").status, 128 + SIGKILL);
         EXPECT_TRUE(Names(disc.dest).at(0).ends_with(".part")) << "only a hidden unfinished file";
+        // The journal has the run from its start: unfinished, it reads as stopped.
+        const auto journal = [&disc] {
+            std::string rows;
+            for (const engine::JournalRow& row : engine::ReadJournal(disc.root / "prog/Logs/Runs")) {
+                rows += (row.ended.empty() ? "unfinished " : "ended ") + row.stopped + ";";
+            }
+            return rows;
+        };
+        EXPECT_EQ(journal(), "unfinished yes;");
         ASSERT_LT(Migrate(disc).status, 128);
+        EXPECT_EQ(journal(), "unfinished yes;ended no;");
         const Tally tally = Count(disc);
         EXPECT_TRUE(tally.strays.empty() && tally.lost.empty()) << tally.strays.size() << " strays";
         EXPECT_FALSE(fs::exists(disc.temp + "/TempPelta"));

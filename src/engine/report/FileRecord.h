@@ -9,7 +9,9 @@
 
 namespace engine {
 
-enum class Outcome { Migrated, Rejected, Failed, Skipped };
+// AlreadyMigrated and AlreadyRejected: a run of a disc again found the file's output of an earlier run
+// in the destination, and left the file alone.
+enum class Outcome { Migrated, Rejected, Failed, Skipped, AlreadyMigrated, AlreadyRejected };
 
 // A SHA-256 in lower-case hex, as the background thread delivers it; empty (not valid) when nothing was hashed.
 using Digest = std::shared_future<std::string>;

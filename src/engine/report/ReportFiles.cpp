@@ -25,6 +25,10 @@ std::string_view OutcomeName(Outcome outcome)
         return "rejected";
     case Outcome::Failed:
         return "failed";
+    case Outcome::AlreadyMigrated:
+        return "already migrated";
+    case Outcome::AlreadyRejected:
+        return "already rejected";
     case Outcome::Skipped:
         break;
     }

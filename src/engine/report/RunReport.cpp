@@ -54,6 +54,7 @@ void RunReport::Begin(const std::string& programFolder, const RunDescription& ru
     m_studies.Clear();
     m_bytesRead = m_bytesWritten = 0;
     m_run = run;
+    m_stem.clear();
     // Folders are stored absolute: the report is read later, from wherever --verify is started.
     for (std::string* folder : {&m_run.source, &m_run.destination, &m_run.temp}) {
         std::error_code error;
@@ -71,6 +72,9 @@ void RunReport::Begin(const std::string& programFolder, const RunDescription& ru
     for (int number = 1; number < 100 && m_rows == nullptr; ++number) {
         m_stem = stem + (number == 1 ? "" : "_" + std::to_string(number));
         m_rows = std::fopen((m_folder + "/" + m_stem + ".csv").c_str(), "wbx"); // never over another report
+    }
+    if (m_rows == nullptr) {
+        m_stem.clear();
     }
     if (m_rows != nullptr) {
         // The byte-order mark tells spreadsheets that the file is UTF-8.
@@ -215,6 +219,10 @@ std::string RunReport::End(const std::string& ended, bool stopped)
         {"studies", std::to_string(m_studies.Studies())},
         {"patients", std::to_string(m_studies.Patients())},
         {"studies_file", m_stem + std::string(StudiesSuffix)},
+        {"label", m_run.label},
+        {"fingerprint", m_run.fingerprint},
+        {"already_migrated", std::to_string(m_counts[static_cast<int>(Outcome::AlreadyMigrated)])},
+        {"already_rejected", std::to_string(m_counts[static_cast<int>(Outcome::AlreadyRejected)])},
     };
     std::string summary = "\xEF\xBB\xBF" + support::CsvLine({"key", "value"});
     for (const auto& [key, value] : values) {

@@ -25,6 +25,8 @@ struct RunDescription
     std::string destination;
     std::string temp;
     std::string started; // local time, ISO 8601
+    std::string label; // the disc's volume label, when it has one
+    std::string fingerprint; // of the disc's selected files
 };
 
 class RunReport
@@ -48,6 +50,11 @@ public:
     std::string End(const std::string& ended, bool stopped);
 
     Findings RunFindings() const;
+    // The rows file's name in Logs/Runs once Begin made it; empty when there is no report.
+    std::string RowsName() const { return m_stem.empty() ? std::string() : m_stem + ".csv"; }
+    // The run as Begin took it, its folders made absolute.
+    const RunDescription& Description() const { return m_run; }
+    std::int64_t Count(Outcome outcome) const { return m_counts[static_cast<int>(outcome)]; }
 
 private:
     void RememberEarlierRuns(
@@ -64,7 +71,7 @@ private:
     std::string m_stem;
     RunDescription m_run;
     KnownImages m_known;
-    std::int64_t m_counts[4] = {};
+    std::int64_t m_counts[6] = {}; // by Outcome
     std::int64_t m_seen = 0;
     std::int64_t m_selected = 0;
     Findings m_findings; // without the studies, which m_studies counts

@@ -14,21 +14,6 @@ namespace engine {
 
 namespace {
 
-constexpr std::size_t HashChunk = 1 << 20;
-
-std::string HashOfFile(const std::string& path, bool& readable)
-{
-    support::InputFile in;
-    readable = !in.Open(path);
-    support::Sha256 digest;
-    std::string buffer(HashChunk, '\0');
-    std::size_t got = 0;
-    while (readable && !in.Read(buffer, got) && got > 0) {
-        digest.Update(std::string_view(buffer).substr(0, got));
-    }
-    return digest.HexDigest();
-}
-
 // "2026-12-06T10:05:03" and "HIPAX" become "2026-12-06_10-05-03 HIPAX", as the report files are named.
 std::string DiscName(std::map<std::string, std::string> summary)
 {
@@ -61,14 +46,13 @@ void CheckListedFile(
     ++disc.listed;
     const std::string path = destination + "/" + row[WrittenFile];
     const std::string what = row[WrittenFile] + " (" + disc.name + ": " + row[Path] + ")";
-    bool readable = false;
-    const std::string hash = HashOfFile(path, readable);
-    if (!readable) {
+    const auto hash = support::Sha256OfFile(path);
+    if (!hash) {
         ++result.missing;
         result.problems.push_back("missing: " + what);
         return;
     }
-    if (hash != row[WrittenSha]) {
+    if (*hash != row[WrittenSha]) {
         ++result.changed;
         result.problems.push_back("changed: " + what);
         return;
@@ -98,7 +82,10 @@ Verification VerifyDestination(const std::string& programFolder, const std::stri
                 return;
             }
             known.push_back(row[WrittenFile]);
-            if (row[OutcomeColumn] == "migrated" || row[OutcomeColumn] == "rejected") {
+            const std::string& outcome = row[OutcomeColumn];
+            if (outcome == OutcomeName(Outcome::Migrated) || outcome == OutcomeName(Outcome::Rejected)
+                || outcome == OutcomeName(Outcome::AlreadyMigrated)
+                || outcome == OutcomeName(Outcome::AlreadyRejected)) {
                 CheckListedFile(destination, row, disc, result);
             }
         });

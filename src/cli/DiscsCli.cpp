@@ -1,0 +1,136 @@
+#include <cstdio>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "cli/CliMain.h"
+#include "engine/report/DiscJournal.h"
+#include "engine/report/ReportFiles.h"
+#include "engine/report/Verification.h"
+#include "support/Csv.h"
+#include "support/FileSystem.h"
+#include "support/Mounts.h"
+#include "support/Settings.h"
+
+namespace cli {
+
+namespace {
+
+// "2026-12-06T10:05:03" as "06.12.2026 10:05".
+std::string ShownTime(const std::string& iso)
+{
+    if (iso.size() < 16) {
+        return iso;
+    }
+    return iso.substr(8, 2) + "." + iso.substr(5, 2) + "." + iso.substr(0, 4) + " " + iso.substr(11, 5);
+}
+
+// Whether each run's files still are in its destination as its report lists them, by report name:
+// "ja", "nein", or "-" for a run without a finished report.
+std::map<std::string, std::string> VerifiedRuns(
+    const std::string& programFolder, const std::vector<engine::JournalRow>& rows)
+{
+    std::map<std::string, std::string> verified;
+    std::set<std::string> destinations;
+    for (const engine::JournalRow& row : rows) {
+        destinations.insert(row.destination);
+    }
+    for (const std::string& destination : destinations) {
+        for (const engine::DiscVerification& disc : engine::VerifyDestination(programFolder, destination).discs) {
+            verified[support::NameOf(disc.report)] = disc.present == disc.listed ? "ja" : "nein";
+        }
+    }
+    return verified;
+}
+
+} // namespace
+
+int DiscsCli(const Options& options, const Environment& env)
+{
+    const std::string runs = engine::RunsFolder(env.programFolder);
+    std::vector<engine::JournalRow> rows = engine::ReadJournal(runs);
+    if (!options.discs->empty()) {
+        const auto wanted = support::IdentityOf(*options.discs);
+        std::erase_if(rows,
+            [&](const engine::JournalRow& row) { return !wanted || support::IdentityOf(row.destination) != wanted; });
+    }
+    const std::map<std::string, std::string> verified = VerifiedRuns(env.programFolder, rows);
+    const auto verifiedOf = [&verified](const engine::JournalRow& row) {
+        const auto found = verified.find(row.report);
+        return found == verified.end() ? std::string("-") : found->second;
+    };
+    if (options.csv) {
+        env.out << support::CsvLine({"started", "ended", "pacs", "label", "fingerprint", "source", "destination",
+            "selected", "migrated", "already_migrated", "rejected", "failed", "stopped", "report", "verified"});
+        for (const engine::JournalRow& row : rows) {
+            env.out << support::CsvLine({row.started, row.ended, row.pacs, row.label, row.fingerprint, row.source,
+                row.destination, row.selected, row.migrated, row.alreadyMigrated, row.rejected, row.failed, row.stopped,
+                row.report, verifiedOf(row)});
+        }
+        return ExitCompleted;
+    }
+    if (rows.empty()) {
+        env.out << "Noch keine CD / DVD migriert (" << engine::JournalPath(runs) << ").\n";
+        return ExitCompleted;
+    }
+    char line[512];
+    std::snprintf(line, sizeof line, "%-16s  %-15s  %-16s  %8s  %9s  %6s  %-11s  %s\n", "Datum", "System", "Label",
+        "migriert", "abgelehnt", "Fehler", "abgebrochen", "geprüft");
+    env.out << line;
+    for (const engine::JournalRow& row : rows) {
+        const long long migrated = std::atoll(row.migrated.c_str()) + std::atoll(row.alreadyMigrated.c_str());
+        std::snprintf(line, sizeof line, "%-16s  %-15s  %-16s  %8lld  %9s  %6s  %-11s  %s\n",
+            ShownTime(row.started).c_str(), row.pacs.c_str(), row.label.empty() ? "-" : row.label.c_str(), migrated,
+            row.rejected.empty() ? "-" : row.rejected.c_str(), row.failed.empty() ? "-" : row.failed.c_str(),
+            row.stopped == "no" ? "nein" : "ja", verifiedOf(row).c_str());
+        env.out << line;
+    }
+    return ExitCompleted;
+}
+
+int WatchCli(const Options& options, const Environment& env)
+{
+    const std::string source
+        = options.source.value_or(support::LoadSettings(support::SettingsFilePath(env.programFolder)).sourcePath);
+    if (!support::FolderExists(source)) {
+        env.err << "Quellverzeichnis exestiert nicht.\n";
+        return ExitNotStarted;
+    }
+    const auto eject = env.eject ? env.eject : support::EjectDrive;
+    env.out << "Warte auf CDs / DVDs unter " << source << " (Strg+C beendet) ...\n" << std::flush;
+    std::set<std::string> handled; // mounts migrated already: a disc still in the drive is not started again
+    int status = ExitCompleted;
+    while (!env.interrupted()) {
+        const std::vector<support::Mount> mounts = support::MountsAtOrBelow(source);
+        std::erase_if(handled, [&mounts](const std::string& key) {
+            return std::none_of(
+                mounts.begin(), mounts.end(), [&key](const support::Mount& m) { return m.Key() == key; });
+        });
+        for (const support::Mount& disc : mounts) {
+            if (handled.contains(disc.Key()) || env.interrupted()) {
+                continue;
+            }
+            handled.insert(disc.Key());
+            env.out << "CD / DVD unter " << disc.mountPoint << ":\n" << std::flush;
+            const int result = MigrateOnce(options, env, disc.mountPoint);
+            if (result == ExitInterrupted) {
+                return ExitInterrupted;
+            }
+            status = std::max(status, result);
+            if (support::IsOpticalDrive(disc)) {
+                if (const auto error = eject(disc.device)) {
+                    env.err << "Auswerfen von " << disc.device << " fehlgeschlagen: " << error.message() << "\n";
+                }
+            }
+            env.out << "Warte auf die nächste CD / DVD ...\n" << std::flush;
+        }
+        for (auto waited = std::chrono::milliseconds(0); waited < env.watchInterval && !env.interrupted();
+             waited += std::chrono::milliseconds(50)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    env.out << "Beendet.\n";
+    return status == ExitInterrupted ? ExitInterrupted : status;
+}
+
+} // namespace cli

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/Profile.h"
+
+namespace engine {
+
+// What disc a run reads. The fingerprint is a SHA-256 over the relative path and size of every file
+// the profile selects, in walk order: the same disc gives the same one whether it is in the drive, a
+// mounted image or copied to a folder, and another disc of the same system does not. The label is
+// the volume label of the disc the source is on, when it is on one.
+struct DiscIdentity
+{
+    std::string label;
+    std::string fingerprint;
+    std::int64_t selected = 0;
+};
+
+// Lists the source tree as the walk will (files first, then folders; links and the run's own output
+// folders left out) without reading any file; pump is called now and then on a large disc.
+DiscIdentity IdentifyDisc(const std::string& source, Profile profile,
+    const std::function<bool(const std::string& folder)>& isOwnOutput, const std::function<void()>& pump);
+
+} // namespace engine

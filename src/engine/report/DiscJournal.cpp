@@ -1,0 +1,87 @@
+#include "engine/report/DiscJournal.h"
+
+#include "support/AtomicFile.h"
+#include "support/Csv.h"
+#include "support/FileSystem.h"
+
+namespace engine {
+
+namespace {
+
+const std::vector<std::string> Columns = {"started", "ended", "pacs", "label", "fingerprint", "source", "destination",
+    "selected", "migrated", "already_migrated", "rejected", "failed", "stopped", "report"};
+
+std::vector<std::string*> Fields(JournalRow& row)
+{
+    return {&row.started, &row.ended, &row.pacs, &row.label, &row.fingerprint, &row.source, &row.destination,
+        &row.selected, &row.migrated, &row.alreadyMigrated, &row.rejected, &row.failed, &row.stopped, &row.report};
+}
+
+} // namespace
+
+std::string JournalPath(const std::string& runsFolder)
+{
+    return runsFolder + "/discs.csv";
+}
+
+std::vector<JournalRow> ReadJournal(const std::string& runsFolder)
+{
+    std::string content;
+    std::vector<JournalRow> rows;
+    if (support::ReadWholeFile(JournalPath(runsFolder), content)) {
+        return rows;
+    }
+    const auto records = support::ParseCsv(content);
+    for (std::size_t i = 1; i < records.size(); ++i) { // after the column names
+        JournalRow row;
+        const auto fields = Fields(row);
+        for (std::size_t c = 0; c < fields.size() && c < records[i].size(); ++c) {
+            *fields[c] = records[i][c];
+        }
+        if (!row.report.empty()) {
+            rows.push_back(std::move(row));
+        }
+    }
+    return rows;
+}
+
+bool WriteJournalRow(const std::string& runsFolder, const JournalRow& row)
+{
+    std::vector<JournalRow> rows = ReadJournal(runsFolder);
+    bool replaced = false;
+    for (JournalRow& existing : rows) {
+        if (existing.report == row.report) {
+            existing = row;
+            replaced = true;
+        }
+    }
+    if (!replaced) {
+        rows.push_back(row);
+    }
+    // The byte-order mark tells spreadsheets that the file is UTF-8.
+    std::string text = "\xEF\xBB\xBF" + support::CsvLine(Columns);
+    for (JournalRow& each : rows) {
+        std::vector<std::string> values;
+        for (const std::string* field : Fields(each)) {
+            values.push_back(*field);
+        }
+        text += support::CsvLine(values);
+    }
+    support::AtomicFile file;
+    return !file.Create(JournalPath(runsFolder)) && !file.Write(text) && !file.Commit(support::Replace::Allowed);
+}
+
+std::optional<JournalRow> LastRunOfDisc(
+    const std::string& runsFolder, const std::string& fingerprint, const std::string& destination)
+{
+    const auto target = support::IdentityOf(destination);
+    std::optional<JournalRow> found;
+    for (JournalRow& row : ReadJournal(runsFolder)) {
+        if (target && row.fingerprint == fingerprint && support::IdentityOf(row.destination) == target) {
+            found = std::move(row);
+        }
+    }
+    return found;
+}
+
+} // namespace engine

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// Logs/Runs/discs.csv: one row per run, for the operator's stack of discs. A run's row is written when
+// it starts, as stopped, and completed when it ends, so that a run that was killed reads as stopped.
+namespace engine {
+
+struct JournalRow
+{
+    std::string started; // local time, ISO 8601
+    std::string ended; // empty while the run goes on, or when it was killed
+    std::string pacs;
+    std::string label;
+    std::string fingerprint;
+    std::string source;
+    std::string destination;
+    std::string selected;
+    std::string migrated; // written in this run
+    std::string alreadyMigrated; // there from an earlier run of the disc
+    std::string rejected;
+    std::string failed;
+    std::string stopped = "yes";
+    std::string report; // the rows file's name in Logs/Runs: identifies the run
+
+    bool operator==(const JournalRow&) const = default;
+};
+
+std::string JournalPath(const std::string& runsFolder);
+// The rows, oldest first; none when there is no journal yet.
+std::vector<JournalRow> ReadJournal(const std::string& runsFolder);
+// Puts the row in place of the row of the same report, or adds it at the end. The journal is rewritten
+// whole, through a temporary file; false when it could not be written.
+bool WriteJournalRow(const std::string& runsFolder, const JournalRow& row);
+// The latest run of the disc with this fingerprint into the destination (compared as folders).
+std::optional<JournalRow> LastRunOfDisc(
+    const std::string& runsFolder, const std::string& fingerprint, const std::string& destination);
+
+} // namespace engine

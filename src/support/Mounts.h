@@ -1,0 +1,44 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+// The file systems mounted on this machine, as a disc arrives in the drive: where, from what, and the
+// volume label its writer gave it.
+namespace support {
+
+struct Mount
+{
+    int id = 0; // the system's number for this mounting; a disc mounted again gets a new one
+    std::string mountPoint;
+    std::string fsType; // "iso9660", "udf", "fuse.fuseiso", "ext4" ...
+    std::string device; // what is mounted: a device such as /dev/sr0, or a name such as "fuseiso"
+    std::string deviceNumber; // "major:minor"
+    std::string root; // the folder of the file system that is mounted (for a bind mount, not "/")
+
+    // Tells this mounting from one that follows it at the same place: the system reuses the number of
+    // a mount that has gone.
+    std::string Key() const
+    {
+        return std::to_string(id) + " " + deviceNumber + " " + root + " " + fsType + " " + device;
+    }
+};
+
+// Every mount this process sees, in the order the system lists them.
+std::vector<Mount> ListMounts();
+// The mount that holds path (the innermost one); none when path does not exist.
+std::optional<Mount> MountOf(const std::string& path);
+// The mounts at folder or below it, outermost first.
+std::vector<Mount> MountsAtOrBelow(const std::string& folder);
+
+// The volume label of the disc behind a mount: read from the device, or from the image file a disc
+// image is mounted from; empty when it has none or it cannot be read.
+std::string VolumeLabel(const Mount& mount);
+// Whether the mount is a disc in an optical drive (not an image, not a folder).
+bool IsOpticalDrive(const Mount& mount);
+// Asks the drive to open its tray.
+std::error_code EjectDrive(const std::string& device);
+
+} // namespace support

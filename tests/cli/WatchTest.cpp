@@ -1,0 +1,85 @@
+#include "common/TestKit.h"
+
+#include <atomic>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <thread>
+
+#include "cli/CliMain.h"
+#include "engine/report/DiscJournal.h"
+#include "support/Mounts.h"
+
+namespace {
+
+std::vector<std::string> Images(const std::string& folder)
+{
+    std::vector<std::string> images = Names(folder);
+    std::erase_if(images, [](const std::string& name) { return !IsDestinationName(name); });
+    return images;
+}
+
+} // namespace
+
+// --watch in a mount namespace of the test's own: three discs mounted at the source folder one after
+// the other (two folders, then a real ISO 9660 image through fuseiso), each migrated once, even while
+// it stays mounted; Ctrl+C ends the wait. The eject request goes to a seam: no optical drive here.
+TEST(Watch, EachDiscMountedUnderTheSourceIsMigratedOnceAndCtrlCEndsTheWait)
+{
+    ASSERT_TRUE(::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0)
+        << "mounting discs needs a mount namespace of the test's own: run as root";
+    TempDir root;
+    for (const char* folder : {"prog", "src/cd", "dest", "temp"}) {
+        MakeFolders(root / folder);
+    }
+    WriteFile(root / "disc1/A1", "a1");
+    WriteFile(root / "disc1/sub/A2", "a2");
+    WriteFile(root / "disc2/B1", "b1");
+    for (const char* name : {"C1", "C2", "C3"}) {
+        WriteFile(root / "disc3/" + name, name);
+    }
+    Filter("genisoimage -quiet -V ZETPELTA_3 -o '" + root / "disc3.iso' '" + root / "disc3'", "");
+
+    std::atomic<bool> interrupted {false};
+    std::vector<std::string> ejected;
+    std::ostringstream out, err;
+    int status = -1;
+    std::thread watch([&] {
+        status = cli::RunCli({"--watch", "-q", "--pacs", "HIPAX", "--source", root / "src", "--dest", root / "dest",
+                                 "--temp", root / "temp"},
+            {root / "prog", out, err, false, 80, [&] { return interrupted.load(); },
+                [&](const std::string& device) {
+                    ejected.push_back(device);
+                    return std::error_code {};
+                },
+                std::chrono::milliseconds(50)});
+    });
+    const auto waitFor = [&](std::size_t images) {
+        for (int i = 0; i < 600 && Images(root / "dest").size() < images; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300)); // several looks: not started again
+        return Images(root / "dest").size();
+    };
+    const std::string mountPoint = root / "src/cd";
+    for (const auto& [disc, images] : {std::pair {"disc1", 2u}, {"disc2", 3u}}) {
+        ASSERT_EQ(::mount((root / disc).c_str(), mountPoint.c_str(), nullptr, MS_BIND, nullptr), 0);
+        EXPECT_EQ(waitFor(images), images) << disc;
+        ASSERT_EQ(::umount2(mountPoint.c_str(), MNT_DETACH), 0);
+    }
+    Filter("fuseiso '" + root / "disc3.iso' '" + mountPoint + "'", "");
+    EXPECT_EQ(waitFor(6), 6u);
+    interrupted = true;
+    watch.join();
+    Filter("fusermount -u '" + mountPoint + "'", "");
+
+    EXPECT_EQ(status, cli::ExitCompleted) << err.str();
+    EXPECT_TRUE(out.str().ends_with("Beendet.\n")) << out.str();
+    EXPECT_TRUE(ejected.empty()) << "a folder and an image are left alone";
+    std::string labels;
+    for (const engine::JournalRow& row : engine::ReadJournal(root / "prog/Logs/Runs")) {
+        labels += row.label + "|" + row.stopped + ";";
+    }
+    EXPECT_EQ(labels, "|no;|no;ZETPELTA_3|no;");
+    EXPECT_TRUE(support::IsOpticalDrive({1, "/media/cdrom", "iso9660", "/dev/sr0", "11:0", "/"}));
+}
