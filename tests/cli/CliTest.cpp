@@ -158,9 +158,10 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
     EXPECT_EQ(Run({"-q", "--only-missing"}), cli::ExitCompleted);
     std::multiset<std::string> back;
     for (const auto& [name, bytes] : Snapshot(root / "dest")) {
-        back.insert(first.contains(name) ? "" : bytes);
+        if (!first.contains(name)) {
+            back.insert(bytes);
+        }
     }
-    back.erase("");
     EXPECT_EQ(back, deleted);
     // Without the option the disc is migrated whole, as always, with a note.
     const std::map<std::string, std::string> beforeWhole = Snapshot(root / "dest");

@@ -10,17 +10,6 @@
 #include "engine/report/DiscJournal.h"
 #include "support/Mounts.h"
 
-namespace {
-
-std::vector<std::string> Images(const std::string& folder)
-{
-    std::vector<std::string> images = Names(folder);
-    std::erase_if(images, [](const std::string& name) { return !IsDestinationName(name); });
-    return images;
-}
-
-} // namespace
-
 // --watch in a mount namespace of the test's own: three discs mounted at the source folder one after
 // the other (two folders, then a real ISO 9660 image through fuseiso), each migrated once, even while
 // it stays mounted; Ctrl+C ends the wait. The eject request goes to a seam: no optical drive here.
@@ -55,11 +44,12 @@ TEST(Watch, EachDiscMountedUnderTheSourceIsMigratedOnceAndCtrlCEndsTheWait)
                 std::chrono::milliseconds(50)});
     });
     const auto waitFor = [&](std::size_t images) {
-        for (int i = 0; i < 600 && Images(root / "dest").size() < images; ++i) {
+        const auto count = [&] { return std::ranges::count_if(Names(root / "dest"), IsDestinationName); };
+        for (int i = 0; i < 600 && count() < static_cast<long>(images); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(300)); // several looks: not started again
-        return Images(root / "dest").size();
+        return static_cast<std::size_t>(count());
     };
     const std::string mountPoint = root / "src/cd";
     for (const auto& [disc, images] : {std::pair {"disc1", 2u}, {"disc2", 3u}}) {

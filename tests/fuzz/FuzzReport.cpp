@@ -48,22 +48,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         written += support::CsvLine(record);
     }
     const Records read = support::ParseCsv(written);
-    if (read.size() != records.size()) {
-        std::abort();
-    }
-    for (std::size_t r = 0; r < read.size(); ++r) {
-        if (read[r].size() != records[r].size()) {
-            std::abort();
-        }
-        for (std::size_t f = 0; f < read[r].size(); ++f) {
+    bool same = read.size() == records.size();
+    for (std::size_t r = 0; same && r < read.size(); ++r) {
+        same = read[r].size() == records[r].size();
+        for (std::size_t f = 0; same && f < read[r].size(); ++f) {
             const std::string& field = read[r][f];
-            const bool same = support::IsValidUtf8(records[r][f])
+            same = support::IsValidUtf8(records[r][f])
                 ? field == records[r][f]
                 : support::IsValidUtf8(field) && support::ParseCsv(support::CsvLine({field})) == Records {{field}};
-            if (!same) {
-                std::abort();
-            }
         }
+    }
+    if (!same) {
+        std::abort();
     }
     return 0;
 }

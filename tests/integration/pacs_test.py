@@ -72,10 +72,11 @@ def build_disc(pacs, data, disc):
 
 
 def check_disc(pacs, cli, data, work, orthanc):
-    for folder in ("prog", "disc", "dest", "temp"):
-        os.makedirs(os.path.join(work, folder))
+    os.makedirs(work + "/prog")
     shutil.copy(cli, work + "/prog/zet-pelta-cli")
     files = build_disc(pacs, data, work + "/disc")
+    for folder in ("dest", "temp"):
+        os.makedirs(os.path.join(work, folder))
     run = subprocess.run([work + "/prog/zet-pelta-cli", "--quiet", "--pacs", pacs, "--source", work + "/disc",
                           "--dest", work + "/dest", "--temp", work + "/temp"], capture_output=True, text=True)
     if run.returncode not in (0, 1) or "Bericht: " not in run.stdout:
