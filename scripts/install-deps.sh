@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    zlib1g-dev libssl-dev libdcmtk-dev libblkid-dev
+    zlib1g-dev libdeflate-dev libssl-dev libdcmtk-dev libblkid-dev
     googletest libgtest-dev libgmock-dev
     gzip ncompress python3-pydicom orthanc genisoimage fuseiso
     qt6-base-dev qt6-wayland

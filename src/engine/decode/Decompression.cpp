@@ -1,9 +1,12 @@
 #include "engine/decode/Decompression.h"
 
+#include <libdeflate.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <zlib.h>
 
 #include "engine/decode/ByteReader.h"
@@ -161,6 +164,46 @@ ByteSource MemorySource(std::string_view in)
     };
 }
 
+// A whole gzip file of one member, decoded by libdeflate, two to three times faster than zlib. Taken
+// only where its answer is gzip's: libdeflate checks the decoded bytes' CRC-32 and length against the
+// member's trailer, and the member must end the file. Anything else (several members, bytes after
+// the member, an output larger than the cap or than is worth holding whole, any failure) gives
+// nothing, and zlib decodes the file as always, with gzip's verdicts. A malformed stream that gzip
+// refuses but whose checksums match is accepted here: its bytes are the ones the sender compressed.
+std::optional<std::error_code> DecompressWholeFast(
+    std::string_view in, const ByteSink& out, std::uint64_t maxOutputBytes)
+{
+    constexpr std::size_t TrailerBytes = 8;
+    constexpr std::uint32_t MaxWholeOutputBytes = 32u << 20; // larger images stream through zlib
+    const auto byte = [&in](std::size_t at) { return static_cast<std::uint32_t>(static_cast<unsigned char>(in[at])); };
+    // A header with its own CRC (or with flags gzip does not know) is left to zlib, which checks it:
+    // libdeflate skips the header's CRC.
+    constexpr std::uint32_t HeaderCrcOrUnknownFlags = 0xE2;
+    if (in.size() < 10 + TrailerBytes || byte(0) != GzipMagic[0] || byte(1) != GzipMagic[1] || byte(2) != Z_DEFLATED
+        || (byte(3) & HeaderCrcOrUnknownFlags) != 0) {
+        return std::nullopt;
+    }
+    const std::size_t end = in.size();
+    const std::uint32_t length = byte(end - 4) | byte(end - 3) << 8 | byte(end - 2) << 16 | byte(end - 1) << 24;
+    if (length > MaxWholeOutputBytes || length > maxOutputBytes) {
+        return std::nullopt;
+    }
+    thread_local const std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> decompressor(
+        libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
+    if (!decompressor) {
+        return std::nullopt;
+    }
+    const auto buffer = std::make_unique_for_overwrite<char[]>(std::max<std::size_t>(length, 1));
+    std::size_t read = 0;
+    std::size_t written = 0;
+    if (libdeflate_gzip_decompress_ex(decompressor.get(), in.data(), in.size(), buffer.get(), length, &read, &written)
+            != LIBDEFLATE_SUCCESS
+        || read != in.size() || written != length) {
+        return std::nullopt;
+    }
+    return written == 0 ? std::error_code {} : out(std::string_view(buffer.get(), written));
+}
+
 } // namespace
 
 const std::error_category& DecompressErrorCategory()
@@ -204,6 +247,9 @@ std::error_code Decompress(const ByteSource& in, const ByteSink& out, std::uint6
 
 std::error_code DecompressWhole(std::string_view in, const ByteSink& out, std::uint64_t maxOutputBytes)
 {
+    if (auto fast = DecompressWholeFast(in, out, maxOutputBytes)) {
+        return *fast;
+    }
     return Decompress(MemorySource(in), out, maxOutputBytes);
 }
 

@@ -15,10 +15,11 @@
 // compress (1F 9D; LZW with 9 to 16 bit codes). Data is decoded as a stream, so memory stays small
 // whatever the sizes; output beyond a cap is refused.
 //
-// gzip data goes through zlib, whose verdicts are gzip's. libdeflate decodes whole buffers two to
-// three times faster, but it accepts some malformed streams that gzip refuses (codes for reserved
-// symbols, extra code lengths): with a matching CRC such a file would be migrated where gzip would
-// have called it damaged.
+// gzip data goes through zlib, whose verdicts are gzip's. A whole file of one gzip member goes to
+// libdeflate first, which decodes two to three times faster and checks the member's CRC-32 and
+// length; where it refuses, zlib decides. libdeflate accepts some malformed streams that gzip
+// refuses (codes for reserved symbols, extra code lengths): with a matching CRC-32 and length such a
+// file is migrated, its bytes being the ones that were compressed.
 namespace engine {
 
 // Failures of the compressed data itself, as opposed to reading or writing files. The texts are
