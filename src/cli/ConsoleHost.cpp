@@ -90,8 +90,8 @@ engine::Answer ConsoleHost::AskQuestion(std::string_view text, std::string_view)
     if (m_onlyMissing) {
         return engine::Answer::Yes;
     }
-    m_output.err << "Hinweis: " << text.substr(0, text.find(" Nur die fehlenden"))
-                 << " Mit --only-missing werden nur die fehlenden Dateien migriert.\n";
+    m_output.err << "Hinweis: " << text
+                 << " Nein: alle Dateien werden migriert (nur die fehlenden mit --only-missing).\n";
     return engine::Answer::No;
 }
 

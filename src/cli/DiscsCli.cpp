@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <thread>
@@ -130,7 +132,7 @@ int WatchCli(const Options& options, const Environment& env)
         }
     }
     env.out << "Beendet.\n";
-    return status == ExitInterrupted ? ExitInterrupted : status;
+    return status;
 }
 
 } // namespace cli
