@@ -1,4 +1,4 @@
-// The floor of a drive-bound run: one process reading every file the PACS system's profile selects,
+// The floor of a drive-bound run: one process reading every file the PACS system's profile migrates
 // whole and once, in the order the migration walks the disc.
 //
 //   zet-pelta-read-in-order PACS DISC
@@ -21,7 +21,7 @@ void ReadFolder(const std::string& folder, engine::Profile profile, std::vector<
         return;
     }
     for (const std::string& name : listing.files) {
-        if (engine::IsSelected(profile, name)) {
+        if (engine::IsSelected(profile, name) && !engine::SkippedByDotRule(profile, name)) {
             const int fd = ::open(support::JoinPath(folder, name).c_str(), O_RDONLY);
             while (fd >= 0 && ::read(fd, buffer.data(), buffer.size()) > 0) { }
             if (fd >= 0) {

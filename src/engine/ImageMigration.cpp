@@ -139,14 +139,20 @@ std::error_code ImageMigration::MigrateCompressed(
     const SourceFile& file, const ImageTarget& target, FileRecord& record, bool& converting)
 {
     // Decompression runs in this process, so the disc's file is read as it is, without a staged copy
-    // in the work folder. It may have been decoded ahead while the file before it was handled.
-    // Otherwise the next file is taken up ahead now, so that the two decode at once, and this one is
-    // decoded here: a file that fits in memory is read whole, which is where a failure to read it is
-    // told; a larger one streams.
+    // in the work folder. It may have been read and decoded ahead while the file before it was
+    // handled; otherwise it is read here: a file that fits in memory is read whole, which is where a
+    // failure to read it is told; a larger one streams.
+    //
+    // The disc is read by one stream at a time, in walk order: a drive pays for every jump between
+    // two files. So the next file is taken up ahead (read and decoded on the other thread while this
+    // one is decoded and written) only once this one has been read: at once when it was read ahead or
+    // whole, after a large one has streamed through.
     std::unique_ptr<DecodeAhead::Result> ahead = m_ahead.Take(file.path);
-    if (!ahead && !file.next.empty()) {
-        m_ahead.Start(file.next);
-    }
+    const auto readNextAhead = [&] {
+        if (!file.next.empty()) {
+            m_ahead.Start(file.next);
+        }
+    };
     support::InputFile source;
     CompressedInput input;
     if (ahead) {
@@ -164,9 +170,15 @@ std::error_code ImageMigration::MigrateCompressed(
             input.whole = std::string_view(m_whole.data(), length);
         }
     }
+    if (input.whole) {
+        readNextAhead();
+    }
     record.bytesRead = record.size.value_or(0);
     converting = true;
     const std::error_code error = Convert(input, file, target, record);
+    if (!input.whole) {
+        readNextAhead();
+    }
     m_ahead.Recycle(std::move(ahead));
     return error;
 }
