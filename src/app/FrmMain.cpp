@@ -224,19 +224,13 @@ void FrmMain::SetEjectRequest(EjectRequest request)
 
 void FrmMain::LookForDisc()
 {
-    const std::vector<support::Mount> mounts = support::MountsAtOrBelow(m_txtSource->text().toStdString());
-    std::erase_if(m_handledDiscs, [&mounts](const std::string& key) {
-        return std::none_of(mounts.begin(), mounts.end(), [&key](const support::Mount& m) { return m.Key() == key; });
-    });
-    // Only when nothing is in the way: no run, none armed, no box open.
+    // Only when nothing is in the way: no run, none armed, no box open. A disc that arrives meanwhile
+    // is found at the next look.
     if (m_engine->Running() || m_engine->TimerEnabled() || QApplication::activeModalWidget() != nullptr) {
         return;
     }
-    for (const support::Mount& disc : mounts) {
-        if (m_handledDiscs.insert(disc.Key()).second) {
-            OnToolbarButtonClick(MigrateCaption); // one run walks the whole source folder
-            return;
-        }
+    if (!m_discs.Arrived(m_txtSource->text().toStdString()).empty()) {
+        OnToolbarButtonClick(MigrateCaption); // one run walks the whole source folder
     }
 }
 

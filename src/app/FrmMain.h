@@ -2,7 +2,6 @@
 
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
 
 #include <QWidget>
@@ -77,7 +76,7 @@ private:
     QAction* m_quitButton = nullptr;
     QTimer* m_tmrMig = nullptr;
     QTimer* m_discTimer = nullptr; // with AutoStart=1: looks for a disc below the source folder
-    std::set<std::string> m_handledDiscs; // mounts a run was started for
+    support::MountWatch m_discs; // mounts a run was started for
     bool m_ejectAfterRun = false;
     TabPages* m_tabPages = nullptr;
     QLineEdit* m_txtSource = nullptr;

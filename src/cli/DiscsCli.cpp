@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <set>
 #include <thread>
@@ -17,15 +16,6 @@
 namespace cli {
 
 namespace {
-
-// "2026-12-06T10:05:03" as "06.12.2026 10:05".
-std::string ShownTime(const std::string& iso)
-{
-    if (iso.size() < 16) {
-        return iso;
-    }
-    return iso.substr(8, 2) + "." + iso.substr(5, 2) + "." + iso.substr(0, 4) + " " + iso.substr(11, 5);
-}
 
 // Whether each run's files still are in its destination as its report lists them, by report name:
 // "ja", "nein", or "-" for a run without a finished report.
@@ -80,9 +70,9 @@ int DiscsCli(const Options& options, const Environment& env)
         "migriert", "abgelehnt", "Fehler", "abgebrochen", "geprüft");
     env.out << line;
     for (const engine::JournalRow& row : rows) {
-        const long long migrated = std::atoll(row.migrated.c_str()) + std::atoll(row.alreadyMigrated.c_str());
+        const auto migrated = static_cast<long long>(row.MigratedInAll());
         std::snprintf(line, sizeof line, "%-16s  %-15s  %-16s  %8lld  %9s  %6s  %-11s  %s\n",
-            ShownTime(row.started).c_str(), row.pacs.c_str(), row.label.empty() ? "-" : row.label.c_str(), migrated,
+            row.StartedDateAndTime().c_str(), row.pacs.c_str(), row.label.empty() ? "-" : row.label.c_str(), migrated,
             row.rejected.empty() ? "-" : row.rejected.c_str(), row.failed.empty() ? "-" : row.failed.c_str(),
             row.stopped == "no" ? "nein" : "ja", verifiedOf(row).c_str());
         env.out << line;
@@ -100,19 +90,13 @@ int WatchCli(const Options& options, const Environment& env)
     }
     const auto eject = env.eject ? env.eject : support::EjectDrive;
     env.out << "Warte auf CDs / DVDs unter " << source << " (Strg+C beendet) ...\n" << std::flush;
-    std::set<std::string> handled; // mounts migrated already: a disc still in the drive is not started again
+    support::MountWatch discs; // a disc still in the drive is not started again
     int status = ExitCompleted;
     while (!env.interrupted()) {
-        const std::vector<support::Mount> mounts = support::MountsAtOrBelow(source);
-        std::erase_if(handled, [&mounts](const std::string& key) {
-            return std::none_of(
-                mounts.begin(), mounts.end(), [&key](const support::Mount& m) { return m.Key() == key; });
-        });
-        for (const support::Mount& disc : mounts) {
-            if (handled.contains(disc.Key()) || env.interrupted()) {
-                continue;
+        for (const support::Mount& disc : discs.Arrived(source)) {
+            if (env.interrupted()) {
+                break;
             }
-            handled.insert(disc.Key());
             env.out << "CD / DVD unter " << disc.mountPoint << ":\n" << std::flush;
             const int result = MigrateOnce(options, env, disc.mountPoint);
             if (result == ExitInterrupted) {

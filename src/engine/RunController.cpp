@@ -1,6 +1,5 @@
 #include "engine/RunController.h"
 
-#include <charconv>
 #include <ctime>
 #include <exception>
 
@@ -23,20 +22,6 @@ std::string LocalIsoTime()
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
     return text;
-}
-
-// "2026-12-06T10:05:03" as "06.12.2026".
-std::string GermanDate(const std::string& isoTime)
-{
-    return isoTime.size() < 10 ? isoTime
-                               : isoTime.substr(8, 2) + "." + isoTime.substr(5, 2) + "." + isoTime.substr(0, 4);
-}
-
-std::int64_t CountOf(const std::string& text)
-{
-    std::int64_t count = 0;
-    std::from_chars(text.data(), text.data() + text.size(), count);
-    return count;
 }
 
 Digest ReadyDigest(const std::string& hex)
@@ -130,8 +115,13 @@ void RunController::OnTimerTick()
     const std::string started = LocalIsoTime();
     m_report.Begin(m_programFolder,
         {m_state.RunPacs, source, destination, m_state.TempRoot, started, disc.label, disc.fingerprint}, pump);
-    m_journal = {started, "", m_state.RunPacs, disc.label, disc.fingerprint, m_report.Description().source,
-        m_report.Description().destination};
+    m_journal = JournalRow();
+    m_journal.started = started;
+    m_journal.pacs = m_state.RunPacs;
+    m_journal.label = disc.label;
+    m_journal.fingerprint = disc.fingerprint;
+    m_journal.source = m_report.Description().source;
+    m_journal.destination = m_report.Description().destination;
     m_journal.report = m_report.RowsName();
     if (!m_journal.report.empty()) {
         WriteJournalRow(RunsFolder(m_programFolder), m_journal); // a run killed from here on reads as stopped
@@ -212,9 +202,9 @@ bool RunController::AskAboutEarlierRun(const DiscIdentity& disc, const std::stri
     if (!before) {
         return true;
     }
-    const std::string migrated = std::to_string(CountOf(before->migrated) + CountOf(before->alreadyMigrated));
     switch (m_host.AskQuestion(
-        texts::MigratedBefore(GermanDate(before->started), migrated, before->selected), texts::AppTitle)) {
+        texts::MigratedBefore(before->StartedDate(), std::to_string(before->MigratedInAll()), before->selected),
+        texts::AppTitle)) {
     case Answer::Cancel:
         return false;
     case Answer::Yes:

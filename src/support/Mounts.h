@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -32,6 +33,18 @@ std::vector<Mount> ListMounts();
 std::optional<Mount> MountOf(const std::string& path);
 // The mounts at folder or below it, outermost first.
 std::vector<Mount> MountsAtOrBelow(const std::string& folder);
+
+// Which mounts at or below a folder are new since the last look. A mount that has gone is forgotten,
+// so a disc taken out and put back is new again; one still mounted is not.
+class MountWatch
+{
+public:
+    // The mounts at or below folder that were not there at the last look.
+    std::vector<Mount> Arrived(const std::string& folder);
+
+private:
+    std::set<std::string> m_seen; // Mount::Key of each mount seen at the last look
+};
 
 // The volume label of the disc behind a mount: read from the device, or from the image file a disc
 // image is mounted from; empty when it has none or it cannot be read.

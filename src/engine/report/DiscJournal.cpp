@@ -1,5 +1,7 @@
 #include "engine/report/DiscJournal.h"
 
+#include <charconv>
+
 #include "support/AtomicFile.h"
 #include "support/Csv.h"
 #include "support/FileSystem.h"
@@ -18,6 +20,28 @@ std::vector<std::string*> Fields(JournalRow& row)
 }
 
 } // namespace
+
+std::int64_t JournalRow::MigratedInAll() const
+{
+    const auto count = [](const std::string& text) {
+        std::int64_t value = 0;
+        std::from_chars(text.data(), text.data() + text.size(), value); // an unfinished row has none
+        return value;
+    };
+    return count(migrated) + count(alreadyMigrated);
+}
+
+std::string JournalRow::StartedDate() const
+{
+    // "2026-12-06T10:05:03"
+    return started.size() < 10 ? started
+                               : started.substr(8, 2) + "." + started.substr(5, 2) + "." + started.substr(0, 4);
+}
+
+std::string JournalRow::StartedDateAndTime() const
+{
+    return started.size() < 16 ? started : StartedDate() + " " + started.substr(11, 5);
+}
 
 std::string JournalPath(const std::string& runsFolder)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,11 @@ struct JournalRow
     std::string report; // the rows file's name in Logs/Runs: identifies the run
 
     bool operator==(const JournalRow&) const = default;
+    // Files the run left migrated in the destination: written then, or there from before.
+    std::int64_t MigratedInAll() const;
+    // The start as the operator reads it: "06.12.2026", with the time "06.12.2026 10:05".
+    std::string StartedDate() const;
+    std::string StartedDateAndTime() const;
 };
 
 std::string JournalPath(const std::string& runsFolder);
