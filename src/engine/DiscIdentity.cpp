@@ -29,7 +29,8 @@ DiscIdentity IdentifyDisc(const std::string& source, Profile profile,
         }
         for (const std::string& name : listing.files) {
             if (IsSelected(profile, name)) {
-                const auto size = support::FileSize(support::JoinPath(path, name));
+                disc.files.push_back(support::JoinPath(path, name));
+                const auto size = support::FileSize(disc.files.back());
                 digest.Update(relative + name + '\0' + (size ? std::to_string(*size) : "-") + '\n');
                 ++disc.selected;
             }

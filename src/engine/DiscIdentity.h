@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "engine/Profile.h"
 
@@ -17,6 +18,7 @@ struct DiscIdentity
     std::string label;
     std::string fingerprint;
     std::int64_t selected = 0;
+    std::vector<std::string> files; // the selected files' paths, in walk order
 };
 
 // Lists the source tree as the walk will (files first, then folders; links and the run's own output

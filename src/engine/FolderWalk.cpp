@@ -81,17 +81,6 @@ WalkStep FolderWalk::FileStep(Folder& folder)
     WalkStep step;
     step.name = files[index];
     step.path = support::JoinPath(folder.path, step.name);
-    // The look-ahead only moves forward, so a folder costs one pass whatever it holds.
-    if (IsCompressed(m_profile)) {
-        folder.lookahead = std::max(folder.lookahead, index + 1);
-        while (folder.lookahead < files.size() && !IsSelected(m_profile, files[folder.lookahead])) {
-            ++folder.lookahead;
-        }
-        if (folder.lookahead < files.size()) {
-            step.nextSelected = support::JoinPath(folder.path, files[folder.lookahead]);
-        }
-    }
-
     ++m_state.ScanPosition;
     m_host.SetProgressText(texts::ScanProgress(m_state.ScanPosition, m_state.FolderFileCount));
     m_host.SetProgressValue(static_cast<std::int64_t>(index) + 1);

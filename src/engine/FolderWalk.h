@@ -26,7 +26,6 @@ struct WalkStep
     std::string relative; // to the source folder, as the report names it; a folder's ends in "/"
     std::optional<std::uint64_t> size;
     bool selected = false; // by the run's profile
-    std::string nextSelected; // the next selected file of the same folder, which may be read ahead
     std::error_code folderError; // set when path is a folder that could not be listed (logged already)
 };
 
@@ -54,7 +53,6 @@ private:
         support::FolderListing listing;
         std::size_t file = 0; // the next file to hand out
         std::size_t folder = 0; // the next sub-folder to enter
-        std::size_t lookahead = 0; // where the search for the next selected file stands
         bool linksNoted = false;
     };
 

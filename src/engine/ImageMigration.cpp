@@ -41,6 +41,7 @@ struct ImageMigration::CompressedInput
 {
     support::InputFile* file = nullptr; // open
     std::optional<std::string_view> whole; // its bytes, when it was read whole
+    DiscReader::File* streamed = nullptr; // or the reader's, when it streams through it
     const DecodeAhead::Result* decoded = nullptr; // and its output, when it was decoded ahead
 };
 
@@ -62,6 +63,7 @@ FileRecord ImageMigration::Migrate(const SourceFile& file, const ImageTarget& ta
     // of reading the file names it; once the file is being converted or quarantined, only errors the
     // system reports name it, and the program's own (-1) messages stand alone.
     bool converting = false;
+    m_readFailed = false;
     std::error_code error;
     try {
         error = IsCompressed(target.profile) ? MigrateCompressed(file, target, record, converting)
@@ -80,6 +82,7 @@ FileRecord ImageMigration::Migrate(const SourceFile& file, const ImageTarget& ta
         const bool named = !converting || number != -1;
         m_log.WriteError(number, support::ErrorDescription(error), texts::SourceScanFolder, named ? file.name : "");
         record.error = support::ErrorDescription(error);
+        record.unreadable = m_readFailed && error == std::errc::io_error;
     }
     return record;
 }
@@ -122,7 +125,7 @@ std::error_code ImageMigration::MigratePlain(const SourceFile& file, const Image
     support::AtomicFile out;
     support::Sha256 digest;
     // A large image takes a while: the window keeps answering during it.
-    if (auto error = out.CreateAsCopy(file.path, workPath, digest, m_pump)) {
+    if (auto error = out.CreateAsCopy(file.path, workPath, digest, m_pump, &m_readFailed)) {
         return error;
     }
     if (auto error = CommitUnique(out, target)) {
@@ -135,52 +138,108 @@ std::error_code ImageMigration::MigratePlain(const SourceFile& file, const Image
     return {};
 }
 
+void ImageMigration::ReadAhead(std::vector<std::string> paths)
+{
+    CancelReadAhead();
+    m_reader = std::make_unique<DiscReader>(std::move(paths));
+}
+
+void ImageMigration::CancelReadAhead()
+{
+    if (m_reader) {
+        m_reader->Stop(); // first: a decode ahead may wait for the reader
+    }
+    m_ahead.Cancel();
+    m_reader.reset();
+}
+
 std::error_code ImageMigration::MigrateCompressed(
     const SourceFile& file, const ImageTarget& target, FileRecord& record, bool& converting)
 {
     // Decompression runs in this process, so the disc's file is read as it is, without a staged copy
-    // in the work folder. It may have been read and decoded ahead while the file before it was
-    // handled; otherwise it is read here: a file that fits in memory is read whole, which is where a
-    // failure to read it is told; a larger one streams.
-    //
-    // The disc is read by one stream at a time, in walk order: a drive pays for every jump between
-    // two files. So the next file is taken up ahead (read and decoded on the other thread while this
-    // one is decoded and written) only once this one has been read: at once when it was read ahead or
-    // whole, after a large one has streamed through.
-    std::unique_ptr<DecodeAhead::Result> ahead = m_ahead.Take(file.path);
-    const auto readNextAhead = [&] {
-        if (!file.next.empty()) {
-            m_ahead.Start(file.next);
-        }
-    };
+    // in the work folder. The reader has usually read it ahead (and the file after it is decoded
+    // meanwhile on another thread); a file it does not have, or one that changed since it was read,
+    // is read here: a file that fits in memory whole, which is where a failure to read it is told, a
+    // larger one as a stream.
+    std::shared_ptr<DiscReader::File> read = m_reader ? m_reader->Take(file.path) : nullptr;
+    if (read && !read->Input().IsStill(file.path)) {
+        read.reset();
+    }
+    std::unique_ptr<DecodeAhead::Result> ahead = m_ahead.Take(read.get());
+    if (m_reader) {
+        m_ahead.Start(*m_reader);
+    }
     support::InputFile source;
     CompressedInput input;
-    if (ahead) {
-        input = {&*ahead->file, ahead->Compressed(), ahead.get()};
+    if (read) {
+        if (read->IsWhole() && read->Error()) {
+            m_readFailed = true;
+            return read->Error();
+        }
+        input.file = &read->Input();
+        input.whole = read->IsWhole() ? std::optional(read->Whole()) : std::nullopt;
+        input.streamed = read->IsWhole() ? nullptr : read.get();
+        input.decoded = ahead.get();
     } else {
         if (auto error = source.Open(file.path)) {
+            m_readFailed = true;
             return error;
         }
         input.file = &source;
         std::size_t length = 0;
         if (source.SizeAtOpen() <= WholeInputLimit) {
             if (auto error = source.ReadRest(m_whole, length)) {
+                m_readFailed = true;
                 return error;
             }
             input.whole = std::string_view(m_whole.data(), length);
         }
     }
-    if (input.whole) {
-        readNextAhead();
-    }
     record.bytesRead = record.size.value_or(0);
     converting = true;
     const std::error_code error = Convert(input, file, target, record);
-    if (!input.whole) {
-        readNextAhead();
-    }
     m_ahead.Recycle(std::move(ahead));
+    if (read) {
+        m_reader->Recycle(std::move(read));
+    }
     return error;
+}
+
+std::error_code ImageMigration::DecompressStreamed(
+    const PieceSource& nextPiece, const ByteSink& sink, std::uint64_t bound, support::Sha256& digest)
+{
+    std::string piece;
+    std::size_t offset = 0;
+    const auto next = [&]() -> std::error_code {
+        offset = 0;
+        const std::error_code error = nextPiece(piece);
+        m_readFailed = m_readFailed || error;
+        return error;
+    };
+    const ByteSource source = [&](std::span<char> buffer, std::size_t& got) -> std::error_code {
+        got = 0;
+        if (offset == piece.size()) {
+            if (auto error = next()) {
+                return error;
+            }
+        }
+        got = std::min(buffer.size(), piece.size() - offset);
+        std::copy_n(piece.data() + offset, got, buffer.data());
+        digest.Update(std::string_view(piece.data() + offset, got));
+        offset += got;
+        return {};
+    };
+    if (auto error = Decompress(source, sink, bound)) {
+        return error;
+    }
+    // Bytes after the end of the compressed data are part of the source file all the same.
+    do {
+        digest.Update(std::string_view(piece.data() + offset, piece.size() - offset));
+        if (auto error = next()) {
+            return error;
+        }
+    } while (!piece.empty());
+    return {};
 }
 
 std::error_code ImageMigration::Convert(
@@ -220,8 +279,19 @@ std::error_code ImageMigration::Convert(
         }
     } else if (input.whole) {
         error = DecompressWhole(*input.whole, sink, bound);
+    } else if (input.streamed != nullptr) {
+        error = DecompressStreamed(
+            [&](std::string& piece) { return m_reader->NextPiece(*input.streamed, piece); }, sink, bound, sourceDigest);
     } else {
-        error = DecompressFrom(*input.file, sink, bound, &sourceDigest);
+        error = DecompressStreamed(
+            [&input](std::string& piece) {
+                piece.resize(DiscReader::PieceBytes);
+                std::size_t got = 0;
+                const std::error_code failed = input.file->Read(piece, got);
+                piece.resize(got);
+                return failed;
+            },
+            sink, bound, sourceDigest);
     }
     if (error && !IsDataError(error)) {
         return error; // the file system failed (a full disk, say), which says nothing about the image

@@ -5,14 +5,17 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "engine/Profile.h"
 #include "engine/decode/DecodeAhead.h"
+#include "engine/decode/Decompression.h"
 #include "engine/report/FileRecord.h"
 
 namespace support {
 class AtomicFile;
 class Log;
+class Sha256;
 } // namespace support
 
 namespace engine {
@@ -24,7 +27,6 @@ struct SourceFile
     std::string name;
     std::string relative; // as the report names it
     std::optional<std::uint64_t> size;
-    std::string next; // the folder's next selected file, which may be decoded ahead meanwhile
 };
 
 // Where an image goes. Read when the file's turn comes: the operator may edit the fields during a run.
@@ -55,8 +57,10 @@ public:
     ImageMigration(const support::Log& log, NameSource nextName, Pump pump);
 
     FileRecord Migrate(const SourceFile& file, const ImageTarget& target);
-    // Drops a file that is being decoded ahead, so that nothing reads on after the run.
-    void CancelReadAhead() { m_ahead.Cancel(); }
+    // The compressed files the run will reach, in order: one thread reads them ahead of their turn.
+    void ReadAhead(std::vector<std::string> paths);
+    // Ends reading and decoding ahead, so that nothing reads on after the run.
+    void CancelReadAhead();
 
 private:
     struct CompressedInput;
@@ -66,6 +70,10 @@ private:
         const SourceFile& file, const ImageTarget& target, FileRecord& record, bool& converting);
     std::error_code Convert(
         const CompressedInput& input, const SourceFile& file, const ImageTarget& target, FileRecord& record);
+    // Fills piece with the next bytes of a file that streams; empty at its end.
+    using PieceSource = std::function<std::error_code(std::string& piece)>;
+    std::error_code DecompressStreamed(
+        const PieceSource& nextPiece, const ByteSink& sink, std::uint64_t bound, support::Sha256& digest);
     std::error_code Reject(const SourceFile& file, const ImageTarget& target, FileRecord& record);
     std::error_code Quarantine(const SourceFile& file, const ImageTarget& target, FileRecord& record);
     std::string DestinationPath(const ImageTarget& target);
@@ -75,8 +83,10 @@ private:
     const support::Log& m_log;
     NameSource m_nextName;
     Pump m_pump;
+    std::unique_ptr<DiscReader> m_reader;
     DecodeAhead m_ahead;
     std::string m_whole; // a compressed file read whole; its memory serves the next one
+    bool m_readFailed = false; // the file in hand's error came from reading the disc
 };
 
 } // namespace engine

@@ -126,6 +126,10 @@ void RunController::OnTimerTick()
     if (!m_journal.report.empty()) {
         WriteJournalRow(RunsFolder(m_programFolder), m_journal); // a run killed from here on reads as stopped
     }
+    if (IsCompressed(*m_state.FileFilter) && !m_onlyMissing) {
+        // Read ahead of the walk by one thread. Not when most files are left alone as migrated before.
+        m_migration.ReadAhead(disc.files);
+    }
     try {
         Walk(source);
     } catch (const std::exception& e) {
@@ -167,17 +171,40 @@ void RunController::Walk(const std::string& source)
 {
     FolderWalk walk(m_host, m_state, m_log, *m_state.FileFilter, source,
         [this](const std::string& folder) { return IsOwnOutput(folder); });
+    // Files the disc failed to deliver wait for a second try after the walk: a drive that struggled
+    // with a scratch may read it once it has settled, and the walk does not wait for it meanwhile.
+    std::vector<std::pair<WalkStep, FileRecord>> unreadable;
     while (!m_stopRequested) {
-        const std::optional<WalkStep> step = walk.Next();
+        std::optional<WalkStep> step = walk.Next();
         if (!step) {
-            return;
+            break;
         }
         FileRecord record = Handle(*step);
-        Count(record);
-        m_report.Add(std::move(record));
-        if (!step->folderError) {
+        const bool folderFailed = static_cast<bool>(step->folderError);
+        if (record.unreadable) {
+            unreadable.emplace_back(std::move(*step), std::move(record));
+        } else {
+            Count(record);
+            m_report.Add(std::move(record));
+        }
+        if (!folderFailed) {
             m_host.ProcessPendingMessages();
         }
+    }
+    m_migration.CancelReadAhead();
+    for (auto& [step, record] : unreadable) {
+        if (!m_stopRequested) {
+            m_host.SetStatusLine(texts::Status(step.path));
+            m_state.CurrentFileName = step.name;
+            record = Handle(step);
+            record.retried = true;
+            if (m_log.DebugOn() && record.error.empty()) {
+                m_log.WriteDebug(step.name + " was read on the second try.");
+            }
+            m_host.ProcessPendingMessages();
+        }
+        Count(record);
+        m_report.Add(std::move(record));
     }
 }
 
@@ -239,8 +266,8 @@ FileRecord RunController::Handle(const WalkStep& step)
         return record;
     }
     if (step.selected) {
-        return m_migration.Migrate({step.path, step.name, step.relative, step.size, step.nextSelected},
-            {*m_state.FileFilter, m_host.DestText(), m_work.Path()});
+        return m_migration.Migrate(
+            {step.path, step.name, step.relative, step.size}, {*m_state.FileFilter, m_host.DestText(), m_work.Path()});
     }
     record.size = step.size;
     record.notSelectedBecause = LeftOutByProfile;

@@ -180,11 +180,15 @@ std::error_code AtomicFile::Create(const std::string& target)
     return {};
 }
 
-std::error_code AtomicFile::CreateAsCopy(
-    const std::string& source, const std::string& target, Sha256& digest, const std::function<void()>& afterChunk)
+std::error_code AtomicFile::CreateAsCopy(const std::string& source, const std::string& target, Sha256& digest,
+    const std::function<void()>& afterChunk, bool* readFailed)
 {
+    bool ignored = false;
+    bool& failed = readFailed != nullptr ? *readFailed : ignored;
+    failed = false;
     InputFile in;
     if (auto error = in.Open(source)) {
+        failed = true;
         return error;
     }
     if (auto error = Create(target)) {
@@ -196,6 +200,7 @@ std::error_code AtomicFile::CreateAsCopy(
     std::uint64_t copied = 0;
     for (std::size_t got = 0;; copied += got) {
         if (auto error = in.Read(buffer, got)) {
+            failed = true;
             return error;
         }
         if (got == 0) {

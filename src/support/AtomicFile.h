@@ -67,9 +67,9 @@ public:
     // Create, filled with a copy of the regular file at source and given its modification time. A
     // source that ends before its size at opening reports FileError::SizeChanged. The bytes pass
     // through the digest on their way, and afterChunk is called after every MiB of them, so that a
-    // large file does not hold up the caller.
+    // large file does not hold up the caller. readFailed tells whether an error came from the source.
     std::error_code CreateAsCopy(const std::string& source, const std::string& target, Sha256& digest,
-        const std::function<void()>& afterChunk = {});
+        const std::function<void()>& afterChunk = {}, bool* readFailed = nullptr);
     std::error_code Write(std::string_view bytes);
     void SetModified(const struct timespec& time);
     // With Replace::Never an existing target stays and the result is std::errc::file_exists; the

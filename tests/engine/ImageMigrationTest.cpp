@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <random>
+
 #include "engine/ImageMigration.h"
 #include "support/FileSystem.h"
 #include "support/Log.h"
@@ -45,16 +48,14 @@ protected:
         MakeFolders(root / "dest");
     }
 
-    engine::FileRecord Migrate(
-        Profile profile, const std::string& name, const std::string& bytes, const std::string& next = {})
+    engine::FileRecord Migrate(Profile profile, const std::string& name, const std::string& bytes)
     {
         WriteFile(root / "src/" + name, bytes);
-        return MigrateExisting(profile, name, next);
+        return MigrateExisting(profile, name);
     }
-    engine::FileRecord MigrateExisting(Profile profile, const std::string& name, const std::string& next = {})
+    engine::FileRecord MigrateExisting(Profile profile, const std::string& name)
     {
-        return migration.Migrate(
-            {root / "src/" + name, name, "rel/" + name, support::FileSize(root / "src/" + name), next},
+        return migration.Migrate({root / "src/" + name, name, "rel/" + name, support::FileSize(root / "src/" + name)},
             {profile, root / "dest", root / "work"});
     }
     std::vector<std::string> Lines(const char* file) const { return LogLines(root / "program/Logs/" + file); }
@@ -150,16 +151,33 @@ TEST_F(ImageMigrationTest, FileSystemFailuresAreLoggedWithTheNameAndLeaveNothing
             "S - 20 - Not a directory - ScanFolder - BAD.Z"}));
 }
 
-TEST_F(ImageMigrationTest, FilesDecodedAheadAreTakenOnlyAsTheyAreAtTheirTurn)
+TEST_F(ImageMigrationTest, FilesReadAheadAreTakenOnlyAsTheyAreAtTheirTurn)
 {
-    // Each file names the next one, which is decoded ahead while it is handled. One that is replaced
-    // meanwhile is read again at its turn; one larger than a decode ahead takes is decoded then.
+    // One thread reads the files ahead, and the file after the current one is decoded meanwhile. One
+    // that is replaced after it was read is read again at its turn; one the run never reaches is passed
+    // over; one larger than a decode ahead takes is decoded at its turn; one larger than is read whole
+    // streams through the reader, trailing bytes and all; one the reader was not given is read by the run.
+    std::mt19937 random(7);
+    std::string noise(engine::DiscReader::WholeLimit + 3 * engine::DiscReader::PieceBytes / 2, '\0');
+    std::generate(noise.begin(), noise.end(), [&] { return static_cast<char>(random()); });
     const std::string large = "\0\0\0\0DICM"s + std::string(engine::DecodeAhead::MaxOutputBytes + 5, 'z');
-    WriteFile(root / "src/2.AR", Filter("gzip -c", Image(2)));
-    WriteFile(root / "src/3.AR", Filter("gzip -c", large));
+    const std::string streamed = Filter("gzip -1 -c", noise) + "trailing";
+    std::vector<std::string> paths;
+    for (const auto& [name, bytes] : std::vector<std::pair<std::string, std::string>> {
+             {"1.AR", Filter("gzip -c", Image(1))}, {"2.AR", Filter("gzip -c", Image(2))}, {"3.AR", "never reached"},
+             {"4.AR", Filter("gzip -c", large)}, {"5.AR", streamed}}) {
+        WriteFile(root / "src/" + name, bytes);
+        paths.push_back(root / "src/" + name);
+    }
+    migration.ReadAhead(paths);
     const auto image = [&](const engine::FileRecord& record) { return ReadFile(root / "dest/" + record.writtenFile); };
-    EXPECT_EQ(image(Migrate(Profile::Starc, "1.AR", Filter("gzip -c", Image(1)), root / "src/2.AR")), Image(1));
+    EXPECT_EQ(image(MigrateExisting(Profile::Starc, "1.AR")), Image(1));
     WriteFile(root / "src/2.AR", Filter("gzip -c", Image(7)));
-    EXPECT_EQ(image(MigrateExisting(Profile::Starc, "2.AR", root / "src/3.AR")), Image(7));
-    EXPECT_TRUE(image(MigrateExisting(Profile::Starc, "3.AR")) == large);
+    EXPECT_EQ(image(MigrateExisting(Profile::Starc, "2.AR")), Image(7));
+    EXPECT_TRUE(image(MigrateExisting(Profile::Starc, "4.AR")) == large);
+    const engine::FileRecord five = MigrateExisting(Profile::Starc, "5.AR");
+    EXPECT_TRUE(image(five) == noise);
+    EXPECT_EQ(five.sourceSha256.get(), support::Sha256OfFile(root / "src/5.AR"));
+    EXPECT_EQ(image(Migrate(Profile::Starc, "6.AR", Filter("gzip -c", Image(6)))), Image(6));
+    migration.CancelReadAhead();
 }

@@ -5,6 +5,7 @@
 // left on disk and by the program's peak memory, never by time.
 #include "common/TestKit.h"
 #include "engine/report/DiscJournal.h"
+#include "engine/report/ReportFiles.h"
 
 #include <csignal>
 #include <optional>
@@ -102,18 +103,27 @@ struct Tally
     std::vector<std::string> strays; // partial, temporary or misnamed files, and wrong bytes
 };
 
+// A command run under a preload library with its settings; in the sanitizer build the library comes
+// before the sanitizer's runtime, which is fine here.
+std::string Preloaded(const std::string& library, const std::string& settings, const std::string& command)
+{
+    return settings + " LD_PRELOAD='" + library + "' ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\" "
+        + command;
+}
+
 // Runs the disc's program on it, quietly, with its PACS system; with faults, under the preload shim
-// that makes file calls fail (ZP_FAULTS, see FaultShim.cpp).
-RunResult Migrate(const Disc& disc, const std::string& faults = {})
+// that makes file calls fail (ZP_FAULTS, see FaultShim.cpp); or under another preload library.
+RunResult Migrate(
+    const Disc& disc, const std::string& faults = {}, const std::string& preload = {}, const std::string& settings = {})
 {
     const TempDir io;
     std::string command = "timeout -s KILL 600 '" + disc.root / "prog/zet-pelta-cli" + "' --pacs '" + disc.pacs
         + "' --source '" + disc.src + "' --dest '" + disc.dest + "' --temp '" + disc.temp + "' --quiet >'" + io / "out"
         + "' 2>'" + io / "err" + "'";
     if (!faults.empty()) {
-        // In the sanitizer build the shim comes before the sanitizer's runtime, which is fine here.
-        command = "ZP_FAULTS='" + faults
-            + "' LD_PRELOAD='" ZP_FAULT_SHIM "' ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\" " + command;
+        command = Preloaded(ZP_FAULT_SHIM, "ZP_FAULTS='" + faults + "'", command);
+    } else if (!preload.empty()) {
+        command = Preloaded(preload, settings, command);
     }
     const int status = std::system(command.c_str());
     rusage usage {};
@@ -281,5 +291,57 @@ TEST(Hostile, DecompressionBombsStopAtTheCapOrTheFreeSpaceWithBoundedMemory)
         EXPECT_NE(ReadFile(small.ErrorLog()).find("File " + std::string(name) + " could not be migrated."),
             std::string::npos);
         ::umount2((small.root / folder).c_str(), MNT_DETACH);
+    }
+}
+
+// An emulated optical drive (bench/DriveShim.cpp): its seeks in a line "seeks N ..." of report.
+long DriveSeeks(const std::string& report)
+{
+    const std::string text = ReadFile(report);
+    return text.starts_with("seeks ") ? std::stol(text.substr(6)) : -1;
+}
+
+TEST(Drive, OneReaderInWalkOrderAndUnreadableFilesTriedOnceMoreAtTheEnd)
+{
+    for (const char* pacs : Systems) {
+        SCOPED_TRACE(pacs);
+        Disc disc(pacs, 12, 6000);
+        const std::string drive
+            = "ZP_DRIVE_ROOT='" + disc.src + "' ZP_DRIVE_RATE=1e9 ZP_DRIVE_SEEK_MS=0 ZP_DRIVE_REPORT='";
+        // The head jumps no more than it must to read every selected file once, in walk order, and twice
+        // for each quarantine copy, which reads its file again.
+        ASSERT_EQ(std::system(Preloaded(ZP_DRIVE_SHIM, drive + disc.root / "floor'",
+                      "'" ZP_READ_IN_ORDER "' '" + disc.pacs + "' '" + disc.src + "'")
+                                  .c_str()),
+            0);
+        ExpectInvariant(disc, Migrate(disc, {}, ZP_DRIVE_SHIM, drive + disc.root / "run'"));
+        EXPECT_LE(DriveSeeks(disc.root / "run"), DriveSeeks(disc.root / "floor") + 2 * Count(disc).quarantined);
+
+        // Scratches: the second image reads on the second try, the third never. Each is logged when it
+        // fails, tried again after the walk, and its row (last in the report) says so.
+        fs::remove_all(disc.dest);
+        MakeFolders(disc.dest);
+        const RunResult run = Migrate(disc, {}, ZP_DRIVE_SHIM,
+            drive + disc.root / "scratched' ZP_DRIVE_BAD='" + disc.files[1].path + ":1," + disc.files[2].path + ":0'");
+        ExpectInvariant(disc, run);
+        EXPECT_EQ(run.status, 1);
+        std::vector<std::string> unread;
+        for (const std::string& line : LogLines(disc.ErrorLog())) {
+            if (line.find(" - 5 - Input/output error - ScanFolder - ") != std::string::npos) {
+                unread.push_back(line.substr(line.rfind(" - ") + 3));
+            }
+        }
+        EXPECT_EQ(unread, (std::vector {disc.files[1].Name(), disc.files[2].Name(), disc.files[2].Name()}));
+        std::vector<std::string> rows;
+        for (const std::string& summary : engine::SummariesOf(disc.root / "prog/Logs/Runs", disc.dest)) {
+            engine::ForEachRow(summary, [&](const std::vector<std::string>& row) {
+                rows.push_back(row[engine::Path] + " " + row[engine::OutcomeColumn] + " " + row[engine::Retried]);
+            });
+        }
+        ASSERT_GE(rows.size(), 2u);
+        EXPECT_EQ(std::vector(rows.end() - 2, rows.end()),
+            (std::vector<std::string> {disc.files[1].path + " migrated yes", disc.files[2].path + " failed yes"}));
+        EXPECT_NE(run.out.find("2 Dateien konnten beim ersten Versuch nicht gelesen werden"), std::string::npos)
+            << run.out;
     }
 }

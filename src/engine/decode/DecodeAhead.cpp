@@ -6,27 +6,25 @@ namespace engine {
 
 namespace {
 
-std::unique_ptr<DecodeAhead::Result> Decode(std::unique_ptr<DecodeAhead::Result> result, const std::string& path)
+std::unique_ptr<DecodeAhead::Result> Decode(std::unique_ptr<DecodeAhead::Result> result, DiscReader& reader)
 {
-    result->usable = false; // until it is decoded; the run opens and reads such a file itself
-    result->file.emplace();
-    if (result->file->Open(path) || result->file->SizeAtOpen() > DecodeAhead::MaxInputBytes
-        || result->file->ReadRest(result->buffer, result->length)) {
+    result->source = reader.PeekNextWhole();
+    if (!result->source || result->source->Whole().size() > DecodeAhead::MaxInputBytes) {
+        result->source.reset(); // the run decodes it at its turn
         return result;
     }
     result->decoded.clear();
     try {
         result->error = DecompressWhole(
-            result->Compressed(),
+            result->source->Whole(),
             [&decoded = result->decoded](std::string_view bytes) {
                 decoded.append(bytes);
                 return std::error_code {};
             },
             DecodeAhead::MaxOutputBytes);
     } catch (const std::bad_alloc&) {
-        return result;
+        result->source.reset();
     }
-    result->usable = true;
     return result;
 }
 
@@ -37,27 +35,26 @@ DecodeAhead::~DecodeAhead()
     Cancel();
 }
 
-void DecodeAhead::Start(const std::string& path)
+void DecodeAhead::Start(DiscReader& reader)
 {
     if (m_job.valid()) {
         return;
     }
     std::unique_ptr<Result> result = m_spare ? std::move(m_spare) : std::make_unique<Result>();
-    m_path = path;
     try {
-        m_job = std::async(std::launch::async, Decode, std::move(result), path);
+        m_job = std::async(std::launch::async, Decode, std::move(result), std::ref(reader));
     } catch (const std::system_error&) {
         // No thread to be had: the run decodes every file itself.
     }
 }
 
-std::unique_ptr<DecodeAhead::Result> DecodeAhead::Take(const std::string& path)
+std::unique_ptr<DecodeAhead::Result> DecodeAhead::Take(const DiscReader::File* file)
 {
     if (!m_job.valid()) {
         return nullptr;
     }
     std::unique_ptr<Result> result = m_job.get();
-    if (!result->usable || m_path != path || !result->file->IsStill(path)) {
+    if (file == nullptr || result->source.get() != file) {
         Recycle(std::move(result));
         return nullptr;
     }
@@ -67,7 +64,7 @@ std::unique_ptr<DecodeAhead::Result> DecodeAhead::Take(const std::string& path)
 void DecodeAhead::Recycle(std::unique_ptr<Result> result)
 {
     if (result) {
-        result->file.reset();
+        result->source.reset();
         m_spare = std::move(result);
     }
 }

@@ -8,15 +8,15 @@
 #include <string_view>
 #include <system_error>
 
-#include "support/AtomicFile.h"
+#include "engine/decode/DiscReader.h"
 
 namespace engine {
 
-// Decodes the next compressed image of a folder on a thread of its own while the run handles the
-// current one, so that both processor cores decompress. It only reads the disc: the run takes the
-// result and writes, logs and counts exactly as if it had decoded the file itself. A file that cannot
-// be read, is larger than the limits below, or has changed by its turn is left to the run, which
-// opens and decodes it then as always.
+// Decodes the next compressed image on a thread of its own while the run handles the current one, so
+// that both processor cores decompress. It takes the image's bytes from the disc reader once that has
+// read them whole, and decodes only: the run takes the result and writes, logs and counts exactly as
+// if it had decoded the file itself. A file that cannot be read or is larger than the limits below is
+// left to the run.
 class DecodeAhead
 {
 public:
@@ -26,13 +26,9 @@ public:
 
     struct Result
     {
-        std::optional<support::InputFile> file; // open, and read to its end
-        std::string buffer; // holds the compressed file at its front
-        std::size_t length = 0;
+        std::shared_ptr<const DiscReader::File> source; // the file decoded
         std::string decoded; // the output up to the error, or all of it
         std::error_code error; // the decoder's verdict with MaxOutputBytes as the cap
-        bool usable = false; // false when the file could not be opened or read, or is too large
-        std::string_view Compressed() const { return {buffer.data(), length}; }
     };
 
     DecodeAhead() = default;
@@ -40,18 +36,18 @@ public:
     DecodeAhead(const DecodeAhead&) = delete;
     DecodeAhead& operator=(const DecodeAhead&) = delete;
 
-    // Starts decoding the file at path, unless a file is being decoded already.
-    void Start(const std::string& path);
-    // The decoded file, if it was the one at path that was started, could be read and is unchanged
-    // since; waits for it. Whatever else was started is waited for and dropped.
-    std::unique_ptr<Result> Take(const std::string& path);
-    // Hands a result's buffers back for the next file: their memory is reused, not their bytes.
+    // Starts decoding the file the reader has after the one the run took last, unless a file is
+    // being decoded already.
+    void Start(DiscReader& reader);
+    // The decoded file, if it was this one; waits for it. Whatever else was started is waited for
+    // and dropped.
+    std::unique_ptr<Result> Take(const DiscReader::File* file);
+    // Hands a result's buffer back for the next file: its memory is reused, not its bytes.
     void Recycle(std::unique_ptr<Result> result);
-    // Waits for a file in flight and drops it; at the end of a run, so that nothing reads on.
+    // Waits for a file in flight and drops it; at the end of a run, so that nothing is left running.
     void Cancel();
 
 private:
-    std::string m_path;
     std::future<std::unique_ptr<Result>> m_job;
     std::unique_ptr<Result> m_spare;
 };

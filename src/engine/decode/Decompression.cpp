@@ -10,7 +10,6 @@
 #include <zlib.h>
 
 #include "engine/decode/ByteReader.h"
-#include "support/AtomicFile.h"
 
 namespace engine {
 
@@ -126,34 +125,6 @@ std::error_code DecodeGzip(ByteReader& in, OutputBuffer& out)
 
 namespace {
 
-ByteSource ReadFrom(support::InputFile& in, support::Sha256* digest)
-{
-    return [&in, digest](std::span<char> buffer, std::size_t& got) {
-        auto error = in.Read(buffer, got);
-        if (!error && digest != nullptr) {
-            digest->Update({buffer.data(), got});
-        }
-        return error;
-    };
-}
-
-// After a successful decode the input's digest must cover the whole file, trailing bytes included.
-std::error_code HashRest(support::InputFile& in, support::Sha256* digest)
-{
-    if (digest == nullptr) {
-        return {};
-    }
-    std::string buffer(ChunkBytes, '\0');
-    std::size_t got = 0;
-    do {
-        if (auto error = in.Read(buffer, got)) {
-            return error;
-        }
-        digest->Update(std::string_view(buffer).substr(0, got));
-    } while (got > 0);
-    return {};
-}
-
 ByteSource MemorySource(std::string_view in)
 {
     return [in](std::span<char> buffer, std::size_t& got) mutable {
@@ -263,15 +234,6 @@ std::error_code DecompressBytes(std::string_view in, std::string& out, std::uint
             return std::error_code {};
         },
         maxOutputBytes);
-}
-
-std::error_code DecompressFrom(
-    support::InputFile& in, const ByteSink& out, std::uint64_t maxOutputBytes, support::Sha256* inputDigest)
-{
-    if (auto error = Decompress(ReadFrom(in, inputDigest), out, maxOutputBytes)) {
-        return error;
-    }
-    return HashRest(in, inputDigest);
 }
 
 } // namespace engine

@@ -7,9 +7,6 @@
 #include <string_view>
 #include <system_error>
 
-#include "support/AtomicFile.h"
-#include "support/Sha256.h"
-
 // In-process decompression, with gunzip's verdicts on every input. Two formats, told apart by their
 // first two bytes: gzip (1F 8B; every member of a multi-member file, CRC and length checked) and Unix
 // compress (1F 9D; LZW with 9 to 16 bit codes). Data is decoded as a stream, so memory stays small
@@ -57,11 +54,6 @@ std::error_code DecompressWhole(
     std::string_view in, const ByteSink& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
 std::error_code DecompressBytes(
     std::string_view in, std::string& out, std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes);
-
-// Decompresses the rest of an open file into out; the file itself is left as it is. With a digest,
-// every byte read from the file passes through it; after success that is the whole rest of the file.
-std::error_code DecompressFrom(support::InputFile& in, const ByteSink& out,
-    std::uint64_t maxOutputBytes = DefaultMaxDecompressedBytes, support::Sha256* inputDigest = nullptr);
 
 } // namespace engine
 

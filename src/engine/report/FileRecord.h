@@ -37,6 +37,10 @@ struct FileRecord
     std::string duplicateOf;
     std::uint64_t bytesRead = 0;
     std::uint64_t bytesWritten = 0;
+    // The disc failed to deliver the file's bytes (an input/output error): it is tried once more at
+    // the end of the run, when the drive has settled, and the row says so.
+    bool unreadable = false;
+    bool retried = false;
 };
 
 } // namespace engine

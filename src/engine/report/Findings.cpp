@@ -28,6 +28,8 @@ std::vector<std::string> FindingLines(const Findings& findings)
         {findings.noPart10Header, " Datei hat keinen DICOM-Dateikopf; strenge PACS lehnen sie ab",
             " Dateien haben keinen DICOM-Dateikopf; strenge PACS lehnen sie ab"},
         {findings.duplicates, " Bild war schon einmal migriert worden", " Bilder waren schon einmal migriert worden"},
+        {findings.retried, " Datei konnte beim ersten Versuch nicht gelesen werden und wurde am Ende erneut gelesen",
+            " Dateien konnten beim ersten Versuch nicht gelesen werden und wurden am Ende erneut gelesen"},
     };
     std::vector<std::string> lines;
     for (const auto& kind : kinds) {

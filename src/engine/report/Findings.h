@@ -16,6 +16,7 @@ struct Findings
     std::int64_t noPart10Header = 0;
     std::int64_t notAnImage = 0;
     std::int64_t duplicates = 0; // migrated images that an earlier image repeats
+    std::int64_t retried = 0; // files the disc failed to deliver the first time
 };
 
 // "182 Bilder aus 9 Studien von 7 Patienten."; empty when the run wrote no image of a study.

@@ -12,7 +12,7 @@ const std::vector<std::string>& ReportColumns()
     static const std::vector<std::string> columns
         = {"path", "size", "source_sha256", "selected", "not_selected_because", "outcome", "written_file",
             "written_sha256", "error", "dicom", "sop_instance_uid", "study_instance_uid", "modality", "transfer_syntax",
-            "duplicate", "duplicate_of", "series_instance_uid", "sop_class_uid"};
+            "duplicate", "duplicate_of", "series_instance_uid", "sop_class_uid", "retried"};
     return columns;
 }
 

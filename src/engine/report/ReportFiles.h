@@ -32,10 +32,11 @@ enum ReportColumn {
     DuplicateOf,
     SeriesUid,
     SopClassUid,
+    Retried,
     ColumnCount
 };
 
-// Reports written before the last two columns were added have this many.
+// Reports written before the last columns were added have this many.
 inline constexpr std::size_t FirstColumnCount = DuplicateOf + 1;
 
 inline constexpr std::string_view SummarySuffix = "-summary.csv";

@@ -135,6 +135,7 @@ void RunReport::Write(FileRecord& record)
     const std::string writtenSha = record.writtenSha256.valid() ? record.writtenSha256.get() : std::string();
     ++m_seen;
     m_selected += record.selected ? 1 : 0;
+    m_findings.retried += record.retried ? 1 : 0;
     ++m_counts[static_cast<int>(record.outcome)];
     m_bytesRead += record.bytesRead;
     m_bytesWritten += record.bytesWritten;
@@ -175,11 +176,11 @@ void RunReport::Write(FileRecord& record)
         return;
     }
     const std::string verdict = record.dicom.valid() ? dicom.VerdictText() : std::string();
-    const std::string line = support::CsvLine(
-        {record.path, record.size ? std::to_string(*record.size) : "", sourceSha, record.selected ? "yes" : "no",
-            record.notSelectedBecause, std::string(OutcomeName(record.outcome)), record.writtenFile, writtenSha,
-            record.error, verdict, dicom.sopInstanceUid, dicom.studyInstanceUid, dicom.modality, dicom.transferSyntax,
-            record.duplicate, record.duplicateOf, dicom.seriesInstanceUid, dicom.sopClassUid});
+    const std::string line = support::CsvLine({record.path, record.size ? std::to_string(*record.size) : "", sourceSha,
+        record.selected ? "yes" : "no", record.notSelectedBecause, std::string(OutcomeName(record.outcome)),
+        record.writtenFile, writtenSha, record.error, verdict, dicom.sopInstanceUid, dicom.studyInstanceUid,
+        dicom.modality, dicom.transferSyntax, record.duplicate, record.duplicateOf, dicom.seriesInstanceUid,
+        dicom.sopClassUid, record.retried ? "yes" : ""});
     std::fwrite(line.data(), 1, line.size(), m_rows);
 }
 
@@ -223,6 +224,7 @@ std::string RunReport::End(const std::string& ended, bool stopped)
         {"fingerprint", m_run.fingerprint},
         {"already_migrated", std::to_string(m_counts[static_cast<int>(Outcome::AlreadyMigrated)])},
         {"already_rejected", std::to_string(m_counts[static_cast<int>(Outcome::AlreadyRejected)])},
+        {"retried", std::to_string(m_findings.retried)},
     };
     std::string summary = "\xEF\xBB\xBF" + support::CsvLine({"key", "value"});
     for (const auto& [key, value] : values) {
