@@ -13,15 +13,11 @@ std::unique_ptr<DecodeAhead::Result> Decode(std::unique_ptr<DecodeAhead::Result>
         result->source.reset(); // the run decodes it at its turn
         return result;
     }
-    result->decoded.clear();
+    // A fresh buffer of the image's size: one kept from an earlier image would grow by doubling
+    // whenever a larger one came, and hold the largest size ever seen.
+    result->decoded = std::string();
     try {
-        result->error = DecompressWhole(
-            result->source->Whole(),
-            [&decoded = result->decoded](std::string_view bytes) {
-                decoded.append(bytes);
-                return std::error_code {};
-            },
-            DecodeAhead::MaxOutputBytes);
+        result->error = DecompressBytes(result->source->Whole(), result->decoded, DecodeAhead::MaxOutputBytes);
     } catch (const std::bad_alloc&) {
         result->source.reset();
     }

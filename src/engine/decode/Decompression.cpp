@@ -141,8 +141,8 @@ ByteSource MemorySource(std::string_view in)
 // the member, an output larger than the cap or than is worth holding whole, any failure) gives
 // nothing, and zlib decodes the file as always, with gzip's verdicts. A malformed stream that gzip
 // refuses but whose checksums match is accepted here: its bytes are the ones the sender compressed.
-std::optional<std::error_code> DecompressWholeFast(
-    std::string_view in, const ByteSink& out, std::uint64_t maxOutputBytes)
+// The output goes into the memory that room gives for the decoded length; false: nothing decided.
+bool DecodeWholeFast(std::string_view in, std::uint64_t maxOutputBytes, const std::function<char*(std::size_t)>& room)
 {
     constexpr std::size_t TrailerBytes = 8;
     constexpr std::uint32_t MaxWholeOutputBytes = 32u << 20; // larger images stream through zlib
@@ -152,27 +152,39 @@ std::optional<std::error_code> DecompressWholeFast(
     constexpr std::uint32_t HeaderCrcOrUnknownFlags = 0xE2;
     if (in.size() < 10 + TrailerBytes || byte(0) != GzipMagic[0] || byte(1) != GzipMagic[1] || byte(2) != Z_DEFLATED
         || (byte(3) & HeaderCrcOrUnknownFlags) != 0) {
-        return std::nullopt;
+        return false;
     }
     const std::size_t end = in.size();
     const std::uint32_t length = byte(end - 4) | byte(end - 3) << 8 | byte(end - 2) << 16 | byte(end - 1) << 24;
     if (length > MaxWholeOutputBytes || length > maxOutputBytes) {
-        return std::nullopt;
+        return false;
     }
     thread_local const std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> decompressor(
         libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
     if (!decompressor) {
-        return std::nullopt;
+        return false;
     }
-    const auto buffer = std::make_unique_for_overwrite<char[]>(std::max<std::size_t>(length, 1));
     std::size_t read = 0;
     std::size_t written = 0;
-    if (libdeflate_gzip_decompress_ex(decompressor.get(), in.data(), in.size(), buffer.get(), length, &read, &written)
-            != LIBDEFLATE_SUCCESS
-        || read != in.size() || written != length) {
+    return libdeflate_gzip_decompress_ex(
+               decompressor.get(), in.data(), in.size(), room(length), length, &read, &written)
+        == LIBDEFLATE_SUCCESS
+        && read == in.size() && written == length;
+}
+
+std::optional<std::error_code> DecompressWholeFast(
+    std::string_view in, const ByteSink& out, std::uint64_t maxOutputBytes)
+{
+    std::unique_ptr<char[]> buffer;
+    std::size_t length = 0;
+    if (!DecodeWholeFast(in, maxOutputBytes, [&](std::size_t size) {
+            length = size;
+            buffer = std::make_unique_for_overwrite<char[]>(std::max<std::size_t>(size, 1));
+            return buffer.get();
+        })) {
         return std::nullopt;
     }
-    return written == 0 ? std::error_code {} : out(std::string_view(buffer.get(), written));
+    return length == 0 ? std::error_code {} : out(std::string_view(buffer.get(), length));
 }
 
 } // namespace
@@ -226,9 +238,17 @@ std::error_code DecompressWhole(std::string_view in, const ByteSink& out, std::u
 
 std::error_code DecompressBytes(std::string_view in, std::string& out, std::uint64_t maxOutputBytes)
 {
+    // libdeflate decodes straight into out, sized once; a second image-sized buffer would be churned
+    // through for every image.
+    if (DecodeWholeFast(in, maxOutputBytes, [&out](std::size_t size) {
+            out.resize(size);
+            return out.data();
+        })) {
+        return {};
+    }
     out.clear();
-    return DecompressWhole(
-        in,
+    return Decompress(
+        MemorySource(in),
         [&out](std::string_view bytes) {
             out.append(bytes);
             return std::error_code {};

@@ -27,7 +27,7 @@ namespace engine {
 class DiscReader
 {
 public:
-    static constexpr std::uint64_t BudgetBytes = std::uint64_t {24} << 20;
+    static constexpr std::uint64_t BudgetBytes = std::uint64_t {8} << 20;
     static constexpr std::size_t BudgetFiles = 64; // each read-ahead file holds its descriptor open
     static constexpr std::uint64_t WholeLimit = std::uint64_t {16} << 20;
     static constexpr std::size_t PieceBytes = std::size_t {1} << 20;
