@@ -4,7 +4,8 @@
 # Arguments go to zet-pelta-bench, e.g.
 #   scripts/bench.sh --only compressed --rounds 7
 #   scripts/bench.sh --quick 1            # every tree a tenth as large, to try it out
-# The full run needs about 20 GB in /dev/shm (or --dir FOLDER) and takes about half an hour.
+#   scripts/bench.sh --only drive         # the four systems through an emulated CD and DVD drive
+# The full run needs about 20 GB in /dev/shm (or --dir FOLDER) and takes about 35 minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
