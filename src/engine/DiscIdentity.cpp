@@ -29,8 +29,11 @@ DiscIdentity IdentifyDisc(const std::string& source, Profile profile,
         }
         for (const std::string& name : listing.files) {
             if (IsSelected(profile, name)) {
-                disc.files.push_back(support::JoinPath(path, name));
-                const auto size = support::FileSize(disc.files.back());
+                const std::string file = support::JoinPath(path, name);
+                const auto size = support::FileSize(file);
+                if (IsCompressed(profile)) {
+                    disc.files.push_back(file); // only the reader of compressed discs needs them
+                }
                 digest.Update(relative + name + '\0' + (size ? std::to_string(*size) : "-") + '\n');
                 ++disc.selected;
             }

@@ -18,7 +18,7 @@ struct DiscIdentity
     std::string label;
     std::string fingerprint;
     std::int64_t selected = 0;
-    std::vector<std::string> files; // the selected files' paths, in walk order
+    std::vector<std::string> files; // the selected files' paths in walk order, of a compressed disc
 };
 
 // Lists the source tree as the walk will (files first, then folders; links and the run's own output
