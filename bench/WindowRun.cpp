@@ -39,7 +39,7 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     app::LoadWindowFonts();
     QApplication::setFont(app::WindowFont());
-    app::FrmMain window(argv[1]);
+    app::FrmMain window {std::string(argv[1])};
     window.Open();
     window.show();
     window.findChild<QComboBox*>(QStringLiteral("cboPACS"))->setCurrentText(QString::fromUtf8(argv[2]));

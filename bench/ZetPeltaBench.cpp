@@ -448,8 +448,8 @@ void Bench::Drive()
     const auto throughDrive = [&](const char* rate, const char* seekMs, const std::string& command) {
         fs::remove(report);
         const double seconds = bench::TimeCommand("ZP_DRIVE_ROOT=" + Quote(disc) + " ZP_DRIVE_RATE=" + rate
-            + " ZP_DRIVE_SEEK_MS=" + seekMs + " ZP_DRIVE_REPORT=" + Quote(report) + " LD_PRELOAD=" + Quote(ZP_DRIVE_SHIM)
-            + " " + command + " >/dev/null");
+            + " ZP_DRIVE_SEEK_MS=" + seekMs + " ZP_DRIVE_REPORT=" + Quote(report)
+            + " LD_PRELOAD=" + Quote(ZP_DRIVE_SHIM) + " " + command + " >/dev/null");
         long seeks = -1;
         std::ifstream in(report);
         std::string word;
@@ -470,11 +470,12 @@ void Bench::Drive()
         for (const auto& [speed, rate, seekMs] :
             {std::tuple {"CD (8 MB/s, 80 ms)", "8000000", "80"}, {"DVD (21 MB/s, 100 ms)", "21000000", "100"}}) {
             std::fprintf(stderr, "%s through the drive at %s\n", pacs, speed);
-            const auto [floor, floorSeeks] = throughDrive(rate, seekMs, Quote(ZP_READ_IN_ORDER) + " " + Quote(pacs) + " " + Quote(disc));
+            const auto [floor, floorSeeks]
+                = throughDrive(rate, seekMs, Quote(ZP_READ_IN_ORDER) + " " + Quote(pacs) + " " + Quote(disc));
             Prepare();
             const auto [ours, seeks] = throughDrive(rate, seekMs,
-                Quote(m_cli) + " --quiet --pacs " + Quote(pacs) + " --source " + Quote(disc) + " --dest " + Quote(Dest())
-                    + " --temp " + Quote(Temp()));
+                Quote(m_cli) + " --quiet --pacs " + Quote(pacs) + " --source " + Quote(disc) + " --dest "
+                    + Quote(Dest()) + " --temp " + Quote(Temp()));
             const std::string label = std::string(pacs) + ", " + Label(static_cast<std::uint64_t>(files), "files")
                 + " in " + std::to_string(folders + 1) + " folders, " + speed;
             AddRow({label, "read in walk order", Seconds(floor) + ", " + std::to_string(floorSeeks) + " seeks",
@@ -533,9 +534,9 @@ int main(int argc, char** argv)
     const std::string root = bench::MakeWorkFolder(options.at("dir"));
     std::fprintf(stderr, "zet-pelta-bench: %d rounds after a warm-up, in %s\n", rounds, root.c_str());
     Bench bench(root, rounds, options.at("quick") == "1");
-    const std::map<std::string, void (Bench::*)()> steps = {{"plain", &Bench::Plain},
-        {"compressed", &Bench::Compressed}, {"scale", &Bench::Scale}, {"window", &Bench::Window},
-        {"drive", &Bench::Drive}};
+    const std::map<std::string, void (Bench::*)()> steps
+        = {{"plain", &Bench::Plain}, {"compressed", &Bench::Compressed}, {"scale", &Bench::Scale},
+            {"window", &Bench::Window}, {"drive", &Bench::Drive}};
     for (const char* section : {"plain", "compressed", "scale", "window", "drive"}) {
         if (sections.contains(section)) {
             (bench.*steps.at(section))();

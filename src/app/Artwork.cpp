@@ -10,9 +10,9 @@ namespace {
 
 constexpr int ImageSize = 32;
 
-QImage BlankImage()
+QImage BlankImage(int size = ImageSize)
 {
-    QImage image(ImageSize, ImageSize, QImage::Format_ARGB32_Premultiplied);
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     return image;
 }
@@ -93,9 +93,15 @@ QImage ExitImage()
 
 QImage MigrationImage()
 {
-    QImage image = BlankImage();
+    return MigrationImage(ImageSize);
+}
+
+QImage MigrationImage(int size)
+{
+    QImage image = BlankImage(size);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / double(ImageSize), size / double(ImageSize)); // drawn in the 32-pixel grid
     DrawFilm(p);
     DrawDiskStack(p);
     DrawArrow(p);

@@ -20,6 +20,7 @@
 #include "app/Controls.h"
 #include "app/WindowHost.h"
 #include "engine/RunController.h"
+#include "support/Log.h"
 #include "support/Settings.h"
 
 namespace app {
@@ -82,9 +83,9 @@ QLineEdit* FolderField(QWidget* parent, const char* name, const QRect& geometry)
 
 } // namespace
 
-FrmMain::FrmMain(std::string programFolder, QWidget* parent)
+FrmMain::FrmMain(support::Places places, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint)
-    , m_programFolder(std::move(programFolder))
+    , m_places(std::move(places))
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Zet - Pelta"));
@@ -100,7 +101,7 @@ FrmMain::FrmMain(std::string programFolder, QWidget* parent)
 
     m_host = std::make_unique<WindowHost>(WindowControls {this, m_txtSource, m_txtDest, m_txtTemp, m_cboPACS,
         m_chkDebug, m_progBar, m_lblLoadInfo, m_quitButton, m_tmrMig});
-    m_engine = std::make_unique<engine::RunController>(*m_host, m_programFolder);
+    m_engine = std::make_unique<engine::RunController>(*m_host, m_places.logs);
 }
 
 FrmMain::~FrmMain() = default;
@@ -191,6 +192,10 @@ void FrmMain::Open()
 {
     m_cboPACS->addItems(PacsSystems);
     LoadFields();
+    if (m_engine->Log().DebugOn()) {
+        m_engine->Log().WriteDebug("Settings: " + support::SettingsFilePath(m_places.settings)
+            + "; logs: " + support::LogsFolder(m_places.logs));
+    }
     m_tabPages->SetCurrentIndex(SettingsPage);
     if (const QScreen* shown = screen()) {
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), shown->availableGeometry()));
@@ -236,7 +241,7 @@ void FrmMain::LookForDisc()
 
 void FrmMain::LoadFields()
 {
-    const support::Settings fields = support::LoadSettings(support::SettingsFilePath(m_programFolder));
+    const support::Settings fields = support::LoadSettings(support::SettingsFilePath(m_places.settings));
     m_ejectAfterRun = fields.ejectAfterRun;
     if (fields.autoStart && m_discTimer == nullptr) {
         m_discTimer = new QTimer(this);
@@ -260,7 +265,7 @@ void FrmMain::SaveFields()
     fields.debugValue = m_chkDebug->Value();
     fields.pacs = m_cboPACS->currentText().toStdString();
     // A value that cannot be saved is named in the error log: the next start would show another.
-    for (const std::string& key : support::SaveSettings(fields, support::SettingsFilePath(m_programFolder))) {
+    for (const std::string& key : support::SaveSettings(fields, support::SettingsFilePath(m_places.settings))) {
         m_engine->Log().WriteError(-1, "Setting could not be saved.", "SaveSettings", key);
     }
 }

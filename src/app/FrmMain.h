@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "support/Mounts.h"
+#include "support/Places.h"
 
 class QAction;
 class QCloseEvent;
@@ -36,8 +37,8 @@ class FrmMain : public QWidget
     Q_OBJECT
 
 public:
-    // Settings.ini and Logs/ are those of programFolder.
-    explicit FrmMain(std::string programFolder, QWidget* parent = nullptr);
+    // Settings.ini and Logs/ are those of places.
+    explicit FrmMain(support::Places places, QWidget* parent = nullptr);
     ~FrmMain() override;
 
     // Opening: fills the PACS list, loads the five fields from Settings.ini, brings page
@@ -70,7 +71,7 @@ private:
     // AutoStart: presses "Migrieren" for a disc newly mounted at or below the source folder.
     void LookForDisc();
 
-    std::string m_programFolder;
+    support::Places m_places;
     QToolBar* m_toolbar = nullptr;
     QAction* m_migrateButton = nullptr;
     QAction* m_quitButton = nullptr;

@@ -24,14 +24,14 @@ bool InstanceLock::TryAcquire()
     return m_lock->error() != QLockFile::LockFailedError;
 }
 
-QString InstanceLock::PathFor(const std::string& programFolder)
+QString InstanceLock::PathFor(const std::string& settingsFolder)
 {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (folder.isEmpty()) {
         folder = QDir::tempPath();
     }
     const QByteArray key
-        = QCryptographicHash::hash(QByteArray::fromStdString(programFolder), QCryptographicHash::Sha256)
+        = QCryptographicHash::hash(QByteArray::fromStdString(settingsFolder), QCryptographicHash::Sha256)
               .toHex()
               .left(16);
     return folder + QStringLiteral("/zet-pelta-") + QString::fromLatin1(key) + QStringLiteral(".lock");

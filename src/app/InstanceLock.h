@@ -24,8 +24,9 @@ public:
     // lock can be made at all (no writable runtime folder), the program is let through.
     bool TryAcquire();
 
-    // The lock file for a program folder, in the user's runtime folder (the temp folder without one).
-    static QString PathFor(const std::string& programFolder);
+    // The lock file for the folder of a settings file (the program folder, or the user's settings
+    // folder of an installed program), in the user's runtime folder (the temp folder without one).
+    static QString PathFor(const std::string& settingsFolder);
 
 private:
     std::unique_ptr<QLockFile> m_lock;

@@ -1,19 +1,62 @@
+#include <cstring>
 #include <iostream>
+#include <memory>
+#include <string>
 
 #include <QApplication>
+#include <QSocketNotifier>
 
 #include "app/AppFonts.h"
 #include "app/FrmMain.h"
 #include "app/InstanceLock.h"
+#include "engine/Texts.h"
 #include "support/FileSystem.h"
+#include "support/Log.h"
+#include "support/Places.h"
+#include "support/Settings.h"
+#include "support/StopSignals.h"
+
+namespace {
+
+std::string UsageText(const support::Places& places)
+{
+    return "Aufruf: zet-pelta [--help] [--version]\n"
+           "\n"
+           "Öffnet das Fenster von Zet-Pelta, das die Bilder einer PACS-Archiv-CD/DVD in einen Ordner\n"
+           "mit DICOM-Dateien migriert. Ohne Fenster: zet-pelta-cli --help.\n"
+           "\n"
+           "  -h, --help     diese Hilfe anzeigen\n"
+           "  -V, --version  Version anzeigen\n"
+           "\n"
+           "Einstellungen: "
+        + support::SettingsFilePath(places.settings)
+        + "\n"
+          "Logs und Laufberichte: "
+        + support::LogsFolder(places.logs) + "\n" + std::string(engine::texts::PlacesNote);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    const support::Places places = support::PlacesOf(support::ProgramFolder());
+    // Answered before Qt starts: no window, and no display needed.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::cout << UsageText(places);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0 || std::strcmp(argv[i], "-V") == 0) {
+            std::cout << "zet-pelta " << ZP_VERSION << "\n";
+            return 0;
+        }
+    }
+    // From here on, a request to end waits for the window rather than killing the program.
+    const int stopSignals = support::StopSignalDescriptor();
     QApplication application(argc, argv);
-    const std::string programFolder = support::ProgramFolder();
 
-    // A second copy ends before it reads or writes anything.
-    app::InstanceLock lock(app::InstanceLock::PathFor(programFolder));
+    // A second copy ends before it reads or writes anything; one settings file, one window.
+    app::InstanceLock lock(app::InstanceLock::PathFor(places.settings));
     if (!lock.TryAcquire()) {
         std::cerr << "zet-pelta: the program is already running.\n";
         return 0;
@@ -21,8 +64,14 @@ int main(int argc, char** argv)
 
     app::LoadWindowFonts();
     QApplication::setFont(app::WindowFont());
-    app::FrmMain window(programFolder);
+    app::FrmMain window(places);
     window.Open();
     window.show();
+    // Asked to end (logout, shutdown, kill): closed as "Beenden" closes it, settings saved.
+    std::unique_ptr<QSocketNotifier> stop;
+    if (stopSignals >= 0) {
+        stop = std::make_unique<QSocketNotifier>(stopSignals, QSocketNotifier::Read);
+        QObject::connect(stop.get(), &QSocketNotifier::activated, &window, [&window] { window.close(); });
+    }
     return QApplication::exec();
 }

@@ -2,6 +2,7 @@
 
 #include "cli/ConsoleHost.h"
 #include "engine/RunController.h"
+#include "engine/Texts.h"
 #include "engine/report/Findings.h"
 #include "engine/report/ReportFiles.h"
 #include "engine/report/Verification.h"
@@ -52,9 +53,9 @@ void PrintReportLines(const engine::RunSummary& run, const Environment& env)
 
 int VerifyCli(const std::string& destination, const Environment& env)
 {
-    const engine::Verification result = engine::VerifyDestination(env.programFolder, destination);
+    const engine::Verification result = engine::VerifyDestination(env.places.logs, destination);
     if (result.discs.empty()) {
-        env.out << "Kein Laufbericht in " << engine::RunsFolder(env.programFolder) << " hat nach " << destination
+        env.out << "Kein Laufbericht in " << engine::RunsFolder(env.places.logs) << " hat nach " << destination
                 << " geschrieben.\n";
         return ExitNotStarted;
     }
@@ -119,7 +120,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     return options;
 }
 
-std::string UsageText(const std::string& programFolder)
+std::string UsageText(const support::Places& places)
 {
     return "Aufruf: zet-pelta-cli [--pacs NAME] [--source DIR] [--dest DIR] [--temp DIR] [--debug] [--quiet]\n"
            "                     [--only-missing] [--watch]\n"
@@ -146,13 +147,15 @@ std::string UsageText(const std::string& programFolder)
            "  -h, --help     diese Hilfe anzeigen\n"
            "  -V, --version  Version anzeigen\n"
            "\n"
-           "Fehlende Angaben kommen aus Settings.ini im Programmordner (die Datei wird nicht\n"
-           "geändert). Fehler stehen in Logs/Error.txt im Programmordner:\n"
+           "Fehlende Angaben kommen aus Settings.ini (die Datei wird nicht geändert):\n"
            "  "
-        + programFolder
+        + support::SettingsFilePath(places.settings)
         + "\n"
-          "Jeder Lauf schreibt einen Bericht (CSV) nach Logs/Runs; die letzte Zeile nennt ihn.\n"
-          "\n"
+          "Fehler stehen in Logs/Error.txt, jeder Lauf schreibt einen Bericht (CSV) nach Logs/Runs;\n"
+          "die letzte Zeile nennt ihn. Logs/ liegt in:\n"
+          "  "
+        + places.logs + "\n" + std::string(engine::texts::PlacesNote)
+        + "\n"
           "Exit-Status: 0 Lauf beendet, alle ausgewählten Dateien migriert;\n"
           "             1 Lauf beendet, mindestens eine Datei oder ein Ordner mit Fehler;\n"
           "             2 Lauf nicht gestartet (Prüfung fehlgeschlagen, falscher Aufruf);\n"
@@ -168,7 +171,7 @@ int RunCli(const std::vector<std::string>& args, const Environment& env)
         return ExitNotStarted;
     }
     if (options->help) {
-        env.out << UsageText(env.programFolder);
+        env.out << UsageText(env.places);
         return ExitCompleted;
     }
     if (options->version) {
@@ -191,7 +194,7 @@ int RunCli(const std::vector<std::string>& args, const Environment& env)
 
 int MigrateOnce(const Options& options, const Environment& env, const std::optional<std::string>& source)
 {
-    support::Settings fields = support::LoadSettings(support::SettingsFilePath(env.programFolder));
+    support::Settings fields = support::LoadSettings(support::SettingsFilePath(env.places.settings));
     fields.pacs = options.pacs.value_or(fields.pacs);
     fields.sourcePath = source.value_or(options.source.value_or(fields.sourcePath));
     fields.destinationPath = options.dest.value_or(fields.destinationPath);
@@ -201,7 +204,7 @@ int MigrateOnce(const Options& options, const Environment& env, const std::optio
     }
 
     ConsoleHost host(fields, {env.out, env.err, env.stderrIsTerminal && !options.quiet, env.columns});
-    engine::RunController engine(host, env.programFolder);
+    engine::RunController engine(host, env.places.logs);
     host.SetInterruptCheck(env.interrupted, [&engine] { engine.RequestStop(); });
     host.SetCountsSource([&engine] { return RunCounts(engine.State()); });
     host.SetOnlyMissing(options.onlyMissing);

@@ -8,6 +8,8 @@
 #include <system_error>
 #include <vector>
 
+#include "support/Places.h"
+
 namespace cli {
 
 enum ExitStatus : int {
@@ -39,7 +41,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
 
 struct Environment
 {
-    std::string programFolder;
+    support::Places places; // of Settings.ini and Logs/
     std::ostream& out;
     std::ostream& err;
     bool stderrIsTerminal = false;
@@ -54,7 +56,7 @@ struct Environment
 // program folder, which is never written. Returns the process's exit status.
 int RunCli(const std::vector<std::string>& args, const Environment& env);
 
-std::string UsageText(const std::string& programFolder);
+std::string UsageText(const support::Places& places);
 
 // The journal of the discs as a table or CSV (--discs), and the loop that migrates every disc that
 // is mounted at or below the source folder (--watch); in DiscsCli.cpp.

@@ -20,7 +20,7 @@ namespace {
 // Whether each run's files still are in its destination as its report lists them, by report name:
 // "ja", "nein", or "-" for a run without a finished report.
 std::map<std::string, std::string> VerifiedRuns(
-    const std::string& programFolder, const std::vector<engine::JournalRow>& rows)
+    const std::string& logsFolder, const std::vector<engine::JournalRow>& rows)
 {
     std::map<std::string, std::string> verified;
     std::set<std::string> destinations;
@@ -28,7 +28,7 @@ std::map<std::string, std::string> VerifiedRuns(
         destinations.insert(row.destination);
     }
     for (const std::string& destination : destinations) {
-        for (const engine::DiscVerification& disc : engine::VerifyDestination(programFolder, destination).discs) {
+        for (const engine::DiscVerification& disc : engine::VerifyDestination(logsFolder, destination).discs) {
             verified[support::NameOf(disc.report)] = disc.present == disc.listed ? "ja" : "nein";
         }
     }
@@ -39,14 +39,14 @@ std::map<std::string, std::string> VerifiedRuns(
 
 int DiscsCli(const Options& options, const Environment& env)
 {
-    const std::string runs = engine::RunsFolder(env.programFolder);
+    const std::string runs = engine::RunsFolder(env.places.logs);
     std::vector<engine::JournalRow> rows = engine::ReadJournal(runs);
     if (!options.discs->empty()) {
         const auto wanted = support::IdentityOf(*options.discs);
         std::erase_if(rows,
             [&](const engine::JournalRow& row) { return !wanted || support::IdentityOf(row.destination) != wanted; });
     }
-    const std::map<std::string, std::string> verified = VerifiedRuns(env.programFolder, rows);
+    const std::map<std::string, std::string> verified = VerifiedRuns(env.places.logs, rows);
     const auto verifiedOf = [&verified](const engine::JournalRow& row) {
         const auto found = verified.find(row.report);
         return found == verified.end() ? std::string("-") : found->second;
@@ -83,7 +83,7 @@ int DiscsCli(const Options& options, const Environment& env)
 int WatchCli(const Options& options, const Environment& env)
 {
     const std::string source
-        = options.source.value_or(support::LoadSettings(support::SettingsFilePath(env.programFolder)).sourcePath);
+        = options.source.value_or(support::LoadSettings(support::SettingsFilePath(env.places.settings)).sourcePath);
     if (!support::FolderExists(source)) {
         env.err << "Quellverzeichnis exestiert nicht.\n";
         return ExitNotStarted;

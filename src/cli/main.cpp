@@ -5,6 +5,7 @@
 
 #include "cli/CliMain.h"
 #include "support/FileSystem.h"
+#include "support/Places.h"
 #include "support/Terminal.h"
 
 namespace {
@@ -23,7 +24,7 @@ int main(int argc, char** argv)
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     const std::vector<std::string> args(argv + 1, argv + argc);
-    const cli::Environment env {support::ProgramFolder(), std::cout, std::cerr, support::StderrIsTerminal(),
-        support::StderrColumns(), [] { return g_interrupted != 0; }};
+    const cli::Environment env {support::PlacesOf(support::ProgramFolder()), std::cout, std::cerr,
+        support::StderrIsTerminal(), support::StderrColumns(), [] { return g_interrupted != 0; }};
     return cli::RunCli(args, env);
 }

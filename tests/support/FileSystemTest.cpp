@@ -2,7 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <cstdlib>
+
 #include "support/FileSystem.h"
+#include "support/Places.h"
 #include "support/Sha256.h"
 
 TEST(CopyFileAtomic, AWritableCopyWithTheSourceTimeThatNeverReplacesUnlessAllowed)
@@ -52,4 +55,29 @@ TEST(FileSystem, ListingsAndRemovalsNeverFollowLinks)
     EXPECT_FALSE(support::RemoveTree(dir / "f") || fs::exists(dir / "f"));
     EXPECT_EQ(ReadFile(dir / "keep/precious"), "keep/precious");
     EXPECT_EQ(fs::path(support::ProgramFolder()), fs::canonical("/proc/self/exe").parent_path());
+}
+
+TEST(Places, AFolderOfItsOwnKeepsEverythingAnInstalledProgramUsesTheUsersFolders)
+{
+    const TempDir dir;
+    MakeFolders(dir / "copy");
+    MakeFolders(dir / "usr/bin");
+    MakeFolders(dir / "usr/share/applications");
+    WriteFile(dir / "usr/share/applications/zet-pelta.desktop", "[Desktop Entry]\n");
+    const auto places = [&](const char* folder, const char* config, const char* state) {
+        ::setenv("HOME", (dir / "home").c_str(), 1);
+        for (const auto& [name, value] : {std::pair {"XDG_CONFIG_HOME", config}, {"XDG_STATE_HOME", state}}) {
+            value == nullptr ? ::unsetenv(name) : ::setenv(name, value, 1);
+        }
+        const support::Places found = support::PlacesOf(dir / folder);
+        return found.settings + " " + found.logs;
+    };
+    EXPECT_EQ(places("copy", "/x", "/y"), dir / "copy " + dir / "copy");
+    const std::string config = dir / "config", state = dir / "state";
+    EXPECT_EQ(places("usr/bin", config.c_str(), state.c_str()), config + "/zet-pelta " + state + "/zet-pelta");
+    // Unset or relative variables give the defaults below the home folder.
+    EXPECT_EQ(
+        places("usr/bin", nullptr, "relative"), dir / "home/.config/zet-pelta " + dir / "home/.local/state/zet-pelta");
+    EXPECT_TRUE(fs::is_directory(dir / "home/.local/state/zet-pelta"));
+    EXPECT_EQ(fs::status(dir / "home/.config/zet-pelta").permissions(), fs::perms::owner_all) << "the user's own";
 }

@@ -1,0 +1,57 @@
+#include "support/Places.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace support {
+
+namespace {
+
+constexpr const char* ProgramName = "zet-pelta";
+
+bool IsInstalled(const std::string& programFolder)
+{
+    const std::filesystem::path folder(programFolder);
+    std::error_code ignored;
+    return ::access(programFolder.c_str(), W_OK) != 0
+        || (folder.filename() == "bin"
+            && std::filesystem::exists(
+                folder.parent_path() / "share/applications" / (std::string(ProgramName) + ".desktop"), ignored));
+}
+
+// An XDG base folder: the variable when it holds an absolute path (relative ones are to be ignored),
+// else the default below the home folder.
+std::filesystem::path BaseFolder(const char* variable, const char* belowHome)
+{
+    const char* value = std::getenv(variable);
+    if (value != nullptr && value[0] == '/') {
+        return value;
+    }
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home != nullptr && home[0] != '\0' ? home : "/tmp") / belowHome;
+}
+
+} // namespace
+
+Places PlacesOf(const std::string& programFolder)
+{
+    if (!IsInstalled(programFolder)) {
+        return Places(programFolder);
+    }
+    const std::filesystem::path settings = BaseFolder("XDG_CONFIG_HOME", ".config") / ProgramName;
+    const std::filesystem::path logs = BaseFolder("XDG_STATE_HOME", ".local/state") / ProgramName;
+    // A folder that cannot be made shows in the first file that cannot be written there, as a
+    // program folder that cannot be written always did.
+    // They are the user's own: the logs and reports name patients.
+    for (const std::filesystem::path& folder : {settings, logs}) {
+        std::error_code ignored;
+        if (std::filesystem::create_directories(folder, ignored)) {
+            std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ignored);
+        }
+    }
+    return Places(settings.string(), logs.string());
+}
+
+} // namespace support

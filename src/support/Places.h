@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+namespace support {
+
+// Where the programs keep Settings.ini and Logs/. A build, or a copy in a folder of its own, keeps
+// both beside its executables, in the program folder, as it always has. An installed program lives
+// in a folder its user may not write (and must not, when that user is root): it keeps Settings.ini
+// in $XDG_CONFIG_HOME/zet-pelta (~/.config/zet-pelta) and Logs/ in $XDG_STATE_HOME/zet-pelta
+// (~/.local/state/zet-pelta).
+struct Places
+{
+    // Both in one folder, as a program folder of its own holds them.
+    Places(std::string folder)
+        : settings(folder)
+        , logs(std::move(folder))
+    { }
+    Places(std::string settingsFolder, std::string logsFolder)
+        : settings(std::move(settingsFolder))
+        , logs(std::move(logsFolder))
+    { }
+
+    std::string settings; // the folder of Settings.ini
+    std::string logs; // the folder that holds Logs/
+};
+
+// The places of a program in programFolder, creating the per-user folders an installed program
+// needs. Installed: the folder cannot be written, or it is a "bin" folder beside
+// share/applications/zet-pelta.desktop, where an installation put it.
+Places PlacesOf(const std::string& programFolder);
+
+} // namespace support
