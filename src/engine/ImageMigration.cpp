@@ -301,12 +301,12 @@ std::error_code ImageMigration::Convert(
             m_log.WriteDebug(file.name + ": " + support::ErrorDescription(error));
         }
         out.Discard(); // a bomb's beginning must not take the room its quarantine copy needs
-        return Reject(file, target, record);
+        return Reject(input, file, target, record);
     }
     record.sourceSha256 = sourceDigest.Finish();
     if (cutting && !cut.Found()) {
         out.Discard();
-        return Reject(file, target, record);
+        return Reject(input, file, target, record);
     }
     out.SetModified(input.file->ModifiedAtOpen());
     if (auto failed = CommitUnique(out, target)) {
@@ -320,14 +320,16 @@ std::error_code ImageMigration::Convert(
     return {};
 }
 
-std::error_code ImageMigration::Reject(const SourceFile& file, const ImageTarget& target, FileRecord& record)
+std::error_code ImageMigration::Reject(
+    const CompressedInput& input, const SourceFile& file, const ImageTarget& target, FileRecord& record)
 {
     m_log.WriteError(-1, "File " + file.name + " could not be migrated.", texts::SourceCorrectImage, "");
     record.outcome = Outcome::Rejected;
-    return Quarantine(file, target, record);
+    return Quarantine(input, file, target, record);
 }
 
-std::error_code ImageMigration::Quarantine(const SourceFile& file, const ImageTarget& target, FileRecord& record)
+std::error_code ImageMigration::Quarantine(
+    const CompressedInput& input, const SourceFile& file, const ImageTarget& target, FileRecord& record)
 {
     const std::string folder = target.destination + "/" + std::string(texts::QuarantineFolder) + "/";
     if (!support::FolderExists(folder)) {
@@ -344,7 +346,21 @@ std::error_code ImageMigration::Quarantine(const SourceFile& file, const ImageTa
             continue;
         }
         support::Sha256 digest;
-        error = support::CopyFileAtomic(file.path, name, support::Replace::Never, digest);
+        if (input.whole) {
+            // The bytes in hand are the file's: the disc is not read a second time, out of turn.
+            support::AtomicFile copy;
+            error = copy.Create(name);
+            if (!error) {
+                digest.Update(*input.whole);
+                error = copy.Write(*input.whole);
+            }
+            if (!error) {
+                copy.SetModified(input.file->ModifiedAtOpen());
+                error = copy.Commit(support::Replace::Never);
+            }
+        } else {
+            error = support::CopyFileAtomic(file.path, name, support::Replace::Never, digest);
+        }
         if (!error) {
             record.writtenFile = std::string(texts::QuarantineFolder) + "/" + support::NameOf(name);
             record.writtenSha256 = record.sourceSha256 = digest.Finish(); // the copy is the source, byte for byte

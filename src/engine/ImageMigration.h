@@ -74,8 +74,10 @@ private:
     using PieceSource = std::function<std::error_code(std::string& piece)>;
     std::error_code DecompressStreamed(
         const PieceSource& nextPiece, const ByteSink& sink, std::uint64_t bound, support::Sha256& digest);
-    std::error_code Reject(const SourceFile& file, const ImageTarget& target, FileRecord& record);
-    std::error_code Quarantine(const SourceFile& file, const ImageTarget& target, FileRecord& record);
+    std::error_code Reject(
+        const CompressedInput& input, const SourceFile& file, const ImageTarget& target, FileRecord& record);
+    std::error_code Quarantine(
+        const CompressedInput& input, const SourceFile& file, const ImageTarget& target, FileRecord& record);
     std::string DestinationPath(const ImageTarget& target);
     std::error_code CommitUnique(support::AtomicFile& out, const ImageTarget& target);
     void Migrated(const support::AtomicFile& out, const ImageTarget& target, FileRecord& record);
