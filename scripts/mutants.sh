@@ -95,9 +95,25 @@ progress-value-off-by-one | src/engine/FolderWalk.cpp
     m_host.SetProgressValue(static_cast<std::int64_t>(index) + 1);
     m_host.SetProgressValue(static_cast<std::int64_t>(index));
 
-decode-ahead-change-unchecked | src/engine/decode/DecodeAhead.cpp
-    if (!result->usable || m_path != path || !result->file->IsStill(path)) {
-    if (!result->usable || m_path != path) {
+read-ahead-change-unchecked | src/engine/ImageMigration.cpp
+    if (read && !read->Input().IsStill(file.path)) {
+    if (read && false) {
+
+read-ahead-bypassed-while-the-reader-reads | src/engine/ImageMigration.cpp
+    std::shared_ptr<DiscReader::File> read = m_reader ? m_reader->Take(file.path) : nullptr;
+    std::shared_ptr<DiscReader::File> read = nullptr;
+
+unreadable-file-not-retried | src/engine/RunController.cpp
+        if (record.unreadable) {
+        if (false) {
+
+retry-not-in-the-report | src/engine/RunController.cpp
+            record.retried = true;
+            record.retried = false;
+
+installed-program-writes-beside-itself | src/support/Places.cpp
+    if (!IsInstalled(programFolder)) {
+    if (true) {
 
 duplicate-uid-not-flagged | src/engine/report/KnownImages.cpp
     if (!added) {
@@ -156,8 +172,8 @@ window-findings-left-out | src/engine/RunHost.h
         if (false) {
 
 csv-quote-not-quoted | src/support/Csv.cpp
-    if (valid.find_first_of(",\"\r\n") == std::string::npos) {
-    if (valid.find_first_of(",\r\n") == std::string::npos) {
+    if (valid.find_first_of(",\"\r\n") == std::string::npos && !valid.starts_with("\xEF\xBB\xBF")) {
+    if (valid.find_first_of(",\r\n") == std::string::npos && !valid.starts_with("\xEF\xBB\xBF")) {
 
 log-line-breaks-unescaped | src/support/Log.cpp
         if (c == '\r') {
