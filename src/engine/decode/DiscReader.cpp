@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "support/FileSystem.h"
+
 namespace engine {
 
 namespace {
@@ -32,6 +34,7 @@ DiscReader::~DiscReader()
 
 void DiscReader::Stop()
 {
+    m_stopRequested = true; // seen between two pieces of a file, without the lock
     {
         const std::lock_guard lock(m_lock);
         m_stopping = true;
@@ -88,17 +91,44 @@ void DiscReader::ReadWhole(const std::shared_ptr<File>& file, std::unique_lock<s
     }
     lock.unlock();
     std::size_t length = 0;
-    const std::error_code error = file->m_input.ReadRest(bytes, length);
+    const std::error_code error = ReadRest(file->m_input, bytes, length);
     bytes.resize(error ? 0 : length);
     lock.lock();
     if (file->m_dropped) {
         return;
     }
-    Release(*file, size - bytes.size());
+    // What it holds now; a file that grew since it was opened holds more than was reserved.
+    m_held = m_held - file->m_held + bytes.size();
+    file->m_held = bytes.size();
     file->m_error = error;
     file->m_pieces.push_back(std::move(bytes));
     file->m_ended = true;
     m_changed.notify_all();
+}
+
+std::error_code DiscReader::ReadRest(support::InputFile& input, std::string& bytes, std::size_t& length)
+{
+    // Room for the whole file and one byte more, which tells its end; read a piece at a time, so
+    // that a stop waits for one piece at most, whatever the drive makes of the file.
+    bytes.resize(static_cast<std::size_t>(input.SizeAtOpen()) + 1);
+    length = 0;
+    for (;;) {
+        if (length == bytes.size()) {
+            bytes.resize(bytes.size() * 2);
+        }
+        std::size_t got = 0;
+        if (auto error = input.Read({bytes.data() + length, std::min(PieceBytes, bytes.size() - length)}, got)) {
+            return error;
+        }
+        if (got == 0) {
+            break;
+        }
+        length += got;
+        if (m_stopRequested.load(std::memory_order_relaxed)) {
+            return std::make_error_code(std::errc::operation_canceled);
+        }
+    }
+    return length < input.SizeAtOpen() ? make_error_code(support::FileError::SizeChanged) : std::error_code {};
 }
 
 void DiscReader::ReadPieces(const std::shared_ptr<File>& file, std::unique_lock<std::mutex>& lock)

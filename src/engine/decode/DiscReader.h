@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -82,6 +83,7 @@ private:
     void ReadAll();
     void ReadWhole(const std::shared_ptr<File>& file, std::unique_lock<std::mutex>& lock);
     void ReadPieces(const std::shared_ptr<File>& file, std::unique_lock<std::mutex>& lock);
+    std::error_code ReadRest(support::InputFile& input, std::string& bytes, std::size_t& length);
     // Waits until bytes more may be held for file and counts them; false when nobody wants it any more.
     bool Reserve(File& file, std::unique_lock<std::mutex>& lock, std::uint64_t bytes);
     void Release(File& file, std::uint64_t bytes);
@@ -97,6 +99,7 @@ private:
     std::uint64_t m_held = 0; // bytes read (or being read) and not yet handed on
     std::vector<std::string> m_spare; // buffers of files handled, for the next ones
     bool m_stopping = false;
+    std::atomic<bool> m_stopRequested {false};
     std::thread m_thread;
 };
 
