@@ -198,7 +198,7 @@ std::error_code ImageMigration::MigrateCompressed(
     record.bytesRead = record.size.value_or(0);
     converting = true;
     const std::error_code error = Convert(input, file, target, record);
-    m_ahead.Recycle(std::move(ahead));
+    ahead.reset(); // it holds the file too, whose buffer the reader takes back now
     if (read) {
         m_reader->Recycle(std::move(read));
     }

@@ -112,8 +112,9 @@ std::error_code InputFile::Read(std::span<char> buffer, std::size_t& got)
     }
 }
 
-std::error_code InputFile::ReadRest(std::string& buffer, std::size_t& length)
+std::error_code InputFile::ReadRest(std::string& buffer, std::size_t& length, const std::function<bool()>& stopped)
 {
+    constexpr std::size_t PieceBytes = std::size_t {1} << 20;
     length = 0;
     for (;;) {
         // Room for the whole file and one byte more, which tells its end without another call.
@@ -122,13 +123,17 @@ std::error_code InputFile::ReadRest(std::string& buffer, std::size_t& length)
             buffer.resize(wanted);
         }
         std::size_t got = 0;
-        if (auto error = Read({buffer.data() + length, buffer.size() - length}, got)) {
+        const std::size_t room = buffer.size() - length;
+        if (auto error = Read({buffer.data() + length, stopped ? std::min(room, PieceBytes) : room}, got)) {
             return error;
         }
         if (got == 0) {
             break;
         }
         length += got;
+        if (stopped && stopped()) {
+            return std::make_error_code(std::errc::operation_canceled);
+        }
     }
     if (length < m_size) {
         return FileError::SizeChanged; // the file shrank while it was read

@@ -31,8 +31,9 @@ public:
     std::error_code Read(std::span<char> buffer, std::size_t& got);
     // Reads the rest of the file into the front of buffer and sets length. The buffer only grows, so
     // that one serves many files. A file that ends before its size at opening reports
-    // FileError::SizeChanged.
-    std::error_code ReadRest(std::string& buffer, std::size_t& length);
+    // FileError::SizeChanged. With stopped, the file is read a MiB at a time and stopped is asked
+    // after each piece: true ends the reading with std::errc::operation_canceled.
+    std::error_code ReadRest(std::string& buffer, std::size_t& length, const std::function<bool()>& stopped = {});
 
     int Handle() const { return m_fd; }
     std::uint64_t SizeAtOpen() const { return m_size; }

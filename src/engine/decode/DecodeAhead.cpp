@@ -6,16 +6,16 @@ namespace engine {
 
 namespace {
 
-std::unique_ptr<DecodeAhead::Result> Decode(std::unique_ptr<DecodeAhead::Result> result, DiscReader& reader)
+std::unique_ptr<DecodeAhead::Result> Decode(DiscReader& reader)
 {
+    auto result = std::make_unique<DecodeAhead::Result>();
     result->source = reader.PeekNextWhole();
     if (!result->source || result->source->Whole().size() > DecodeAhead::MaxInputBytes) {
         result->source.reset(); // the run decodes it at its turn
         return result;
     }
-    // A fresh buffer of the image's size: one kept from an earlier image would grow by doubling
-    // whenever a larger one came, and hold the largest size ever seen.
-    result->decoded = std::string();
+    // A fresh buffer of the image's size for every image: one kept from an earlier image would grow
+    // by doubling whenever a larger one came, and hold the largest size ever seen.
     try {
         result->error = DecompressBytes(result->source->Whole(), result->decoded, DecodeAhead::MaxOutputBytes);
     } catch (const std::bad_alloc&) {
@@ -36,9 +36,8 @@ void DecodeAhead::Start(DiscReader& reader)
     if (m_job.valid()) {
         return;
     }
-    std::unique_ptr<Result> result = m_spare ? std::move(m_spare) : std::make_unique<Result>();
     try {
-        m_job = std::async(std::launch::async, Decode, std::move(result), std::ref(reader));
+        m_job = std::async(std::launch::async, Decode, std::ref(reader));
     } catch (const std::system_error&) {
         // No thread to be had: the run decodes every file itself.
     }
@@ -50,25 +49,13 @@ std::unique_ptr<DecodeAhead::Result> DecodeAhead::Take(const DiscReader::File* f
         return nullptr;
     }
     std::unique_ptr<Result> result = m_job.get();
-    if (file == nullptr || result->source.get() != file) {
-        Recycle(std::move(result));
-        return nullptr;
-    }
-    return result;
-}
-
-void DecodeAhead::Recycle(std::unique_ptr<Result> result)
-{
-    if (result) {
-        result->source.reset();
-        m_spare = std::move(result);
-    }
+    return file != nullptr && result->source.get() == file ? std::move(result) : nullptr;
 }
 
 void DecodeAhead::Cancel()
 {
     if (m_job.valid()) {
-        Recycle(m_job.get());
+        m_job.get();
     }
 }
 

@@ -42,14 +42,11 @@ public:
     // The decoded file, if it was this one; waits for it. Whatever else was started is waited for
     // and dropped.
     std::unique_ptr<Result> Take(const DiscReader::File* file);
-    // Hands a result back for the next file.
-    void Recycle(std::unique_ptr<Result> result);
     // Waits for a file in flight and drops it; at the end of a run, so that nothing is left running.
     void Cancel();
 
 private:
     std::future<std::unique_ptr<Result>> m_job;
-    std::unique_ptr<Result> m_spare;
 };
 
 } // namespace engine

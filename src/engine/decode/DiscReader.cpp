@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "support/FileSystem.h"
-
 namespace engine {
 
 namespace {
@@ -91,7 +89,9 @@ void DiscReader::ReadWhole(const std::shared_ptr<File>& file, std::unique_lock<s
     }
     lock.unlock();
     std::size_t length = 0;
-    const std::error_code error = ReadRest(file->m_input, bytes, length);
+    // A piece at a time, so that a stop waits for one piece at most, whatever the drive makes of it.
+    const std::error_code error
+        = file->m_input.ReadRest(bytes, length, [this] { return m_stopRequested.load(std::memory_order_relaxed); });
     bytes.resize(error ? 0 : length);
     lock.lock();
     if (file->m_dropped) {
@@ -104,31 +104,6 @@ void DiscReader::ReadWhole(const std::shared_ptr<File>& file, std::unique_lock<s
     file->m_pieces.push_back(std::move(bytes));
     file->m_ended = true;
     m_changed.notify_all();
-}
-
-std::error_code DiscReader::ReadRest(support::InputFile& input, std::string& bytes, std::size_t& length)
-{
-    // Room for the whole file and one byte more, which tells its end; read a piece at a time, so
-    // that a stop waits for one piece at most, whatever the drive makes of the file.
-    bytes.resize(static_cast<std::size_t>(input.SizeAtOpen()) + 1);
-    length = 0;
-    for (;;) {
-        if (length == bytes.size()) {
-            bytes.resize(bytes.size() * 2);
-        }
-        std::size_t got = 0;
-        if (auto error = input.Read({bytes.data() + length, std::min(PieceBytes, bytes.size() - length)}, got)) {
-            return error;
-        }
-        if (got == 0) {
-            break;
-        }
-        length += got;
-        if (m_stopRequested.load(std::memory_order_relaxed)) {
-            return std::make_error_code(std::errc::operation_canceled);
-        }
-    }
-    return length < input.SizeAtOpen() ? make_error_code(support::FileError::SizeChanged) : std::error_code {};
 }
 
 void DiscReader::ReadPieces(const std::shared_ptr<File>& file, std::unique_lock<std::mutex>& lock)

@@ -83,7 +83,6 @@ private:
     void ReadAll();
     void ReadWhole(const std::shared_ptr<File>& file, std::unique_lock<std::mutex>& lock);
     void ReadPieces(const std::shared_ptr<File>& file, std::unique_lock<std::mutex>& lock);
-    std::error_code ReadRest(support::InputFile& input, std::string& bytes, std::size_t& length);
     // Waits until bytes more may be held for file and counts them; false when nobody wants it any more.
     bool Reserve(File& file, std::unique_lock<std::mutex>& lock, std::uint64_t bytes);
     void Release(File& file, std::uint64_t bytes);
