@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <random>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,12 +61,31 @@ std::error_code WriteAll(int fd, const char* data, std::size_t size)
     return {};
 }
 
+// Folders that received a committed file and were not synced since.
+struct CommittedFolders
+{
+    std::mutex lock;
+    std::set<std::string> folders;
+};
+
+CommittedFolders& Committed()
+{
+    static CommittedFolders committed;
+    return committed;
+}
+
 } // namespace
 
 InputFile::~InputFile()
 {
+    Close();
+}
+
+void InputFile::Close()
+{
     if (m_fd >= 0) {
         ::close(m_fd);
+        m_fd = -1;
     }
 }
 
@@ -86,13 +107,14 @@ std::error_code InputFile::Open(const std::string& path)
     m_inode = static_cast<std::uint64_t>(st.st_ino);
     m_size = static_cast<std::uint64_t>(st.st_size);
     m_modified = st.st_mtim;
+    m_opened = true;
     return {};
 }
 
 bool InputFile::IsStill(const std::string& path) const
 {
     struct stat st;
-    return m_fd >= 0 && ::stat(path.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == m_device
+    return m_opened && ::stat(path.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == m_device
         && static_cast<std::uint64_t>(st.st_ino) == m_inode && static_cast<std::uint64_t>(st.st_size) == m_size
         && st.st_mtim.tv_sec == m_modified.tv_sec && st.st_mtim.tv_nsec == m_modified.tv_nsec;
 }
@@ -110,6 +132,11 @@ std::error_code InputFile::Read(std::span<char> buffer, std::size_t& got)
             return LastError();
         }
     }
+}
+
+std::error_code InputFile::Seek(std::uint64_t offset)
+{
+    return ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) >= 0 ? std::error_code {} : LastError();
 }
 
 std::error_code InputFile::ReadRest(std::string& buffer, std::size_t& length, const std::function<bool()>& stopped)
@@ -231,6 +258,9 @@ std::error_code AtomicFile::Write(std::string_view bytes)
     if (auto error = WriteAll(m_fd, bytes.data(), bytes.size())) {
         return error;
     }
+    if (m_head.size() < HeadBytes) {
+        m_head.append(bytes.substr(0, HeadBytes - m_head.size()));
+    }
     m_written += bytes.size();
     return {};
 }
@@ -256,6 +286,9 @@ std::error_code AtomicFile::Commit(Replace replace)
     if (m_temp.empty()) {
         return std::make_error_code(std::errc::bad_file_descriptor);
     }
+    if (!m_closed && ::fdatasync(m_fd) != 0) {
+        return LastError();
+    }
     if (auto error = CloseOnce()) {
         return error;
     }
@@ -263,7 +296,27 @@ std::error_code AtomicFile::Commit(Replace replace)
         return error;
     }
     m_temp.clear();
+    {
+        const std::lock_guard lock(Committed().lock);
+        Committed().folders.insert(FolderOf(m_target));
+    }
     return {};
+}
+
+std::error_code SyncCommittedFolders()
+{
+    std::set<std::string> folders;
+    {
+        const std::lock_guard lock(Committed().lock);
+        folders.swap(Committed().folders);
+    }
+    std::error_code first;
+    for (const std::string& folder : folders) {
+        if (auto error = SyncFolder(folder); error && !first) {
+            first = error;
+        }
+    }
+    return first;
 }
 
 std::error_code AtomicFile::CommitAs(const std::string& target, Replace replace)

@@ -29,21 +29,27 @@ public:
     std::error_code Open(const std::string& path);
     // Reads up to buffer.size() bytes; got is 0 at the end of the file.
     std::error_code Read(std::span<char> buffer, std::size_t& got);
+    // Reading goes on from offset.
+    std::error_code Seek(std::uint64_t offset);
     // Reads the rest of the file into the front of buffer and sets length. The buffer only grows, so
     // that one serves many files. A file that ends before its size at opening reports
     // FileError::SizeChanged. With stopped, the file is read a MiB at a time and stopped is asked
     // after each piece: true ends the reading with std::errc::operation_canceled.
     std::error_code ReadRest(std::string& buffer, std::size_t& length, const std::function<bool()>& stopped = {});
 
+    // Gives the descriptor back early; what was learnt at opening stays.
+    void Close();
+
     int Handle() const { return m_fd; }
     std::uint64_t SizeAtOpen() const { return m_size; }
     const struct timespec& ModifiedAtOpen() const { return m_modified; }
     // True while path still names the file as it was opened: the same file, size and modification
-    // time. For a file that was read ahead of its turn.
+    // time. For a file that was read ahead of its turn, also once it is closed.
     bool IsStill(const std::string& path) const;
 
 private:
     int m_fd = -1;
+    bool m_opened = false;
     std::uint64_t m_device = 0;
     std::uint64_t m_inode = 0;
     std::uint64_t m_size = 0;
@@ -53,7 +59,9 @@ private:
 
 // A file that appears under its name only complete: the bytes go to a hidden temporary file in the
 // target's folder (named TempFilePrefix...".part"), which Commit renames to the target after every
-// write and the close succeeded. Destroyed without a successful Commit, it removes the temporary
+// write succeeded and the bytes reached the disk (synced), so that a power cut cannot leave an empty
+// or partial file under the target's name. The rename itself is durable once the folder is synced:
+// Commit notes the folder for SyncCommittedFolders. Destroyed without a successful Commit, it removes the temporary
 // file, so a failure (a full disk, an exception) leaves nothing behind. The file is created owner-
 // readable and owner-writable whatever the process's umask.
 class AtomicFile
@@ -82,6 +90,9 @@ public:
     void Discard();
 
     std::uint64_t BytesWritten() const { return m_written; }
+    // The first bytes written (up to HeadBytes): what the file is can be told without reading it again.
+    std::string_view Head() const { return m_head; }
+    static constexpr std::size_t HeadBytes = 4096;
     // The name the file has, or gets on Commit.
     const std::string& Target() const { return m_target; }
 
@@ -92,8 +103,14 @@ private:
     bool m_closed = false;
     std::string m_target;
     std::string m_temp;
+    std::string m_head;
     std::uint64_t m_written = 0;
 };
+
+// Syncs the folders that files were committed into since the last call, so that their names survive a
+// power cut. Syncing a folder costs about what syncing a file does: callers do it in batches, before
+// they count the files as written (a run before the report rows that name them are synced).
+std::error_code SyncCommittedFolders();
 
 // Renames the finished file at temp to target; without replacing, an existing target is an error
 // (std::errc::file_exists), checked atomically where the file system allows it.

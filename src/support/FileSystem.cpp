@@ -199,6 +199,17 @@ std::optional<std::uint64_t> FreeSpace(const std::string& path)
     return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
+std::error_code SyncFolder(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return LastError();
+    }
+    const std::error_code error = ::fsync(fd) == 0 ? std::error_code {} : LastError();
+    ::close(fd);
+    return error;
+}
+
 std::error_code RemoveEmptyFolder(const std::string& path)
 {
     return ::rmdir(path.c_str()) == 0 ? std::error_code {} : LastError();
@@ -223,6 +234,16 @@ std::optional<std::uint64_t> FileSize(const std::string& path)
         return std::nullopt;
     }
     return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::optional<std::chrono::system_clock::time_point> ModificationTime(const std::string& path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return std::nullopt;
+    }
+    return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
+        std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
 }
 
 std::string NameOf(const std::string& path)

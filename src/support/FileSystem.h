@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -49,6 +50,8 @@ bool IsOwnerWritable(const std::string& path);
 std::optional<std::uint64_t> FreeSpace(const std::string& path);
 // The size of the file at path (links followed); nothing when it cannot be had.
 std::optional<std::uint64_t> FileSize(const std::string& path);
+// When the file or folder at path was last changed; nothing when that cannot be had.
+std::optional<std::chrono::system_clock::time_point> ModificationTime(const std::string& path);
 // The last component of a path.
 std::string NameOf(const std::string& path);
 
@@ -61,6 +64,8 @@ std::error_code CreateFolder(const std::string& path);
 // Deletes a folder with everything in it. Symbolic links inside are removed, never followed.
 std::error_code RemoveTree(const std::string& path);
 std::error_code DeleteFile(const std::string& path);
+// Makes the folder's entries (a file created or renamed in it) durable.
+std::error_code SyncFolder(const std::string& path);
 // Removes a folder only when it is empty (std::errc::directory_not_empty otherwise).
 std::error_code RemoveEmptyFolder(const std::string& path);
 

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace support {
+
+// A file that grows by whole records, such as a run report's rows: each Write reaches the system at
+// once (nothing waits in a buffer of the process, so a killed program loses no record it wrote), and
+// Sync makes what was written durable. Closed on every path out of its scope.
+class AppendFile
+{
+public:
+    AppendFile() = default;
+    ~AppendFile();
+    AppendFile(const AppendFile&) = delete;
+    AppendFile& operator=(const AppendFile&) = delete;
+
+    // Creates the file; an existing one is std::errc::file_exists and stays as it is.
+    std::error_code CreateNew(const std::string& path);
+    std::error_code Write(std::string_view bytes);
+    std::error_code Sync();
+    std::error_code Close();
+    bool IsOpen() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+} // namespace support
