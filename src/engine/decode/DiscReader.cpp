@@ -60,7 +60,8 @@ void DiscReader::ReadAll()
         if (file->m_index < m_wanted) {
             continue; // the run has gone past it meanwhile
         }
-        file->m_error = opened;
+        // Out of descriptors, say, where the run would not be: the run tries for itself.
+        file->m_unopened = static_cast<bool>(opened);
         file->m_whole = !opened && file->m_input.SizeAtOpen() <= WholeLimit;
         file->m_ended = static_cast<bool>(opened);
         m_line.push_back(file);
@@ -73,6 +74,7 @@ void DiscReader::ReadAll()
         } else {
             ReadPieces(file, lock);
         }
+        file->m_input.Close();
     }
 }
 
@@ -193,6 +195,10 @@ std::shared_ptr<DiscReader::File> DiscReader::Take(const std::string& path)
     std::shared_ptr<File> file = std::move(m_line.front());
     m_line.pop_front();
     m_wanted = index + 1;
+    if (file->m_unopened) {
+        m_changed.notify_all();
+        return nullptr;
+    }
     if (file->m_whole) {
         Release(*file, file->m_held); // its bytes are the caller's now
     } else {

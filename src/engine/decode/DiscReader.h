@@ -23,13 +23,15 @@ namespace engine {
 // up to WholeLimit is read whole; a larger one streams through in pieces, so that memory stays
 // bounded whatever a disc holds.
 //
-// The reader only reads. A file that cannot be opened or read keeps its error for the run, which
-// reports it at the file's turn as if it had read the file itself.
+// The reader only reads, and holds no file open beyond the one it is reading: memory is its budget,
+// descriptors are not. A file it cannot read keeps its error for the run, which reports it at the
+// file's turn as if it had read the file itself; one it cannot open it leaves to the run, which opens
+// it at its turn and meets its own verdict.
 class DiscReader
 {
 public:
     static constexpr std::uint64_t BudgetBytes = std::uint64_t {8} << 20;
-    static constexpr std::size_t BudgetFiles = 64; // each read-ahead file holds its descriptor open
+    static constexpr std::size_t BudgetFiles = 64; // small files in line at most
     static constexpr std::uint64_t WholeLimit = std::uint64_t {16} << 20;
     static constexpr std::size_t PieceBytes = std::size_t {1} << 20;
 
@@ -38,6 +40,7 @@ public:
     {
     public:
         const std::string& Path() const { return m_path; }
+        // Closed once it has been read: what it was at opening is still there to compare.
         support::InputFile& Input() { return m_input; }
         // True when the file was read whole into one piece: Whole() then has its bytes.
         bool IsWhole() const { return m_whole; }
@@ -56,6 +59,7 @@ public:
         bool m_whole = false;
         bool m_ended = false; // nothing more comes
         bool m_dropped = false; // nobody wants the rest
+        bool m_unopened = false; // the reader could not open it: the run opens it itself
     };
 
     // Starts reading paths, in that order.
@@ -66,7 +70,7 @@ public:
 
     // The file at path, when it is among the next ones in line, once it is read whole or (a large
     // one) opened; the files in line before it are dropped. Nothing when the reader does not have it
-    // in line: the caller reads that file itself.
+    // in line or could not open it: the caller reads that file itself.
     std::shared_ptr<File> Take(const std::string& path);
     // The next piece of a file that streams: empty at its end; the file's error when reading failed.
     std::error_code NextPiece(File& file, std::string& piece);
