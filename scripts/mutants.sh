@@ -120,8 +120,8 @@ duplicate-uid-not-flagged | src/engine/report/KnownImages.cpp
     if (false) {
 
 earlier-runs-forgotten | src/engine/report/RunReport.cpp
-            if (row[OutcomeColumn] == "migrated") {
-            if (row[OutcomeColumn] == "rejected") {
+    if (row[OutcomeColumn] != OutcomeName(Outcome::Migrated)) {
+    if (row[OutcomeColumn] != OutcomeName(Outcome::Rejected)) {
 
 verify-misses-added-files | src/engine/report/Verification.cpp
                 ++result.added;
@@ -160,8 +160,8 @@ report-latin1-kept-as-bytes | src/support/Utf8.cpp
     if (true) {
 
 report-older-rows-skipped | src/engine/report/ReportFiles.cpp
-        if (!header && record.size() >= FirstColumnCount && record.size() <= ColumnCount) {
-        if (!header && record.size() == ColumnCount) {
+        if (!m_header && record.size() >= FirstColumnCount && record.size() <= ColumnCount) {
+        if (!m_header && record.size() == ColumnCount) {
 
 report-studies-count-every-file | src/engine/report/StudyList.cpp
     if (image.verdict != DicomVerdict::Ok && image.verdict != DicomVerdict::NoPart10Header) {
@@ -200,8 +200,12 @@ copy-keeps-read-only-mode | src/support/AtomicFile.cpp
     if (false
 
 cli-exit-zero-despite-failures | src/cli/CliMain.cpp
+    return failures > 0 || !run.looksLike.empty() ? ExitWithFailures : ExitCompleted;
+    return !run.looksLike.empty() ? ExitWithFailures : ExitCompleted;
+
+cli-exit-zero-for-another-systems-disc | src/cli/CliMain.cpp
+    return failures > 0 || !run.looksLike.empty() ? ExitWithFailures : ExitCompleted;
     return failures > 0 ? ExitWithFailures : ExitCompleted;
-    return ExitCompleted;
 
 cli-option-equals-form-broken | src/cli/CliMain.cpp
         into = arg.substr(name.size() + 1);
@@ -222,6 +226,62 @@ window-temp-saved-from-dest | src/app/FrmMain.cpp
 window-quit-never-disabled | src/app/WindowHost.cpp
     m_controls.quitButton->setEnabled(enabled);
     m_controls.quitButton->setEnabled(true);
+
+unreported-output-written-again | src/engine/report/MigratedBefore.cpp
+        if (*stray.sha256 == digest.get()) {
+        if (false) {
+
+killed-run-not-found | src/engine/report/RunReport.cpp
+            || summary.Write(SummaryText({}, true, {})) || summary.Commit(support::Replace::Never)) {
+            || summary.Write(SummaryText({}, true, {}))) {
+
+journal-rewritten-unlocked | src/engine/report/DiscJournal.cpp
+    lock.Lock(LocksFile(runsFolder), JournalLockSlot, support::FileLock::Mode::Wait);
+    (void)lock;
+
+other-runs-not-followed | src/engine/report/RunReport.cpp
+    m_others.CatchUp();
+    (void)0;
+
+same-disc-twice-at-once | src/engine/RunController.cpp
+        != std::errc::resource_unavailable_try_again;
+        == std::errc::invalid_argument;
+
+reader-keeps-files-open | src/engine/decode/DiscReader.cpp
+        file->m_input.Close();
+        (void)0;
+
+reader-open-failure-reported | src/engine/decode/DiscReader.cpp
+    if (file->m_unopened) {
+    if (false) {
+
+retry-stop-loses-rows | src/engine/RunController.cpp
+        Count(step, record);
+        if (m_stopRequested) { continue; } Count(step, record);
+
+source-as-destination-allowed | src/engine/RunController.cpp
+    if (source == support::IdentityOf(m_host.DestText())) {
+    if (false) {
+
+wrong-system-never-told | src/engine/DiscLook.cpp
+    return best != chosen && bestScore.first > 0 ? std::optional(best) : std::nullopt;
+    return std::nullopt;
+
+wrong-bytes-not-doubted | src/engine/DiscLook.h
+    bool Doubtful() const { return m_images == 0 || m_wrong > 0; }
+    bool Doubtful() const { return m_images == 0; }
+
+right-system-doubted | src/engine/DiscLook.cpp
+    Profile best = chosen;
+    Profile best = Profile::Starc;
+
+damaged-dicom-names-nothing | src/engine/report/DicomCheck.cpp
+        info.problem = status.text();
+        info.problem = status.text(); return info;
+
+window-warning-shown-as-information | src/engine/RunController.cpp
+        m_host.ShowRunSummary(looksLike.empty() ? MessageKind::Information : MessageKind::Warning, summary,
+        m_host.ShowRunSummary(MessageKind::Information, summary,
 
 window-field-misplaced | src/app/FrmMain.cpp
     m_txtDest = FolderField(picture2, "txtDest", Twips(90, 1215, 4965, 345));

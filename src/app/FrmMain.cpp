@@ -294,7 +294,8 @@ void FrmMain::OnBrowse(int index)
 void FrmMain::OnTmrMigTimer()
 {
     m_engine->OnTimerTick();
-    if (m_ejectAfterRun && !m_engine->Running() && !m_engine->LastRun().stopped) {
+    // Not after a stop, nor when no run started (the disc is another program's now, or was cancelled).
+    if (m_ejectAfterRun && !m_engine->Running() && !m_engine->LastRun().stopped && !m_engine->LastRun().refused) {
         for (const support::Mount& disc : support::MountsAtOrBelow(m_txtSource->text().toStdString())) {
             Ejector()(disc);
         }

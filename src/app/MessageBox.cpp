@@ -24,8 +24,10 @@ void MessageBox::Show(QWidget* parent, Icon icon, const QString& text, const QSt
         (void)Answerer()(request);
         return;
     }
-    QMessageBox box(icon == Icon::Stop ? QMessageBox::Critical : QMessageBox::Information, request.caption,
-        request.text, QMessageBox::Ok, parent);
+    QMessageBox box(icon == Icon::Stop ? QMessageBox::Critical
+            : icon == Icon::Warning    ? QMessageBox::Warning
+                                       : QMessageBox::Information,
+        request.caption, request.text, QMessageBox::Ok, parent);
     // File names may reach a box; they are never markup.
     box.setTextFormat(Qt::PlainText);
     box.exec();

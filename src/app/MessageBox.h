@@ -8,13 +8,13 @@ class QWidget;
 
 namespace app {
 
-// Every box the window shows goes through here: a modal box with an OK button, a stop or an
+// Every box the window shows goes through here: a modal box with an OK button, a stop, warning or
 // information icon, and the caption "Zet-Pelta" unless one is given; or a question with Ja, Nein and
 // Abbrechen.
 class MessageBox
 {
 public:
-    enum class Icon { Stop, Information, Question };
+    enum class Icon { Stop, Information, Warning, Question };
     enum class Reply { Ok, Yes, No, Cancel };
 
     struct Request

@@ -101,9 +101,10 @@ void WindowHost::ShowMessage(engine::MessageKind kind, std::string_view text, st
     // The engine ends lines with CR LF; a Qt label shows a lone CR as a character of its own.
     QString shown = FromUtf8(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    MessageBox::Show(m_controls.window,
-        kind == engine::MessageKind::Stop ? MessageBox::Icon::Stop : MessageBox::Icon::Information, shown,
-        FromUtf8(caption));
+    const MessageBox::Icon icon = kind == engine::MessageKind::Stop ? MessageBox::Icon::Stop
+        : kind == engine::MessageKind::Warning                      ? MessageBox::Icon::Warning
+                                                                    : MessageBox::Icon::Information;
+    MessageBox::Show(m_controls.window, icon, shown, FromUtf8(caption));
 }
 
 engine::Answer WindowHost::AskQuestion(std::string_view text, std::string_view caption)

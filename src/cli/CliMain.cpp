@@ -157,8 +157,10 @@ std::string UsageText(const support::Places& places)
         + places.logs + "\n" + std::string(engine::texts::PlacesNote)
         + "\n"
           "Exit-Status: 0 Lauf beendet, alle ausgewählten Dateien migriert;\n"
-          "             1 Lauf beendet, mindestens eine Datei oder ein Ordner mit Fehler;\n"
-          "             2 Lauf nicht gestartet (Prüfung fehlgeschlagen, falscher Aufruf);\n"
+          "             1 Lauf beendet, mindestens eine Datei oder ein Ordner mit Fehler, oder die\n"
+          "               CD / DVD sieht aus wie eine eines anderen PACS-Systems;\n"
+          "             2 Lauf nicht gestartet (Prüfung fehlgeschlagen, falscher Aufruf, dieselbe\n"
+          "               CD / DVD wird gerade in dasselbe Zielverzeichnis migriert);\n"
           "           130 mit Strg+C abgebrochen.\n";
 }
 
@@ -217,6 +219,9 @@ int MigrateOnce(const Options& options, const Environment& env, const std::optio
     host.EndLiveLine();
 
     const engine::RunSummary& run = engine.LastRun();
+    if (run.refused) {
+        return ExitNotStarted; // its German text is on err
+    }
     if (run.stopped) {
         env.err << "Migration abgebrochen: " << run.migrated << " von " << run.checked
                 << " Dateien wurden bis dahin migriert.\n";
@@ -229,7 +234,8 @@ int MigrateOnce(const Options& options, const Environment& env, const std::optio
                 << "\n";
     }
     PrintReportLines(run, env);
-    return failures > 0 ? ExitWithFailures : ExitCompleted;
+    // A disc of another system is not done with, whatever its files' outcomes.
+    return failures > 0 || !run.looksLike.empty() ? ExitWithFailures : ExitCompleted;
 }
 
 } // namespace cli

@@ -49,9 +49,10 @@ public:
     void SetStatusLine(std::string_view text) override;
     void ShowMessage(engine::MessageKind kind, std::string_view text, std::string_view caption) override;
     // The findings follow the summary as lines of their own, with the studies (see RunCli).
-    void ShowRunSummary(std::string_view text, std::string_view, std::string_view caption) override
+    void ShowRunSummary(
+        engine::MessageKind kind, std::string_view text, std::string_view, std::string_view caption) override
     {
-        ShowMessage(engine::MessageKind::Information, text, caption);
+        ShowMessage(kind, text, caption);
     }
     engine::Answer AskQuestion(std::string_view text, std::string_view caption) override;
     void ProcessPendingMessages() override;

@@ -40,7 +40,7 @@ std::map<std::string, std::string> VerifiedRuns(
 int DiscsCli(const Options& options, const Environment& env)
 {
     const std::string runs = engine::RunsFolder(env.places.logs);
-    std::vector<engine::JournalRow> rows = engine::ReadJournal(runs);
+    std::vector<engine::JournalRow> rows = engine::ReadJournalWithProgress(runs);
     if (!options.discs->empty()) {
         const auto wanted = support::IdentityOf(*options.discs);
         std::erase_if(rows,
@@ -52,12 +52,13 @@ int DiscsCli(const Options& options, const Environment& env)
         return found == verified.end() ? std::string("-") : found->second;
     };
     if (options.csv) {
-        env.out << support::CsvLine({"started", "ended", "pacs", "label", "fingerprint", "source", "destination",
-            "selected", "migrated", "already_migrated", "rejected", "failed", "stopped", "report", "verified"});
+        env.out << support::CsvLine(
+            {"started", "ended", "pacs", "label", "fingerprint", "source", "destination", "selected", "migrated",
+                "already_migrated", "rejected", "failed", "stopped", "report", "verified", "looks_like"});
         for (const engine::JournalRow& row : rows) {
             env.out << support::CsvLine({row.started, row.ended, row.pacs, row.label, row.fingerprint, row.source,
                 row.destination, row.selected, row.migrated, row.alreadyMigrated, row.rejected, row.failed, row.stopped,
-                row.report, verifiedOf(row)});
+                row.report, verifiedOf(row), row.looksLike});
         }
         return ExitCompleted;
     }
@@ -103,7 +104,8 @@ int WatchCli(const Options& options, const Environment& env)
                 return ExitInterrupted;
             }
             status = std::max(status, result);
-            if (support::IsOpticalDrive(disc)) {
+            // A disc another program is migrating stays in the drive.
+            if (result != ExitNotStarted && support::IsOpticalDrive(disc)) {
                 if (const auto error = eject(disc.device)) {
                     env.err << "Auswerfen von " << disc.device << " fehlgeschlagen: " << error.message() << "\n";
                 }

@@ -92,6 +92,19 @@ std::string ImageMigration::DestinationPath(const ImageTarget& target)
     return target.destination + "/" + m_nextName() + ".dcm";
 }
 
+bool ImageMigration::AlreadyThere(support::AtomicFile& out, const Digest& written, FileRecord& record)
+{
+    std::optional<std::string> there = m_existing ? m_existing("", out.BytesWritten(), written) : std::nullopt;
+    if (!there) {
+        return false;
+    }
+    out.Discard();
+    record.outcome = Outcome::AlreadyMigrated;
+    record.writtenFile = std::move(*there);
+    record.writtenSha256 = written;
+    return true;
+}
+
 std::error_code ImageMigration::CommitUnique(support::AtomicFile& out, const ImageTarget& target)
 {
     // Never over an existing file: the destination may hold earlier discs' images. A name that is
@@ -128,11 +141,16 @@ std::error_code ImageMigration::MigratePlain(const SourceFile& file, const Image
     if (auto error = out.CreateAsCopy(file.path, workPath, digest, m_pump, &m_readFailed)) {
         return error;
     }
+    record.sourceSha256 = digest.Finish(); // the bytes read are the bytes written
+    record.bytesRead = out.BytesWritten();
+    record.look = LookOfHead(out.Head());
+    if (AlreadyThere(out, record.sourceSha256, record)) {
+        return {};
+    }
     if (auto error = CommitUnique(out, target)) {
         return error;
     }
-    record.sourceSha256 = record.writtenSha256 = digest.Finish(); // the bytes read are the bytes written
-    record.bytesRead = out.BytesWritten();
+    record.writtenSha256 = record.sourceSha256;
     Migrated(out, target, record);
     m_pump();
     return {};
@@ -263,7 +281,13 @@ std::error_code ImageMigration::Convert(
         m_pump(); // a large image streams in pieces: the window keeps answering
         return failed;
     };
-    const ByteSink sink = cutting ? [&](std::string_view bytes) { return cut.Feed(bytes, write); } : ByteSink(write);
+    std::string decoded; // the first bytes: what the file holds, for telling discs of other systems
+    const ByteSink sink = [&](std::string_view bytes) {
+        if (decoded.size() < support::AtomicFile::HeadBytes) {
+            decoded.append(bytes.substr(0, support::AtomicFile::HeadBytes - decoded.size()));
+        }
+        return cutting ? cut.Feed(bytes, write) : write(bytes);
+    };
     const std::uint64_t bound = DecompressionBound(cutting ? target.destination : target.workFolder);
     const DecodeAhead::Result* ahead = input.decoded;
     if (input.whole) {
@@ -300,19 +324,31 @@ std::error_code ImageMigration::Convert(
         if (m_log.DebugOn()) {
             m_log.WriteDebug(file.name + ": " + support::ErrorDescription(error));
         }
+        if (error != DecompressError::NotCompressed) {
+            record.look = Look::PackedOther;
+        } else if (input.whole) {
+            record.look = LookOfHead(input.whole->substr(0, support::AtomicFile::HeadBytes));
+        }
         out.Discard(); // a bomb's beginning must not take the room its quarantine copy needs
         return Reject(input, file, target, record);
     }
     record.sourceSha256 = sourceDigest.Finish();
+    record.look = cutting && cut.Found()     ? Look::PackedContainer
+        : LookOfHead(decoded) == Look::Dicom ? Look::PackedDicom
+                                             : Look::PackedOther;
     if (cutting && !cut.Found()) {
         out.Discard();
         return Reject(input, file, target, record);
     }
     out.SetModified(input.file->ModifiedAtOpen());
+    const Digest written = digest.Finish();
+    if (AlreadyThere(out, written, record)) {
+        return {};
+    }
     if (auto failed = CommitUnique(out, target)) {
         return failed;
     }
-    record.writtenSha256 = digest.Finish();
+    record.writtenSha256 = written;
     Migrated(out, target, record);
     if (cutting && m_log.DebugOn()) {
         m_log.WriteDebug(file.name + " is migrated.");
@@ -337,35 +373,45 @@ std::error_code ImageMigration::Quarantine(
             return error;
         }
     }
-    // The source file as it came from the disc, under "<stem>.err", "<stem>2.err", "<stem>3.err" ...
+    // The source file as it came from the disc, written once and then named "<stem>.err", or
+    // "<stem>2.err", "<stem>3.err" ... when that is taken.
     const std::string stem = folder + BaseName(file.name);
-    std::error_code error = std::make_error_code(std::errc::file_exists);
+    support::AtomicFile copy;
+    support::Sha256 digest;
+    std::error_code error;
+    if (input.whole) {
+        // The bytes in hand are the file's: the disc is not read a second time, out of turn.
+        error = copy.Create(stem + ".err");
+        if (!error) {
+            digest.Update(*input.whole);
+            error = copy.Write(*input.whole);
+            copy.SetModified(input.file->ModifiedAtOpen());
+        }
+    } else {
+        error = copy.CreateAsCopy(file.path, stem + ".err", digest);
+    }
+    if (error) {
+        return error;
+    }
+    const Digest copied = digest.Finish(); // the copy is the source, byte for byte
+    if (auto there = m_existing ? m_existing(texts::QuarantineFolder, copy.BytesWritten(), copied) : std::nullopt) {
+        copy.Discard();
+        record.outcome = Outcome::AlreadyRejected;
+        record.writtenFile = std::move(*there);
+        record.writtenSha256 = record.sourceSha256 = copied;
+        return {};
+    }
+    error = std::make_error_code(std::errc::file_exists);
     for (int number = 1; error == std::errc::file_exists && number <= MaxQuarantineNumber; ++number) {
         const std::string name = stem + (number == 1 ? std::string() : std::to_string(number)) + ".err";
-        if (support::PathExists(name)) {
-            continue;
+        if (!support::PathExists(name)) {
+            error = copy.CommitAs(name, support::Replace::Never);
         }
-        support::Sha256 digest;
-        if (input.whole) {
-            // The bytes in hand are the file's: the disc is not read a second time, out of turn.
-            support::AtomicFile copy;
-            error = copy.Create(name);
-            if (!error) {
-                digest.Update(*input.whole);
-                error = copy.Write(*input.whole);
-            }
-            if (!error) {
-                copy.SetModified(input.file->ModifiedAtOpen());
-                error = copy.Commit(support::Replace::Never);
-            }
-        } else {
-            error = support::CopyFileAtomic(file.path, name, support::Replace::Never, digest);
-        }
-        if (!error) {
-            record.writtenFile = std::string(texts::QuarantineFolder) + "/" + support::NameOf(name);
-            record.writtenSha256 = record.sourceSha256 = digest.Finish(); // the copy is the source, byte for byte
-            record.bytesWritten = record.size.value_or(0);
-        }
+    }
+    if (!error) {
+        record.writtenFile = std::string(texts::QuarantineFolder) + "/" + support::NameOf(copy.Target());
+        record.writtenSha256 = record.sourceSha256 = copied;
+        record.bytesWritten = copy.BytesWritten();
     }
     return error;
 }

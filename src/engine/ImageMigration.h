@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -53,8 +54,17 @@ class ImageMigration
 public:
     using NameSource = std::function<std::string()>; // a new unique name for every destination file
     using Pump = std::function<void()>; // keeps the front end answering during a large image
+    // A file the destination holds already, in its top folder ("") or the quarantine folder, with this
+    // size and content, that no report lists: its name, relative to the destination.
+    using Existing
+        = std::function<std::optional<std::string>(std::string_view folder, std::uint64_t size, const Digest& digest)>;
 
     ImageMigration(const support::Log& log, NameSource nextName, Pump pump);
+
+    // When a disc is migrated again for its missing files only: an image or quarantine copy that the
+    // destination holds already, unreported (a killed run wrote it), is not written a second time.
+    // The file's row then says "already migrated" or "already rejected". Empty: everything is written.
+    void SetExisting(Existing existing) { m_existing = std::move(existing); }
 
     FileRecord Migrate(const SourceFile& file, const ImageTarget& target);
     // The compressed files the run will reach, in order: one thread reads them ahead of their turn.
@@ -79,12 +89,15 @@ private:
     std::error_code Quarantine(
         const CompressedInput& input, const SourceFile& file, const ImageTarget& target, FileRecord& record);
     std::string DestinationPath(const ImageTarget& target);
+    // True when the destination has the written bytes already (see SetExisting); out is given up.
+    bool AlreadyThere(support::AtomicFile& out, const Digest& written, FileRecord& record);
     std::error_code CommitUnique(support::AtomicFile& out, const ImageTarget& target);
     void Migrated(const support::AtomicFile& out, const ImageTarget& target, FileRecord& record);
 
     const support::Log& m_log;
     NameSource m_nextName;
     Pump m_pump;
+    Existing m_existing;
     std::unique_ptr<DiscReader> m_reader;
     DecodeAhead m_ahead;
     std::string m_whole; // a compressed file read whole; its memory serves the next one

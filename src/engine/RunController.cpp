@@ -73,6 +73,14 @@ void RunController::StartRun()
     if (!support::FolderExists(temp)) {
         return Refuse(texts::TempMissingLog, texts::TempMissingBox);
     }
+    // A run from the destination, or from its quarantine folder, would read its own outputs as the disc.
+    const auto source = support::IdentityOf(m_host.SourceText());
+    if (source == support::IdentityOf(m_host.DestText())) {
+        return Refuse(texts::SameFolderLog, texts::SameFolderBox);
+    }
+    if (source == support::IdentityOf(m_host.DestText() + "/" + std::string(texts::QuarantineFolder))) {
+        return Refuse(texts::SourceIsQuarantineLog, texts::SourceIsQuarantineBox);
+    }
     // Refused before the work folder is made: a run without a profile has nothing to do.
     const std::string pacs = m_host.PacsText();
     const auto profile = ProfileFor(pacs);
@@ -105,13 +113,22 @@ void RunController::OnTimerTick()
     const auto pump = [this] { m_host.ProcessPendingMessages(); };
     const DiscIdentity disc = IdentifyDisc(
         source, *m_state.FileFilter, [this](const std::string& folder) { return IsOwnOutput(folder); }, pump);
-    if (!AskAboutEarlierRun(disc, destination)) {
-        // Abbrechen: no run, no report, no summary.
+    const bool busy = !TakeDisc(disc, destination);
+    if (busy) {
+        m_log.WriteError(-1, texts::DiscBusyLog, texts::SourceStart, "");
+        m_host.ShowMessage(MessageKind::Stop, texts::DiscBusyBox, texts::AppTitle);
+    }
+    if (busy || !AskAboutEarlierRun(disc, destination)) {
+        // Abbrechen, or the disc is in hand elsewhere: no run, no report, no summary.
+        m_discLock.Unlock();
         m_work.Remove();
         m_running = m_runQueued = false;
+        m_lastRun = RunSummary();
+        m_lastRun.refused = true;
         m_host.SetQuitEnabled(true);
         return;
     }
+    m_look.Clear();
     const std::string started = LocalIsoTime();
     m_report.Begin(m_programFolder,
         {m_state.RunPacs, source, destination, m_state.TempRoot, started, disc.label, disc.fingerprint}, pump);
@@ -123,8 +140,17 @@ void RunController::OnTimerTick()
     m_journal.source = m_report.Description().source;
     m_journal.destination = m_report.Description().destination;
     m_journal.report = m_report.RowsName();
+    m_journal.selected = std::to_string(disc.selected); // known now: a killed run's row says how far it got
+    // Before any row of the report: a run killed from here on reads as stopped, and other runs into the
+    // destination find the report by this row.
     if (!m_journal.report.empty()) {
-        WriteJournalRow(RunsFolder(m_programFolder), m_journal); // a run killed from here on reads as stopped
+        WriteJournalRow(RunsFolder(m_programFolder), m_journal);
+    }
+    if (m_onlyMissing) {
+        // What a killed run wrote without its row is known by its bytes, and not written again.
+        m_migration.SetExisting([this](std::string_view folder, std::uint64_t size, const Digest& digest) {
+            return m_migratedBefore.Unlisted(folder, size, digest);
+        });
     }
     if (IsCompressed(*m_state.FileFilter) && !m_onlyMissing) {
         // Read ahead of the walk by one thread. Not when most files are left alone as migrated before.
@@ -184,7 +210,7 @@ void RunController::Walk(const std::string& source)
         if (record.unreadable) {
             unreadable.emplace_back(std::move(*step), std::move(record));
         } else {
-            Count(record);
+            Count(*step, record);
             m_report.Add(std::move(record));
         }
         if (!folderFailed) {
@@ -203,7 +229,7 @@ void RunController::Walk(const std::string& source)
             }
             m_host.ProcessPendingMessages();
         }
-        Count(record);
+        Count(step, record);
         m_report.Add(std::move(record));
     }
 }
@@ -274,8 +300,26 @@ FileRecord RunController::Handle(const WalkStep& step)
     return record;
 }
 
-void RunController::Count(const FileRecord& record)
+bool RunController::TakeDisc(const DiscIdentity& disc, const std::string& destination)
 {
+    const std::string runs = RunsFolder(m_programFolder);
+    support::CreateFolder(support::LogsFolder(m_programFolder));
+    support::CreateFolder(runs);
+    // Only another holder refuses the run: where no lock can be had (no reports folder), it goes on.
+    return m_discLock.Lock(LocksFile(runs),
+               support::LockSlot("disc " + disc.fingerprint + " " + FolderKey(destination)),
+               support::FileLock::Mode::Try)
+        != std::errc::resource_unavailable_try_again;
+}
+
+void RunController::Count(const WalkStep& step, const FileRecord& record)
+{
+    if (!step.folderError) {
+        m_look.Note(step.name, step.path, record.look);
+    }
+    if (record.outcome == Outcome::Migrated || record.outcome == Outcome::AlreadyMigrated) {
+        m_look.Migrated(*m_state.FileFilter, step.name, record.look);
+    }
     // Files an earlier run of the disc migrated count as migrated, as they counted then.
     m_state.MigratedCount += record.outcome == Outcome::Migrated || record.outcome == Outcome::AlreadyMigrated ? 1 : 0;
     m_state.RejectedCount += record.outcome == Outcome::Rejected || record.outcome == Outcome::AlreadyRejected ? 1 : 0;
@@ -295,9 +339,19 @@ bool RunController::IsOwnOutput(const std::string& folder) const
 void RunController::FinishRun()
 {
     m_migration.CancelReadAhead(); // a stopped walk may have left the next file in decoding
-    const std::string report = m_report.End(LocalIsoTime(), m_stopRequested); // first: it completes the counts
+    m_migration.SetExisting({});
+    // A disc that the run's system made no image of, or wrong ones, is told apart from a damaged one
+    // of that system: the operator is to check the system rather than put the disc away.
+    std::string looksLike;
+    if (!m_stopRequested && m_state.ScannedCount > 0 && m_look.Doubtful()) {
+        if (const auto other = m_look.OtherSystem(*m_state.FileFilter, [this] { m_host.ProcessPendingMessages(); })) {
+            looksLike = SystemName(*other);
+        }
+    }
+    // First: it completes the counts.
+    const std::string report = m_report.End(LocalIsoTime(), m_stopRequested, looksLike);
     m_lastRun = {m_state.ScannedCount, m_state.CheckedCount, m_state.MigratedCount, m_state.FailedCount,
-        m_state.RejectedCount, m_state.SkippedCount, m_stopRequested, m_report.RunFindings(), report};
+        m_state.RejectedCount, m_state.SkippedCount, m_stopRequested, false, looksLike, m_report.RunFindings(), report};
     if (m_log.DebugOn() && !m_lastRun.report.empty()) {
         m_log.WriteDebug("Run report: " + m_lastRun.report);
     }
@@ -310,12 +364,18 @@ void RunController::FinishRun()
             = std::to_string(m_report.Count(Outcome::Rejected) + m_report.Count(Outcome::AlreadyRejected));
         m_journal.failed = std::to_string(m_state.FailedCount);
         m_journal.stopped = m_stopRequested ? "yes" : "no";
+        m_journal.looksLike = looksLike;
         WriteJournalRow(RunsFolder(m_programFolder), m_journal);
     }
+    m_discLock.Unlock();
     if (!m_stopRequested) {
         m_host.SetProgressText(texts::ClosingProgress(m_state.ScannedCount));
-        m_host.ShowRunSummary(texts::Summary(m_state.MigratedCount, m_state.CheckedCount), FindingsText(m_lastRun),
-            texts::SummaryCaption);
+        std::string summary = texts::Summary(m_state.MigratedCount, m_state.CheckedCount);
+        if (!looksLike.empty()) {
+            summary += "\r\n\r\n" + texts::LooksLike(looksLike);
+        }
+        m_host.ShowRunSummary(looksLike.empty() ? MessageKind::Information : MessageKind::Warning, summary,
+            FindingsText(m_lastRun), texts::SummaryCaption);
     }
     m_work.Remove();
     m_state.MigratedCount = 0;

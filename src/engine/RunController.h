@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/DiscLook.h"
 #include "engine/ImageMigration.h"
 #include "engine/RunHost.h"
 #include "engine/RunState.h"
@@ -12,6 +13,7 @@
 #include "engine/report/DiscJournal.h"
 #include "engine/report/MigratedBefore.h"
 #include "engine/report/RunReport.h"
+#include "support/FileLock.h"
 #include "support/Log.h"
 
 namespace engine {
@@ -24,9 +26,10 @@ struct WalkStep;
 //
 //   StartRun()      the "Migrieren" command: checks the folders and the PACS system, creates the work
 //                   folder and arms the timer; a failed check logs, shows a stop box and arms nothing.
-//   OnTimerTick()   the timer's tick: identifies the disc (and asks, when the destination has it from
-//                   an earlier run, whether only the missing files are to be migrated), walks the whole
-//                   source tree, then FinishRun shows the summary.
+//   OnTimerTick()   the timer's tick: identifies the disc (refused when another program is migrating
+//                   it into the same destination; asks, when the destination has it from an earlier
+//                   run, whether only the missing files are to be migrated), walks the whole source
+//                   tree, then FinishRun shows the summary.
 //
 // A headless front end calls RunUntilIdle() after StartRun(). "Migrieren" while a run executes queues
 // one further run, which starts with its own checks when the current one has ended; the running run
@@ -55,7 +58,9 @@ private:
     void SetTimer(bool enabled);
     void Walk(const std::string& source);
     FileRecord Handle(const WalkStep& step);
-    void Count(const FileRecord& record);
+    void Count(const WalkStep& step, const FileRecord& record);
+    // Takes the disc's lock for the destination; false when another run holds it.
+    bool TakeDisc(const DiscIdentity& disc, const std::string& destination);
     bool IsOwnOutput(const std::string& folder) const;
     // Asks whether to migrate only the missing files when the destination has the disc from an
     // earlier run; false when the operator cancels.
@@ -71,6 +76,8 @@ private:
     JournalRow m_journal; // the running run's row in the journal
     MigratedBefore m_migratedBefore; // with m_onlyMissing: what earlier runs of the disc left
     bool m_onlyMissing = false;
+    support::FileLock m_discLock; // the disc into the destination, while the run goes on
+    DiscLook m_look; // whether the disc fits the run's system
     RunState m_state;
     RunSummary m_lastRun;
     WorkFolder m_work;

@@ -6,7 +6,7 @@
 
 namespace engine {
 
-enum class MessageKind { Stop, Information };
+enum class MessageKind { Stop, Information, Warning };
 enum class Answer { Yes, No, Cancel };
 
 // The engine's only view of its front end: the window, the console, or a test's recording host.
@@ -34,16 +34,18 @@ public:
 
     // A modal box with an OK button; returns when the operator has closed it.
     virtual void ShowMessage(MessageKind kind, std::string_view text, std::string_view caption) = 0;
-    // The information box that ends a run: its text and, after an empty line, what the run's report
-    // found (empty when it found nothing to say). A front end that prints the findings its own way
-    // (the console) shows the text alone.
-    virtual void ShowRunSummary(std::string_view text, std::string_view findings, std::string_view caption)
+    // The box that ends a run: its text and, after an empty line, what the run's report found (empty
+    // when it found nothing to say); an information box, or a warning when the disc looks like one of
+    // another system. A front end that prints the findings its own way (the console) shows the text
+    // alone.
+    virtual void ShowRunSummary(
+        MessageKind kind, std::string_view text, std::string_view findings, std::string_view caption)
     {
         std::string shown(text);
         if (!findings.empty()) {
             shown += "\r\n\r\n" + std::string(findings);
         }
-        ShowMessage(MessageKind::Information, shown, caption);
+        ShowMessage(kind, shown, caption);
     }
 
     // A question with the buttons Ja, Nein and Abbrechen; returns the operator's answer.

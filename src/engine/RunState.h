@@ -39,6 +39,9 @@ struct RunSummary
     std::int64_t rejected = 0;
     std::int64_t skipped = 0;
     bool stopped = false; // ended early by RequestStop
+    // No run: the disc is being migrated into the destination already, or the operator cancelled.
+    bool refused = false;
+    std::string looksLike; // the PACS system the disc looks like, when the run's did not fit it
     Findings findings;
     std::string report; // the run report's path; empty when none could be written
 };

@@ -23,6 +23,15 @@ inline constexpr std::string_view UnknownPacsLog = "Unknown PACS system.";
 inline constexpr std::string_view UnknownPacsBox = "PACS-System ist unbekannt.";
 inline constexpr std::string_view WorkFolderLog = "Temp work folder could not be created.";
 inline constexpr std::string_view WorkFolderBox = "Arbeitsverzeichnis konnte nicht angelegt werden.";
+inline constexpr std::string_view SameFolderLog = "Source folder is the destination folder.";
+inline constexpr std::string_view SameFolderBox
+    = "Quellverzeichnis und Zielverzeichnis sind derselbe Ordner; bitte ein anderes Zielverzeichnis wählen.";
+inline constexpr std::string_view SourceIsQuarantineLog = "Source folder is the destination's BadObjects folder.";
+inline constexpr std::string_view SourceIsQuarantineBox
+    = "Quellverzeichnis ist der Ordner BadObjects des Zielverzeichnisses; bitte ein anderes Zielverzeichnis wählen.";
+inline constexpr std::string_view DiscBusyLog = "The disc is being migrated into the destination folder already.";
+inline constexpr std::string_view DiscBusyBox
+    = "Diese CD / DVD wird gerade schon in dieses Zielverzeichnis migriert (von einem anderen Zet-Pelta).";
 
 inline constexpr std::string_view SourceStart = "Start";
 inline constexpr std::string_view SourceScanFolder = "ScanFolder";
@@ -66,6 +75,12 @@ inline std::string MigratedBefore(const std::string& date, const std::string& mi
 {
     return "Diese CD / DVD wurde am " + date + " bereits migriert (" + migrated + " von " + selected
         + " Dateien). Nur die fehlenden Dateien migrieren?";
+}
+
+// Below the summary when the disc looks like one of another PACS system than the run's.
+inline std::string LooksLike(std::string_view system)
+{
+    return "Die CD / DVD sieht aus wie eine von " + std::string(system) + "; bitte das PACS-System prüfen.";
 }
 
 inline std::string Summary(std::int64_t migrated, std::int64_t checked)

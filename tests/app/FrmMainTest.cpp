@@ -1,6 +1,9 @@
+#include <csignal>
+#include <filesystem>
 #include <sched.h>
 #include <set>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <sstream>
 
 #include <QtTest>
@@ -106,6 +109,7 @@ private slots:
     void settingsLoadedAndSavedWhole();
     void browseButtonsAndToolbar();
     void runsThroughTheWindow();
+    void resumesAKilledRunWithJaAndWarnsOfAnotherSystemsDisc();
     void autoStartsForADiscBelowTheSourceAndEjectsIt();
 };
 
@@ -337,6 +341,54 @@ void FrmMainTest::runsThroughTheWindow()
     QTRY_VERIFY(seen.filter(QStringLiteral("box ")).size() == 1 && !engine.Running());
     QVERIFY(seen.filter(QStringLiteral("box ")).at(0).contains("12 von 12 Dateien konnten erfolgreich"));
     QCOMPARE(disc.Migrated(), 24);
+}
+
+// A run of the console program killed between an output's rename and its row; "Migrieren" and "Ja"
+// in the window migrate the rest, and nothing twice. Then a disc that is not the chosen system's.
+void FrmMainTest::resumesAKilledRunWithJaAndWarnsOfAnotherSystemsDisc()
+{
+    TempDir programFolder;
+    auto window = ShowWindow(programFolder);
+    Disc disc(40, window.get());
+    std::filesystem::copy_file(ZP_CLI_PROGRAM, programFolder / "zet-pelta-cli"); // the window's program folder
+    // In the sanitizers' build the shim comes before their runtime, which is fine here.
+    const std::string killed = "ZP_FAULTS='renameat2:killafter:/dest/:9:1' LD_PRELOAD='" ZP_FAULT_SHIM
+                               "' ASAN_OPTIONS=\"$ASAN_OPTIONS:verify_asan_link_order=0\" '"
+        + programFolder / "zet-pelta-cli" + "' -q --pacs HIPAX --source '" + disc.root / "src" + "' --dest '"
+        + disc.root / "dest" + "' --temp '" + disc.root / "temp" + "' 2>/dev/null";
+    const int status = std::system(killed.c_str());
+    QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGKILL, "the console program was killed");
+    std::vector<app::MessageBox::Request> boxes;
+    app::MessageBox::SetAnswerer([&](const app::MessageBox::Request& request) {
+        boxes.push_back(request);
+        return request.icon == app::MessageBox::Icon::Question ? app::MessageBox::Reply::Yes
+                                                               : app::MessageBox::Reply::Ok;
+    });
+    QTest::mouseClick(Button(window.get(), 0), Qt::LeftButton);
+    QTRY_VERIFY(boxes.size() == 2 && !window->Engine().Running());
+    QVERIFY2(boxes[0].text.contains("bereits migriert (") && boxes[1].text.startsWith("40 von 40 Dateien konnten"),
+        qPrintable(boxes[0].text + "|" + boxes[1].text));
+    QCOMPARE(disc.Migrated(), 40); // every image once
+    std::ostringstream out, err;
+    QCOMPARE(cli::RunCli(
+                 {"--verify", disc.root / "dest"}, {programFolder.Path(), out, err, false, 80, [] { return false; }}),
+        0);
+
+    // Images without a ".": GEMED's, whose images HIPAX would migrate just as well; "Arzt und Praxis"
+    // selects none of them.
+    boxes.clear();
+    for (int i = 0; i < 3; ++i) {
+        WriteFile(disc.root / "gemed/IMG" + std::to_string(i), ReadFile(ZP_PYDICOM_DATA "/test_files/CT_small.dcm"));
+    }
+    Control<QLineEdit>(window.get(), "txtSource")->setText(QString::fromStdString(disc.root / "gemed"));
+    Control<QComboBox>(window.get(), "cboPACS")->setCurrentIndex(0);
+    QTest::mouseClick(Button(window.get(), 0), Qt::LeftButton);
+    QTRY_VERIFY(boxes.size() == 1 && !window->Engine().Running());
+    app::MessageBox::SetAnswerer({});
+    QCOMPARE(boxes[0].icon, app::MessageBox::Icon::Warning);
+    QCOMPARE(boxes[0].text.section('\n', 0, 4),
+        QStringLiteral("0 von 0 Dateien konnten erfolgreich migriert werden.\n\nBitte legen Sie die nächste CD / DVD "
+                       "ein.\n\nDie CD / DVD sieht aus wie eine von GEMED; bitte das PACS-System prüfen."));
 }
 
 // [Ablauf] AutoStart=1 and Auswerfen=1, in a mount namespace of the test's own: a disc mounted below

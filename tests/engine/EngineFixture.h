@@ -40,10 +40,11 @@ struct RecordingHost : engine::RunHost
     }
     // The summary box's findings are kept apart, so that a box's text is what the run's counts make it.
     std::string findings;
-    void ShowRunSummary(std::string_view text, std::string_view shownFindings, std::string_view caption) override
+    void ShowRunSummary(engine::MessageKind kind, std::string_view text, std::string_view shownFindings,
+        std::string_view caption) override
     {
         findings = shownFindings;
-        ShowMessage(engine::MessageKind::Information, text, caption);
+        ShowMessage(kind, text, caption);
     }
     engine::Answer answer = engine::Answer::No; // to every question: the disc again is migrated whole
     engine::Answer AskQuestion(std::string_view text, std::string_view) override

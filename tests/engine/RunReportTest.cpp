@@ -1,9 +1,12 @@
 
 #include "EngineFixture.h"
+#include "engine/report/DiscJournal.h"
 #include "engine/report/Findings.h"
 #include "engine/report/ReportFiles.h"
 #include "support/Csv.h"
 #include "support/Sha256.h"
+
+#include <thread>
 
 namespace {
 
@@ -110,23 +113,33 @@ TEST_F(RunReportTest, VerdictsFindingsAndTheStudiesOnTheDisc)
     for (const auto& [name, file] : {std::pair {"CT", "test_files/CT_small.dcm"}, {"CT2", "test_files/CT_small.dcm"},
              {"GERM", "charset_files/chrGerm.dcm"}, {"BARE", "test_files/ExplVR_LitEndNoMeta.dcm"},
              {"DIR", "test_files/dicomdirtests/DICOMDIR"}, {"PAL", "palettes/fall.dcm"},
-             {"TXT", "test_files/README.txt"}}) {
+             {"TXT", "test_files/README.txt"}, {"MRCUT", "test_files/MR_truncated.dcm"}}) {
         WriteFile(root / "src/" + name, ReadFile(data + file));
     }
+    const std::string ct = ReadFile(data + "test_files/CT_small.dcm");
+    WriteFile(root / "src/CTCUT", ct.substr(0, ct.size() * 2 / 3)); // CT's UIDs, but no image to repeat
     Run("HIPAX");
+    // A damaged file names whose image it is, as far as it can be read.
+    EXPECT_EQ(Cells("MRCUT",
+                  {"dicom", "sop_instance_uid", "study_instance_uid", "series_instance_uid", "patient_id",
+                      "patient_name", "modality"}),
+        "not DICOM: I/O suspension or premature end of stream|1.3.6.1.4.1.5962.1.1.4.1.1.20040826185059.5457|"
+        "1.3.6.1.4.1.5962.1.2.4.20040826185059.5457|1.3.6.1.4.1.5962.1.3.4.1.20040826185059.5457|4MR1|"
+        "CompressedSamples^MR1|MR");
+    EXPECT_EQ(Cells("CTCUT", {"sop_instance_uid", "duplicate"}), rows["CT"]["sop_instance_uid"] + "|");
     EXPECT_EQ(Cells("CT", {"dicom", "series_instance_uid", "sop_class_uid"}),
         "ok|1.3.6.1.4.1.5962.1.3.1.1.20040119072730.12322|1.2.840.10008.5.1.4.1.1.2");
     EXPECT_EQ(Cells("BARE", {"dicom", "transfer_syntax"}), "no Part 10 header|1.2.840.10008.1.2.1");
     const engine::RunSummary& run = engine.LastRun();
     EXPECT_EQ(engine::StudiesLine(run.findings), "4 Bilder aus 3 Studien von 3 Patienten.");
     EXPECT_EQ(host.findings,
-        "1 Datei ist kein gültiges DICOM (siehe Bericht).\r\n2 Dateien sind keine Bilder, die ein PACS aufnimmt: "
+        "3 Dateien sind kein gültiges DICOM (siehe Bericht).\r\n2 Dateien sind keine Bilder, die ein PACS aufnimmt: "
         "DICOMDIR oder fehlende UIDs (siehe Bericht).\r\n1 Datei hat keinen DICOM-Dateikopf; strenge PACS lehnen sie "
         "ab (siehe Bericht).\r\n1 Bild war schon einmal migriert worden (siehe Bericht).\r\nBericht: "
             + run.report);
     EXPECT_EQ(summary["images"] + summary["studies"] + summary["patients"] + summary["not_an_image"]
-            + summary["no_part10_header"] + summary["not_dicom"],
-        "433211");
+            + summary["no_part10_header"] + summary["not_dicom"] + summary["duplicates"],
+        "4332131");
     const auto studies = support::ParseCsv(ReadFile(root / "program/Logs/Runs/" + summary["studies_file"]));
     std::set<std::string> studyRows; // patient ID, name, modalities, series, images
     for (const auto& study : studies) {
@@ -145,4 +158,26 @@ TEST_F(RunReportTest, VerdictsFindingsAndTheStudiesOnTheDisc)
     WriteFile(run.report, older);
     Run("HIPAX");
     EXPECT_EQ(Cells("GERM", {"duplicate"}), "SOP Instance UID, content");
+}
+
+TEST(Journal, ProgramsWritingAtOnceKeepEveryRow)
+{
+    // Two programs on one program folder, each starting and ending runs: every row stays, the last
+    // version of each.
+    TempDir runs;
+    const auto writer = [&runs](const std::string& name) {
+        for (int i = 0; i < 100; ++i) {
+            engine::JournalRow row;
+            row.report = name + std::to_string(i) + ".csv";
+            EXPECT_TRUE(engine::WriteJournalRow(runs.Path(), row));
+            row.ended = "2026-12-07T10:00:00";
+            EXPECT_TRUE(engine::WriteJournalRow(runs.Path(), row));
+        }
+    };
+    std::thread first(writer, "a"), second(writer, "b");
+    first.join();
+    second.join();
+    const auto rows = engine::ReadJournal(runs.Path());
+    EXPECT_EQ(rows.size(), 200u);
+    EXPECT_TRUE(std::all_of(rows.begin(), rows.end(), [](const auto& row) { return !row.ended.empty(); }));
 }

@@ -53,6 +53,8 @@ def start_orthanc(folder):
 
 def build_disc(pacs, data, disc):
     # Every data file as the system stores an image: wrapped and gzipped, gzipped, renamed or as it is.
+    # Returns the data file of each path on the disc.
+    sources = {}
     files = sorted(os.path.join(d, n) for d, _, names in os.walk(data) for n in names
                    if "__pycache__" not in d and not n.endswith((".py", ".pyc")))
     for number, path in enumerate(files):
@@ -68,13 +70,27 @@ def build_disc(pacs, data, disc):
             content = gzip.compress(content, mtime=0)
         with open(os.path.join(folder, name), "wb") as f:
             f.write(content)
-    return len(files)
+        sources[os.path.join(os.path.dirname(relative), name)] = relative
+    return sources
+
+
+def damaged_uids(row, path, source):
+    # A file that does not parse names in the report only UIDs that pydicom reads too; a file cut short
+    # names every UID that pydicom reads before the damage.
+    try:
+        dataset = pydicom.dcmread(path, force=True, stop_before_pixels=True)
+        read = {column: str(dataset.get(keyword, "")).strip(" \0") for column, keyword in UIDS.items()}
+    except Exception:
+        read = {column: "" for column in UIDS}
+    cut = "truncated" in source
+    return ["%s (damaged): %s %r in the report, %r for pydicom" % (row["path"], column, row[column], value)
+            for column, value in read.items() if (row[column] or (cut and value)) and row[column] != value]
 
 
 def check_disc(pacs, cli, data, work, orthanc):
     os.makedirs(work + "/prog")
     shutil.copy(cli, work + "/prog/zet-pelta-cli")
-    files = build_disc(pacs, data, work + "/disc")
+    sources = build_disc(pacs, data, work + "/disc")
     for folder in ("dest", "temp"):
         os.makedirs(os.path.join(work, folder))
     run = subprocess.run([work + "/prog/zet-pelta-cli", "--quiet", "--pacs", pacs, "--source", work + "/disc",
@@ -88,6 +104,8 @@ def check_disc(pacs, cli, data, work, orthanc):
         path = os.path.join(work, "dest", row["written_file"])
         verdict = row["dicom"].split(":")[0]
         verdicts[verdict] = verdicts.get(verdict, 0) + 1
+        if verdict == "not DICOM":
+            problems += damaged_uids(row, path, sources[row["path"]])
         status, answer = request(orthanc + "/instances", open(path, "rb").read())
         accepted = status == 200
         if accepted != (verdict in ("ok", "no Part 10 header")):
@@ -104,7 +122,7 @@ def check_disc(pacs, cli, data, work, orthanc):
                 if value.strip(" \0") != row[column]:
                     problems.append("%s: %s %r in the report, %r for %s" % (row["path"], keyword, row[column],
                                                                               value, reader))
-    print("%s: %d files on the disc, %d migrated, verdicts %s" % (pacs, files, len(rows), verdicts))
+    print("%s: %d files on the disc, %d migrated, verdicts %s" % (pacs, len(sources), len(rows), verdicts))
     for problem in problems:
         print("  " + problem)
     return len(problems), verdicts.get("ok", 0)

@@ -3,9 +3,11 @@
 //   LD_PRELOAD=libzp_faultshim.so ZP_FAULTS="write:ENOSPC:.part:2:1;renameat2:EIO:.dcm:0:0" zet-pelta-cli ...
 //
 // Each fault, separated by ';', is call:effect:path:skip:count. call is one of open, read, write,
-// close, renameat2, link; effect ENOSPC, EIO, EACCES, EINVAL or EPERM, "short" for a read or write
-// that moves only half the bytes asked for, or "kill", which kills the process (SIGKILL) at that very
-// point; path a fragment that the file's path (for
+// close, renameat2, link; effect ENOSPC, EIO, EACCES, EINVAL, EPERM or EMFILE, "short" for a read or write
+// that moves only half the bytes asked for, "kill", which kills the process (SIGKILL) at that very
+// point, "killafter", which kills it right after the call succeeded, "shortkill", which moves half the
+// bytes and then kills it, or "int", which interrupts it (SIGINT, as Ctrl+C) and then makes the call;
+// path a fragment that the file's path (for
 // calls on an open file: the path it was opened under) must contain, empty for any; skip how many
 // matching calls pass first; count how many fail then (0: every one after).
 #include <cerrno>
@@ -71,15 +73,23 @@ std::string Meet(const char* call, const std::string& path, const char* other = 
 // Fails the call with the effect's errno and -1, or runs it (a short transfer moves half the bytes).
 template <typename Call> auto Run(const std::string& effect, std::size_t size, Call real)
 {
-    static const std::pair<const char*, int> errors[]
-        = {{"ENOSPC", ENOSPC}, {"EIO", EIO}, {"EACCES", EACCES}, {"EINVAL", EINVAL}, {"EPERM", EPERM}};
+    static const std::pair<const char*, int> errors[] = {
+        {"ENOSPC", ENOSPC}, {"EIO", EIO}, {"EACCES", EACCES}, {"EINVAL", EINVAL}, {"EPERM", EPERM}, {"EMFILE", EMFILE}};
     for (const auto& [name, error] : errors) {
         if (effect == name) {
             errno = error;
             return decltype(real(size))(-1);
         }
     }
-    return real(effect == "short" && size > 1 ? size / 2 : size);
+    if (effect == "int") {
+        ::raise(SIGINT);
+    }
+    const bool halved = (effect == "short" || effect == "shortkill") && size > 1;
+    const auto result = real(halved ? size / 2 : size);
+    if (effect == "killafter" || effect == "shortkill") {
+        ::raise(SIGKILL);
+    }
+    return result;
 }
 
 template <typename Function> Function Real(const char* name)

@@ -6,6 +6,7 @@
 #include "common/TestKit.h"
 #include "engine/report/DiscJournal.h"
 #include "engine/report/ReportFiles.h"
+#include "support/Csv.h"
 
 #include <csignal>
 #include <optional>
@@ -39,7 +40,6 @@ struct Disc
     std::string pacs;
     std::string src = root / "src", dest = root / "dest", temp = root / "temp";
     std::vector<DiscFile> files;
-    std::map<std::string, std::string> before; // the source as written
 
     Disc(const std::string& system, int images, std::size_t imageBytes = 12000)
         : pacs(system)
@@ -50,7 +50,8 @@ struct Disc
         fs::copy_file(ZP_CLI_PROGRAM, root / "prog/zet-pelta-cli");
         for (int i = 0; i < images; ++i) {
             std::mt19937 random(static_cast<unsigned>(i) * 7919u + 1); // no zero byte, no end marker
-            std::string body = "DICM image " + std::to_string(i) + " ";
+            // A preamble without zero bytes, then "DICM": the start of a DICOM file, as each system holds one.
+            std::string body = std::string(128, 'P') + "DICM image " + std::to_string(i) + " ";
             while (body.size() < imageBytes + static_cast<std::size_t>(i) * 97) {
                 body += static_cast<char>('A' + random() % 26);
             }
@@ -83,7 +84,15 @@ struct Disc
     {
         files.push_back({path, bytes, true, false, std::move(image)});
         WriteFile(src + "/" + path, bytes);
-        before = Snapshot(src);
+    }
+    // The source as written.
+    std::map<std::string, std::string> Before() const
+    {
+        std::map<std::string, std::string> written;
+        for (const DiscFile& file : files) {
+            written[file.path] = file.bytes;
+        }
+        return written;
     }
     std::string ErrorLog() const { return root / "prog/Logs/Error.txt"; }
 };
@@ -111,25 +120,39 @@ std::string Preloaded(const std::string& library, const std::string& settings, c
         + command;
 }
 
-// Runs the disc's program on it, quietly, with its PACS system; with faults, under the preload shim
-// that makes file calls fail (ZP_FAULTS, see FaultShim.cpp); or under another preload library.
-RunResult Migrate(
-    const Disc& disc, const std::string& faults = {}, const std::string& preload = {}, const std::string& settings = {})
+// Runs the disc's program with arguments, its output kept; before comes first on the command line (a
+// preload library's settings, a shell command).
+RunResult Program(const Disc& disc, const std::string& arguments, const std::string& before = {})
 {
     const TempDir io;
-    std::string command = "timeout -s KILL 600 '" + disc.root / "prog/zet-pelta-cli" + "' --pacs '" + disc.pacs
-        + "' --source '" + disc.src + "' --dest '" + disc.dest + "' --temp '" + disc.temp + "' --quiet >'" + io / "out"
-        + "' 2>'" + io / "err" + "'";
-    if (!faults.empty()) {
-        command = Preloaded(ZP_FAULT_SHIM, "ZP_FAULTS='" + faults + "'", command);
-    } else if (!preload.empty()) {
-        command = Preloaded(preload, settings, command);
-    }
+    const std::string command = before + " timeout -s KILL 600 '" + disc.root / "prog/zet-pelta-cli" + "' " + arguments
+        + " >'" + io / "out" + "' 2>'" + io / "err" + "'";
     const int status = std::system(command.c_str());
     rusage usage {};
     ::getrusage(RUSAGE_CHILDREN, &usage);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), usage.ru_maxrss, ReadFile(io / "out"),
         ReadFile(io / "err")};
+}
+
+// The arguments that migrate the disc, quietly, with its PACS system, into dest (its own by default).
+std::string MigrateArguments(const Disc& disc, const std::string& dest = {})
+{
+    return "--pacs '" + disc.pacs + "' --source '" + disc.src + "' --dest '" + (dest.empty() ? disc.dest : dest)
+        + "' --temp '" + disc.temp + "' --quiet";
+}
+
+// Runs the disc's program on it; with faults, under the preload shim that makes file calls fail
+// (ZP_FAULTS, see FaultShim.cpp); or under another preload library.
+RunResult Migrate(
+    const Disc& disc, const std::string& faults = {}, const std::string& preload = {}, const std::string& settings = {})
+{
+    std::string before;
+    if (!faults.empty()) {
+        before = Preloaded(ZP_FAULT_SHIM, "ZP_FAULTS='" + faults + "'", "");
+    } else if (!preload.empty()) {
+        before = Preloaded(preload, settings, "");
+    }
+    return Program(disc, MigrateArguments(disc), before);
 }
 
 Tally Count(const Disc& disc)
@@ -187,7 +210,7 @@ void ExpectInvariant(const Disc& disc, const RunResult& run)
             << file->path << " lost without an error line naming it";
     }
     EXPECT_FALSE(fs::exists(disc.temp + "/TempPelta")) << "work folder left behind";
-    EXPECT_EQ(Snapshot(disc.src), disc.before) << "the source changed";
+    EXPECT_EQ(Snapshot(disc.src), disc.Before()) << "the source changed";
     const auto seen = std::count_if(disc.files.begin(), disc.files.end(), [](const DiscFile& f) { return f.selected; });
     EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
         std::to_string(tally.migrated) + " von " + std::to_string(seen)
@@ -215,11 +238,12 @@ TEST(Faults, InjectedFileCallFailuresLoseNothingAndARerunBringsTheRest)
 {
     // Every close of a temporary file fails: one failing close might strike only rejected images,
     // whose temporary files are discarded anyway. The second value: the program works around it.
-    const std::pair<const char*, bool> cases[] = {{"write:ENOSPC:.part:1:1", false}, {"write:EIO:.part:3:0", false},
-        {"write:short:.part:0:0", true}, {"close:EIO:.part:0:0", false}, {"renameat2:EIO:.dcm:1:1", false},
-        {"renameat2:EINVAL::0:0;link:EPERM::0:0", true}, // no atomic rename without replacing: the fallback
-        {"read:EIO:/src/:3:0", false}, {"read:short:/src/:0:0", true}, {"open:EACCES:/src/PAT1:0:0", false},
-        {"write:ENOSPC:BadObjects:0:0", false}};
+    const std::pair<const char*, bool> cases[]
+        = {{"write:ENOSPC:/dest/.zet-pelta:1:1", false}, {"write:EIO:.part:3:0", false},
+            {"write:short:.part:0:0", true}, {"close:EIO:.part:0:0", false}, {"renameat2:EIO:.dcm:1:1", false},
+            {"renameat2:EINVAL::0:0;link:EPERM::0:0", true}, // no atomic rename without replacing: the fallback
+            {"read:EIO:/src/:3:0", false}, {"read:short:/src/:0:0", true}, {"open:EACCES:/src/PAT1:0:0", false},
+            {"write:ENOSPC:BadObjects:0:0", false}};
     for (const char* pacs : Systems) {
         for (const auto& [faults, harmless] : cases) {
             SCOPED_TRACE(std::string(pacs) + " with " + faults);
@@ -344,5 +368,191 @@ TEST(Drive, OneReaderInWalkOrderAndUnreadableFilesTriedOnceMoreAtTheEnd)
             (std::vector<std::string> {disc.files[1].path + " migrated yes", disc.files[2].path + " failed yes"}));
         EXPECT_NE(run.out.find("2 Dateien konnten beim ersten Versuch nicht gelesen werden"), std::string::npos)
             << run.out;
+    }
+}
+
+namespace {
+
+std::string Runs(const Disc& disc)
+{
+    return disc.root / "prog/Logs/Runs";
+}
+
+// The rows of every report into the disc's destination, oldest report first: path and outcome.
+std::vector<std::vector<std::string>> ReportRows(const Disc& disc)
+{
+    std::vector<std::vector<std::string>> rows;
+    for (const std::string& summary : engine::SummariesOf(Runs(disc), disc.dest)) {
+        engine::ForEachRow(summary, [&](const std::vector<std::string>& row) { rows.push_back(row); });
+    }
+    return rows;
+}
+
+} // namespace
+
+TEST(Crash, AKilledRunResumedWithOnlyMissingEndsWithEveryImageOnce)
+{
+    for (const char* pacs : Systems) {
+        const bool quarantines = pacs == "Arzt und Praxis"s || pacs == "STARC"s;
+        // In the middle of an output, between an output's rename and its row, in the middle of a row
+        // (the rows file's name begins with the year), right after a quarantine copy's rename.
+        std::vector<std::string> kills
+            = {"write:kill:/dest/.zet-pelta:5:1", "renameat2:killafter:/dest/:5:1", "write:shortkill:/Logs/Runs/2:4:1"};
+        if (quarantines) {
+            kills.push_back("renameat2:killafter:/dest/BadObjects/:0:1");
+        }
+        for (const std::string& kill : kills) {
+            SCOPED_TRACE(std::string(pacs) + " killed at " + kill);
+            Disc disc(pacs, 24, 3000);
+            ASSERT_EQ(Migrate(disc, kill).status, 128 + SIGKILL);
+            std::int64_t reported = 0; // the killed run's rows of migrated images
+            for (const auto& row : ReportRows(disc)) {
+                reported += row[engine::OutcomeColumn] == "migrated" ? 1 : 0;
+            }
+            const RunResult resumed = Program(disc, MigrateArguments(disc) + " --only-missing");
+            ExpectInvariant(disc, resumed); // every image exactly once, nothing else in the destination
+            EXPECT_EQ(resumed.status, quarantines ? 1 : 0);
+            EXPECT_EQ(Program(disc, "--verify '" + disc.dest + "'").status, 0)
+                << Program(disc, "--verify " + disc.dest).err;
+            // The killed run in the journal: as far as its report got.
+            const auto journal = support::ParseCsv(Program(disc, "--discs --csv").out);
+            ASSERT_EQ(journal.size(), 3u);
+            EXPECT_EQ(journal[1][1] + "|" + journal[1][12] + "|" + journal[1][8], "|yes|" + std::to_string(reported));
+            EXPECT_EQ(journal[2][12] + journal[2][14], "noja");
+        }
+    }
+}
+
+TEST(Crash, AStopDuringTheRetryOfUnreadableFilesKeepsEveryFilesRowAndTheCounts)
+{
+    for (const char* pacs : Systems) {
+        SCOPED_TRACE(pacs);
+        Disc disc(pacs, 12, 4000);
+        // Three files of the top folder (the walk's first) fail their first read; Ctrl+C comes while
+        // the first of them is read again.
+        const DiscFile* unreadable[] = {&disc.files[0], &disc.files[4], &disc.files[8]};
+        std::string faults = "open:int:/src/" + unreadable[0]->path + ":1:1";
+        for (const DiscFile* file : unreadable) {
+            faults += ";read:EIO:/src/" + file->path + ":0:1";
+        }
+        const RunResult run = Migrate(disc, faults);
+        EXPECT_EQ(run.status, 130) << run.err;
+        std::map<std::string, std::string> outcomes;
+        for (const auto& row : ReportRows(disc)) {
+            outcomes[row[engine::Path]] = row[engine::OutcomeColumn] + (row[engine::Retried].empty() ? "" : " retried");
+        }
+        EXPECT_EQ(outcomes.size(), disc.files.size()) << "a row for every file";
+        EXPECT_EQ(
+            outcomes[unreadable[0]->path] + ", " + outcomes[unreadable[1]->path] + ", " + outcomes[unreadable[2]->path],
+            "migrated retried, failed, failed");
+        const auto summary = engine::ReadSummary(engine::SummariesOf(Runs(disc), disc.dest).at(0));
+        const auto failed
+            = std::count_if(outcomes.begin(), outcomes.end(), [](const auto& o) { return o.second == "failed"; });
+        EXPECT_EQ(summary.at("failed") + "|" + summary.at("files_seen") + "|" + summary.at("stopped"),
+            std::to_string(failed) + "|" + std::to_string(disc.files.size()) + "|yes");
+        EXPECT_EQ(engine::ReadJournal(Runs(disc)).at(0).failed, std::to_string(failed));
+    }
+}
+
+namespace {
+
+// Runs the programs' command lines at once; their exit statuses, in order.
+std::vector<int> AtOnce(const std::vector<std::string>& commands)
+{
+    const TempDir io;
+    std::string script;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        script += "(" + commands[i] + " >/dev/null 2>'" + io / std::to_string(i) + ".err'; echo $? >'"
+            + io / std::to_string(i) + "') & ";
+    }
+    EXPECT_EQ(std::system((script + "wait").c_str()), 0);
+    std::vector<int> statuses;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        statuses.push_back(std::stoi(ReadFile(io / std::to_string(i))));
+    }
+    return statuses;
+}
+
+std::string Command(const Disc& program, const std::string& arguments)
+{
+    return "'" + program.root / "prog/zet-pelta-cli" + "' " + arguments;
+}
+
+} // namespace
+
+TEST(TwoPrograms, TwoDiscsIntoOneDestinationKeepEveryRowAndFlagEachDuplicateOnce)
+{
+    // Two stations on one program folder and one destination: discs of two systems whose images are
+    // the same (so that every image of one is a duplicate of the other's), migrated at once, three times.
+    Disc hipax("HIPAX", 150, 2000), starc("STARC", 150, 2000);
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        // The STARC disc has two images to quarantine.
+        EXPECT_EQ(
+            AtOnce({Command(hipax, MigrateArguments(hipax)), Command(hipax, MigrateArguments(starc, hipax.dest))}),
+            (std::vector {0, 1}));
+        const auto journal = engine::ReadJournal(Runs(hipax));
+        ASSERT_EQ(journal.size(), 2u * static_cast<std::size_t>(round)) << "a journal row lost";
+        std::int64_t duplicates = 0;
+        for (const std::string& summary : engine::SummariesOf(Runs(hipax), hipax.dest)) {
+            const auto values = engine::ReadSummary(summary);
+            EXPECT_EQ(values.at("stopped") + "|" + values.at("files_seen"),
+                "no|" + std::to_string(values.at("pacs") == "HIPAX" ? 150 : 153));
+            duplicates += std::stoll(values.at("duplicates"));
+        }
+        // Round one: each image of the one disc repeats the other's, and only one of the two says so;
+        // later rounds repeat every image.
+        EXPECT_EQ(duplicates, 150 + 300 * (round - 1));
+        EXPECT_EQ(Snapshot(hipax.dest).size(), 302u * static_cast<std::size_t>(round));
+        EXPECT_EQ(Program(hipax, "--verify '" + hipax.dest + "'").status, 0);
+    }
+}
+
+TEST(TwoPrograms, TheSameDiscTwiceAtOnceIsMigratedOnce)
+{
+    for (int round = 1; round <= 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        Disc disc("Arzt und Praxis", 200, 3000);
+        const std::string only = Command(disc, MigrateArguments(disc) + " --only-missing");
+        std::vector<int> statuses = AtOnce({only, only});
+        std::sort(statuses.begin(), statuses.end());
+        // Both ran, one after the other, or the second was refused while the first ran.
+        EXPECT_TRUE(statuses == (std::vector {1, 1}) || statuses == (std::vector {1, 2})) << statuses[1];
+        const Tally tally = Count(disc);
+        EXPECT_EQ(tally.doubled, 0);
+        EXPECT_TRUE(tally.lost.empty() && tally.strays.empty());
+        EXPECT_EQ(Program(disc, "--verify '" + disc.dest + "'").status, 0);
+    }
+}
+
+TEST(Faults, AFewOpenFilesAllowedChangeNoOutcomeNorErrorLine)
+{
+    for (const char* pacs : {"Arzt und Praxis", "STARC", "HIPAX"}) {
+        SCOPED_TRACE(pacs);
+        // Hundreds of images, good and bad, on two identical discs: one migrated as always, one under a
+        // limit of 32 open files.
+        const auto outcomes = [pacs](const std::string& limit) {
+            Disc disc(pacs, 200, 1500);
+            for (int i = 0; i < 100; ++i) {
+                disc.Add("BAD/IMG" + std::to_string(i) + (pacs == "STARC"s ? ".AR" : ".Z"), "not compressed");
+            }
+            EXPECT_LT(Program(disc, MigrateArguments(disc), limit).status, 128);
+            std::vector<std::string> lines;
+            for (const auto& row : ReportRows(disc)) {
+                lines.push_back(row[engine::Path] + " " + row[engine::OutcomeColumn] + " " + row[engine::Error]);
+            }
+            for (const std::string& line : LogLines(disc.ErrorLog())) {
+                lines.push_back(line.substr(line.find(" - "))); // without the time stamp
+            }
+            return lines;
+        };
+        const auto unlimited = outcomes({});
+        EXPECT_EQ(outcomes("ulimit -n 32;"), unlimited);
+        EXPECT_GE(unlimited.size(), 300u);
+        if (pacs != "HIPAX"s) {
+            // The reader, which opens a compressed disc's files first, fails to open a few: the run
+            // opens them at their turn.
+            EXPECT_EQ(outcomes(Preloaded(ZP_FAULT_SHIM, "ZP_FAULTS='open:EMFILE:/src/:0:5'", "")), unlimited);
+        }
     }
 }

@@ -82,8 +82,9 @@ private:
     bool m_ready;
 };
 
-// The verdict on a dataset that parsed: a directory, the UIDs a PACS needs, the meta header.
-void Judge(DcmMetaInfo& meta, DcmDataset& dataset, DicomInfo& info)
+// The UIDs a PACS files an image under, those that are valid; the names of those missing or invalid.
+void ReadUids(
+    DcmDataset& dataset, DicomInfo& info, std::vector<std::string>& missing, std::vector<std::string>& invalid)
 {
     const struct
     {
@@ -96,8 +97,6 @@ void Judge(DcmMetaInfo& meta, DcmDataset& dataset, DicomInfo& info)
         {DCM_StudyInstanceUID, "Study Instance UID", info.studyInstanceUid},
         {DCM_SeriesInstanceUID, "Series Instance UID", info.seriesInstanceUid},
     };
-    std::vector<std::string> missing;
-    std::vector<std::string> invalid;
     for (const auto& [tag, name, uid] : needed) {
         OFString value;
         uid = dataset.findAndGetOFString(tag, value).good() ? Trimmed(value) : std::string();
@@ -108,6 +107,14 @@ void Judge(DcmMetaInfo& meta, DcmDataset& dataset, DicomInfo& info)
             uid.clear();
         }
     }
+}
+
+// The verdict on a dataset that parsed: a directory, the UIDs a PACS needs, the meta header.
+void Judge(DcmMetaInfo& meta, DcmDataset& dataset, DicomInfo& info)
+{
+    std::vector<std::string> missing;
+    std::vector<std::string> invalid;
+    ReadUids(dataset, info, missing, invalid);
     OFString mediaClass;
     meta.findAndGetOFString(DCM_MediaStorageSOPClassUID, mediaClass);
     if (Trimmed(mediaClass) == UID_MediaStorageDirectoryStorage || info.sopClassUid == UID_MediaStorageDirectoryStorage
@@ -137,13 +144,27 @@ DicomInfo Check(const std::string& path)
     DicomInfo info;
     DcmFileFormat file;
     const OFCondition status = file.loadFile(path.c_str(), EXS_Unknown, EGL_noChange, LargeValueBytes, ERM_autoDetect);
-    if (status.bad()) {
-        info.problem = status.text();
-        return info;
-    }
     DcmDataset& dataset = *file.getDataset();
-    info.transferSyntax = DcmXfer(dataset.getOriginalXfer()).getXferID();
-    Judge(*file.getMetaInfo(), dataset, info);
+    if (status.good()) {
+        info.transferSyntax = DcmXfer(dataset.getOriginalXfer()).getXferID();
+        Judge(*file.getMetaInfo(), dataset, info);
+    } else {
+        // A cut or damaged file still names, in the elements read before the damage, whose image it
+        // is: the operator needs exactly that to say which study is incomplete. The verdict stays.
+        info.problem = status.text();
+        std::vector<std::string> missing;
+        std::vector<std::string> invalid;
+        ReadUids(dataset, info, missing, invalid);
+        // Where the dataset broke before them, the meta header names the instance and its class.
+        for (const auto& [tag, uid] :
+            {std::pair<DcmTagKey, std::string*> {DCM_MediaStorageSOPInstanceUID, &info.sopInstanceUid},
+                {DCM_MediaStorageSOPClassUID, &info.sopClassUid}}) {
+            OFString value;
+            if (uid->empty() && file.getMetaInfo()->findAndGetOFString(tag, value).good() && IsUid(Trimmed(value))) {
+                *uid = Trimmed(value);
+            }
+        }
+    }
 
     TextDecoder decoder(dataset);
     const auto text = [&](const DcmTagKey& tag, const char* delimiters) {

@@ -2,8 +2,10 @@
 
 #include <charconv>
 
+#include "engine/report/ReportFiles.h"
 #include "support/AtomicFile.h"
 #include "support/Csv.h"
+#include "support/FileLock.h"
 #include "support/FileSystem.h"
 
 namespace engine {
@@ -11,12 +13,13 @@ namespace engine {
 namespace {
 
 const std::vector<std::string> Columns = {"started", "ended", "pacs", "label", "fingerprint", "source", "destination",
-    "selected", "migrated", "already_migrated", "rejected", "failed", "stopped", "report"};
+    "selected", "migrated", "already_migrated", "rejected", "failed", "stopped", "report", "looks_like"};
 
 std::vector<std::string*> Fields(JournalRow& row)
 {
     return {&row.started, &row.ended, &row.pacs, &row.label, &row.fingerprint, &row.source, &row.destination,
-        &row.selected, &row.migrated, &row.alreadyMigrated, &row.rejected, &row.failed, &row.stopped, &row.report};
+        &row.selected, &row.migrated, &row.alreadyMigrated, &row.rejected, &row.failed, &row.stopped, &row.report,
+        &row.looksLike};
 }
 
 } // namespace
@@ -69,8 +72,40 @@ std::vector<JournalRow> ReadJournal(const std::string& runsFolder)
     return rows;
 }
 
+void ReadProgress(const std::string& runsFolder, JournalRow& row)
+{
+    std::int64_t migrated = 0, alreadyMigrated = 0, rejected = 0, failed = 0;
+    ReadRows(runsFolder + "/" + row.report, [&](const std::vector<std::string>& file) {
+        const std::string& outcome = file[OutcomeColumn];
+        migrated += outcome == OutcomeName(Outcome::Migrated) ? 1 : 0;
+        alreadyMigrated += outcome == OutcomeName(Outcome::AlreadyMigrated) ? 1 : 0;
+        rejected
+            += outcome == OutcomeName(Outcome::Rejected) || outcome == OutcomeName(Outcome::AlreadyRejected) ? 1 : 0;
+        failed += file[Error].empty() ? 0 : 1; // as a run counts its failures: every row with an error
+    });
+    row.migrated = std::to_string(migrated);
+    row.alreadyMigrated = std::to_string(alreadyMigrated);
+    row.rejected = std::to_string(rejected);
+    row.failed = std::to_string(failed);
+}
+
+std::vector<JournalRow> ReadJournalWithProgress(const std::string& runsFolder)
+{
+    std::vector<JournalRow> rows = ReadJournal(runsFolder);
+    for (JournalRow& row : rows) {
+        if (row.ended.empty()) {
+            ReadProgress(runsFolder, row);
+        }
+    }
+    return rows;
+}
+
 bool WriteJournalRow(const std::string& runsFolder, const JournalRow& row)
 {
+    // Read, changed and written while no other program sharing the folder does the same: two runs that
+    // end at once would otherwise each write the journal as it was without the other's row.
+    support::FileLock lock;
+    lock.Lock(LocksFile(runsFolder), JournalLockSlot, support::FileLock::Mode::Wait);
     std::vector<JournalRow> rows = ReadJournal(runsFolder);
     bool replaced = false;
     for (JournalRow& existing : rows) {
@@ -92,7 +127,9 @@ bool WriteJournalRow(const std::string& runsFolder, const JournalRow& row)
         text += support::CsvLine(values);
     }
     support::AtomicFile file;
-    return !file.Create(JournalPath(runsFolder)) && !file.Write(text) && !file.Commit(support::Replace::Allowed);
+    const bool written
+        = !file.Create(JournalPath(runsFolder)) && !file.Write(text) && !file.Commit(support::Replace::Allowed);
+    return written && !support::SyncCommittedFolders();
 }
 
 std::optional<JournalRow> LastRunOfDisc(
@@ -104,6 +141,9 @@ std::optional<JournalRow> LastRunOfDisc(
         if (target && row.fingerprint == fingerprint && support::IdentityOf(row.destination) == target) {
             found = std::move(row);
         }
+    }
+    if (found && found->ended.empty()) {
+        ReadProgress(runsFolder, *found);
     }
     return found;
 }

@@ -6,7 +6,8 @@
 #include <vector>
 
 // Logs/Runs/discs.csv: one row per run, for the operator's stack of discs. A run's row is written when
-// it starts, as stopped, and completed when it ends, so that a run that was killed reads as stopped.
+// it starts, as stopped, and completed when it ends, so that a run that was killed reads as stopped;
+// how far such a run got, its report tells. Programs sharing the folder take turns at rewriting it.
 namespace engine {
 
 struct JournalRow
@@ -25,6 +26,7 @@ struct JournalRow
     std::string failed;
     std::string stopped = "yes";
     std::string report; // the rows file's name in Logs/Runs: identifies the run
+    std::string looksLike; // the PACS system the disc looks like, when the run's system did not fit it
 
     bool operator==(const JournalRow&) const = default;
     // Files the run left migrated in the destination: written then, or there from before.
@@ -37,8 +39,13 @@ struct JournalRow
 std::string JournalPath(const std::string& runsFolder);
 // The rows, oldest first; none when there is no journal yet.
 std::vector<JournalRow> ReadJournal(const std::string& runsFolder);
+// The same, with the counts of runs that did not end (killed, or still going on) as far as their
+// reports got.
+std::vector<JournalRow> ReadJournalWithProgress(const std::string& runsFolder);
+// The counts of a run that did not end, from its report.
+void ReadProgress(const std::string& runsFolder, JournalRow& row);
 // Puts the row in place of the row of the same report, or adds it at the end. The journal is rewritten
-// whole, through a temporary file; false when it could not be written.
+// whole, through a temporary file, and synced; false when it could not be written.
 bool WriteJournalRow(const std::string& runsFolder, const JournalRow& row);
 // The latest run of the disc with this fingerprint into the destination (compared as folders).
 std::optional<JournalRow> LastRunOfDisc(

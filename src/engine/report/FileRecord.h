@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "engine/DiscLook.h"
 #include "engine/report/DicomCheck.h"
 
 namespace engine {
@@ -41,6 +42,7 @@ struct FileRecord
     // the end of the run, when the drive has settled, and the row says so.
     bool unreadable = false;
     bool retried = false;
+    std::optional<Look> look; // what the file's bytes are, when they were read
 };
 
 } // namespace engine

@@ -1,20 +1,34 @@
 #include "engine/report/MigratedBefore.h"
 
 #include <charconv>
+#include <unordered_set>
 
+#include "engine/Texts.h"
 #include "engine/report/ReportFiles.h"
+#include "support/AtomicFile.h"
+#include "support/FileSystem.h"
 #include "support/Sha256.h"
 
 namespace engine {
 
-void MigratedBefore::Load(const std::string& runsFolder, const std::string& destination, const std::string& fingerprint)
+void MigratedBefore::Clear()
 {
     m_outputs.clear();
+    m_unlisted.clear();
+    m_destination.clear();
+}
+
+void MigratedBefore::Load(const std::string& runsFolder, const std::string& destination, const std::string& fingerprint)
+{
+    Clear();
+    m_destination = destination;
+    std::unordered_set<std::string> listed;
     for (const std::string& summary : SummariesOf(runsFolder, destination)) {
-        if (ReadSummary(summary)["fingerprint"] != fingerprint) {
-            continue;
-        }
-        ForEachRow(summary, [this](const std::vector<std::string>& row) {
+        const bool sameDisc = ReadSummary(summary)["fingerprint"] == fingerprint;
+        ForEachRow(summary, [&](const std::vector<std::string>& row) {
+            if (!row[WrittenFile].empty()) {
+                listed.insert(row[WrittenFile]);
+            }
             const std::string& outcome = row[OutcomeColumn];
             const bool migrated
                 = outcome == OutcomeName(Outcome::Migrated) || outcome == OutcomeName(Outcome::AlreadyMigrated);
@@ -22,12 +36,28 @@ void MigratedBefore::Load(const std::string& runsFolder, const std::string& dest
                 = outcome == OutcomeName(Outcome::Rejected) || outcome == OutcomeName(Outcome::AlreadyRejected);
             std::uint64_t size = 0;
             const auto [end, error] = std::from_chars(row[Size].data(), row[Size].data() + row[Size].size(), size);
-            if ((migrated || rejected) && !row[WrittenFile].empty() && error == std::errc()
+            if (sameDisc && (migrated || rejected) && !row[WrittenFile].empty() && error == std::errc()
                 && end == row[Size].data() + row[Size].size()) {
                 m_outputs[row[Path]] = {migrated ? Outcome::AlreadyMigrated : Outcome::AlreadyRejected, size,
                     row[WrittenFile], row[WrittenSha], row[SourceSha]};
             }
         });
+    }
+    // A run killed between an output's rename and its row leaves a file that no report lists.
+    for (const std::string& folder : {std::string(), std::string(texts::QuarantineFolder)}) {
+        support::FolderListing listing;
+        if (support::ListFolder(folder.empty() ? destination : destination + "/" + folder, listing)) {
+            continue;
+        }
+        for (const std::string& name : listing.files) {
+            const std::string relative = folder.empty() ? name : folder + "/" + name;
+            if (name.starts_with(support::TempFilePrefix) || listed.contains(relative)) {
+                continue;
+            }
+            if (const auto size = support::FileSize(destination + "/" + relative)) {
+                m_unlisted.emplace(*size, Stray {relative, std::nullopt});
+            }
+        }
     }
 }
 
@@ -40,6 +70,30 @@ std::optional<MigratedBefore::Output> MigratedBefore::Find(
         return std::nullopt;
     }
     return found->second;
+}
+
+std::optional<std::string> MigratedBefore::Unlisted(std::string_view folder, std::uint64_t size, const Digest& digest)
+{
+    const auto [first, last] = m_unlisted.equal_range(size);
+    for (auto at = first; at != last; ++at) {
+        Stray& stray = at->second;
+        const std::string_view name = stray.name;
+        const bool inFolder = folder.empty() ? name.find('/') == std::string_view::npos
+                                             : name.starts_with(folder) && name.substr(folder.size()).starts_with('/');
+        if (!inFolder) {
+            continue;
+        }
+        // Hashed when first asked, once: images of one kind often share their size.
+        if (!stray.sha256) {
+            stray.sha256 = support::Sha256OfFile(m_destination + "/" + stray.name).value_or("");
+        }
+        if (*stray.sha256 == digest.get()) {
+            std::string found = std::move(stray.name);
+            m_unlisted.erase(at);
+            return found;
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace engine

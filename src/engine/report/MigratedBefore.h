@@ -3,15 +3,17 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "engine/report/FileRecord.h"
 
 namespace engine {
 
-// What earlier runs of the same disc left in a destination, by the source file's path: so that the
+// What earlier runs of the same disc left in a destination, by the source file's path, so that the
 // disc run again leaves out every file whose output is still there with the same bytes, and nothing
-// arrives twice.
+// arrives twice: runs that ended, runs that were killed (their rows as far as they got) and the
+// outputs a killed run wrote without getting to their rows, which are known by their bytes.
 class MigratedBefore
 {
 public:
@@ -24,16 +26,28 @@ public:
         std::string sourceSha256;
     };
 
-    // Reads the reports of the runs of the disc with this fingerprint into the destination.
+    // Reads the reports of the runs of the disc with this fingerprint into the destination, and notes
+    // the destination's files that no report lists.
     void Load(const std::string& runsFolder, const std::string& destination, const std::string& fingerprint);
-    void Clear() { m_outputs.clear(); }
+    void Clear();
     // The earlier output of the file, when the file has the size it had then and the output is still in
     // the destination with the bytes the report gives.
     std::optional<Output> Find(
         const std::string& relative, std::optional<std::uint64_t> size, const std::string& destination) const;
+    // A file no report lists, in the destination (folder "") or its quarantine folder, with this size
+    // and digest: the name it has there (relative to the destination). Each is found once.
+    std::optional<std::string> Unlisted(std::string_view folder, std::uint64_t size, const Digest& digest);
 
 private:
+    struct Stray
+    {
+        std::string name; // relative to the destination
+        std::optional<std::string> sha256; // once it was needed
+    };
+
     std::unordered_map<std::string, Output> m_outputs;
+    std::string m_destination;
+    std::unordered_multimap<std::uint64_t, Stray> m_unlisted; // by size
 };
 
 } // namespace engine

@@ -9,10 +9,10 @@ namespace engine {
 
 const std::vector<std::string>& ReportColumns()
 {
-    static const std::vector<std::string> columns
-        = {"path", "size", "source_sha256", "selected", "not_selected_because", "outcome", "written_file",
-            "written_sha256", "error", "dicom", "sop_instance_uid", "study_instance_uid", "modality", "transfer_syntax",
-            "duplicate", "duplicate_of", "series_instance_uid", "sop_class_uid", "retried"};
+    static const std::vector<std::string> columns = {"path", "size", "source_sha256", "selected",
+        "not_selected_because", "outcome", "written_file", "written_sha256", "error", "dicom", "sop_instance_uid",
+        "study_instance_uid", "modality", "transfer_syntax", "duplicate", "duplicate_of", "series_instance_uid",
+        "sop_class_uid", "retried", "patient_id", "patient_name"};
     return columns;
 }
 
@@ -38,6 +38,17 @@ std::string_view OutcomeName(Outcome outcome)
 std::string RunsFolder(const std::string& programFolder)
 {
     return support::LogsFolder(programFolder) + "/Runs";
+}
+
+std::string LocksFile(const std::string& runsFolder)
+{
+    return runsFolder + "/.locks";
+}
+
+std::string FolderKey(const std::string& folder)
+{
+    const auto identity = support::IdentityOf(folder);
+    return identity ? std::to_string(identity->device) + ":" + std::to_string(identity->inode) : folder;
 }
 
 std::string RowsFileOf(const std::string& summaryPath)
@@ -77,27 +88,29 @@ std::vector<std::string> SummariesOf(const std::string& runsFolder, const std::s
     return found; // ListFolder sorts by name, and names begin with the start time
 }
 
-void ForEachRow(const std::string& summaryPath, const std::function<void(const std::vector<std::string>& row)>& take)
-{
-    // Read in pieces: an earlier run's report may hold a hundred thousand rows.
-    support::InputFile in;
-    if (in.Open(RowsFileOf(summaryPath))) {
-        return;
-    }
-    bool header = true;
-    support::CsvParser parser([&](std::vector<std::string>& record) {
-        if (!header && record.size() >= FirstColumnCount && record.size() <= ColumnCount) {
+RowParser::RowParser(RowTake take)
+    : m_parser([this, take = std::move(take)](std::vector<std::string>& record) {
+        if (!m_header && record.size() >= FirstColumnCount && record.size() <= ColumnCount) {
             record.resize(ColumnCount);
             take(record);
         }
-        header = false;
-    });
+        m_header = false;
+    })
+{ }
+
+void ReadRows(const std::string& rowsPath, const RowTake& take)
+{
+    // Read in pieces: an earlier run's report may hold a hundred thousand rows.
+    support::InputFile in;
+    if (in.Open(rowsPath)) {
+        return;
+    }
+    RowParser parser(take);
     std::string piece(64 * 1024, '\0');
     std::size_t got = 0;
     while (!in.Read(piece, got) && got > 0) {
         parser.Feed(std::string_view(piece).substr(0, got));
     }
-    parser.Finish();
 }
 
 } // namespace engine

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/report/FileRecord.h"
+#include "support/Csv.h"
 
 // The files of the run reports, Logs/Runs/<start>_<PACS>.csv and <start>_<PACS>-summary.csv: their
 // columns, where they lie, and reading them back for later runs and for verification. The layout is
@@ -33,6 +34,8 @@ enum ReportColumn {
     SeriesUid,
     SopClassUid,
     Retried,
+    PatientId,
+    PatientName,
     ColumnCount
 };
 
@@ -48,14 +51,49 @@ std::string_view OutcomeName(Outcome outcome);
 
 // The folder of the reports in a program folder.
 std::string RunsFolder(const std::string& programFolder);
+// The lock file of programs that share the reports folder: one slot for the journal, one per
+// destination for the reports' rows, one per disc and destination for the run.
+std::string LocksFile(const std::string& runsFolder);
+inline constexpr std::uint64_t JournalLockSlot = 0;
+// A folder as a lock key: the same folder under any path.
+std::string FolderKey(const std::string& folder);
 // The rows file that a summary file belongs to.
 std::string RowsFileOf(const std::string& summaryPath);
 // A summary file's values by key.
 std::map<std::string, std::string> ReadSummary(const std::string& path);
-// The summaries of finished reports that wrote into destination, oldest first.
+// A run writes its summary when it starts, with an empty "ended", and again when it ends: a summary
+// without an end belongs to a run that is still going on or was killed.
+inline bool RunEnded(const std::map<std::string, std::string>& summary)
+{
+    const auto ended = summary.find("ended");
+    return ended != summary.end() && !ended->second.empty();
+}
+// The summaries of the reports that wrote into destination, oldest first: of finished runs, of runs
+// that were killed and of runs still going on.
 std::vector<std::string> SummariesOf(const std::string& runsFolder, const std::string& destination);
-// Calls take with every row of the rows file that belongs to the summary, the column names left out;
-// rows of older reports come padded with empty values for the columns added since.
-void ForEachRow(const std::string& summaryPath, const std::function<void(const std::vector<std::string>& row)>& take);
+
+using RowTake = std::function<void(const std::vector<std::string>& row)>;
+// Reads the rows of a rows file fed in pieces: the column names are left out, rows of older reports
+// come padded with empty values for the columns added since, and a last row that was cut short (its
+// writer was killed while writing it) never comes, as it never ends.
+class RowParser
+{
+public:
+    explicit RowParser(RowTake take);
+    RowParser(const RowParser&) = delete; // its parser calls back into it
+    RowParser& operator=(const RowParser&) = delete;
+    void Feed(std::string_view piece) { m_parser.Feed(piece); }
+
+private:
+    support::CsvParser m_parser;
+    bool m_header = true;
+};
+// Calls take with every row of a rows file, as RowParser reads them.
+void ReadRows(const std::string& rowsPath, const RowTake& take);
+// The same for the rows file that belongs to a summary.
+inline void ForEachRow(const std::string& summaryPath, const RowTake& take)
+{
+    ReadRows(RowsFileOf(summaryPath), take);
+}
 
 } // namespace engine

@@ -10,6 +10,7 @@
 #include "support/Csv.h"
 #include "support/FileSystem.h"
 #include "support/Log.h"
+#include "support/ProcessWatch.h"
 
 namespace engine {
 
@@ -31,21 +32,21 @@ std::string Stem(const RunDescription& run)
     return stem;
 }
 
+// Rows are made durable at least this often: between two syncs a power cut may take rows whose files
+// are there; the next run of the disc recognises such files by their content.
+constexpr std::size_t SyncRows = 32;
+constexpr auto SyncInterval = std::chrono::seconds(1);
+
 } // namespace
 
-RunReport::~RunReport()
-{
-    if (m_rows != nullptr) {
-        std::fclose(m_rows);
-    }
-}
+RunReport::~RunReport() = default;
 
 void RunReport::Begin(const std::string& programFolder, const RunDescription& run, const std::function<void()>& pump)
 {
-    if (m_rows != nullptr) {
-        std::fclose(m_rows);
-        m_rows = nullptr;
-    }
+    m_rows.Close();
+    m_rowsFailed = false;
+    m_unsynced = 0;
+    m_destinationLock.Unlock();
     m_waiting.clear();
     m_known.Clear();
     std::fill(std::begin(m_counts), std::end(m_counts), 0);
@@ -66,41 +67,53 @@ void RunReport::Begin(const std::string& programFolder, const RunDescription& ru
     m_folder = RunsFolder(programFolder);
     support::CreateFolder(support::LogsFolder(programFolder));
     support::CreateFolder(m_folder);
-    RememberEarlierRuns(m_folder, run.destination, pump);
+    m_destinationSlot = support::LockSlot("destination " + FolderKey(m_run.destination));
 
     const std::string stem = Stem(run);
-    for (int number = 1; number < 100 && m_rows == nullptr; ++number) {
+    for (int number = 1; number < 100 && !m_rows.IsOpen(); ++number) {
         m_stem = stem + (number == 1 ? "" : "_" + std::to_string(number));
-        m_rows = std::fopen((m_folder + "/" + m_stem + ".csv").c_str(), "wbx"); // never over another report
+        if (m_rows.CreateNew(m_folder + "/" + m_stem + ".csv") != std::errc::file_exists) {
+            break; // never over another report
+        }
     }
-    if (m_rows == nullptr) {
+    if (!m_rows.IsOpen()) {
         m_stem.clear();
     }
-    if (m_rows != nullptr) {
+    m_others.Begin(
+        m_folder, run.destination, RowsName(), [this](const std::vector<std::string>& row) { RememberRow(row); }, pump);
+    if (m_rows.IsOpen()) {
         // The byte-order mark tells spreadsheets that the file is UTF-8.
-        const std::string head = "\xEF\xBB\xBF" + support::CsvLine(ReportColumns());
-        std::fwrite(head.data(), 1, head.size(), m_rows);
+        m_rowsFailed = static_cast<bool>(m_rows.Write("\xEF\xBB\xBF" + support::CsvLine(ReportColumns())));
+        support::AtomicFile summary;
+        if (summary.Create(m_folder + "/" + m_stem + std::string(SummarySuffix))
+            || summary.Write(SummaryText({}, true, {})) || summary.Commit(support::Replace::Never)) {
+            m_rowsFailed = true; // without its summary the report would never be found
+        }
+        MakeDurable();
     }
 }
 
-void RunReport::RememberEarlierRuns(
-    const std::string& runsFolder, const std::string& destination, const std::function<void()>& pump)
+void RunReport::RememberRow(const std::vector<std::string>& row)
 {
-    std::size_t rows = 0;
-    for (const std::string& summary : SummariesOf(runsFolder, destination)) {
-        ForEachRow(summary, [&](const std::vector<std::string>& row) {
-            if (row[OutcomeColumn] == "migrated") {
-                if (!row[SopUid].empty()) {
-                    m_known.RememberUid(row[SopUid], row[WrittenFile]);
-                }
-                m_known.RememberContent(row[WrittenSha], row[WrittenFile]);
-            }
-            // Many earlier discs into one destination take a while to read.
-            if (++rows % 4096 == 0 && pump) {
-                pump();
-            }
-        });
+    if (row[OutcomeColumn] != OutcomeName(Outcome::Migrated)) {
+        return;
     }
+    // A damaged file's UID is shown, but a file that does not parse is no image to repeat.
+    if (!row[SopUid].empty() && !row[Dicom].starts_with("not DICOM")) {
+        m_known.RememberUid(row[SopUid], row[WrittenFile]);
+    }
+    m_known.RememberContent(row[WrittenSha], row[WrittenFile]);
+}
+
+void RunReport::MakeDurable()
+{
+    // The folders first: a durable row must not name a file whose name could still be lost.
+    support::SyncCommittedFolders();
+    if (m_rows.IsOpen() && m_rows.Sync()) {
+        m_rowsFailed = true;
+    }
+    m_unsynced = 0;
+    m_synced = std::chrono::steady_clock::now();
 }
 
 void RunReport::Add(FileRecord record)
@@ -148,11 +161,16 @@ void RunReport::Write(FileRecord& record)
             dicom.verdict = DicomVerdict::NotDicom;
         }
     }
+    // Other programs writing into the destination take turns: what they wrote before this row is
+    // known when the row is written, and this row before theirs.
+    m_destinationLock.Lock(LocksFile(m_folder), m_destinationSlot,
+        support::FileLock::Mode::Wait); // without it (no reports folder), the run goes on unlocked
+    m_others.CatchUp();
     if (record.outcome == Outcome::Migrated) {
-        const std::string uid = dicom.sopInstanceUid;
         std::vector<std::string> repeated;
-        if (!uid.empty()) {
-            if (const auto earlier = m_known.RememberUid(uid, record.writtenFile)) {
+        // A damaged file's UID is shown, but a file that does not parse is no image to repeat.
+        if (!dicom.sopInstanceUid.empty() && dicom.Parsed()) {
+            if (const auto earlier = m_known.RememberUid(dicom.sopInstanceUid, record.writtenFile)) {
                 repeated.push_back("SOP Instance UID");
                 record.duplicateOf = *earlier;
             }
@@ -172,29 +190,25 @@ void RunReport::Write(FileRecord& record)
             m_studies.Add(dicom);
         }
     }
-    if (m_rows == nullptr) {
-        return;
+    if (m_rows.IsOpen()) {
+        const std::string verdict = record.dicom.valid() ? dicom.VerdictText() : std::string();
+        const std::string line
+            = support::CsvLine({record.path, record.size ? std::to_string(*record.size) : "", sourceSha,
+                record.selected ? "yes" : "no", record.notSelectedBecause, std::string(OutcomeName(record.outcome)),
+                record.writtenFile, writtenSha, record.error, verdict, dicom.sopInstanceUid, dicom.studyInstanceUid,
+                dicom.modality, dicom.transferSyntax, record.duplicate, record.duplicateOf, dicom.seriesInstanceUid,
+                dicom.sopClassUid, record.retried ? "yes" : "", dicom.patientId, dicom.patientName});
+        m_rowsFailed = m_rows.Write(line) || m_rowsFailed;
+        ++m_unsynced;
     }
-    const std::string verdict = record.dicom.valid() ? dicom.VerdictText() : std::string();
-    const std::string line = support::CsvLine({record.path, record.size ? std::to_string(*record.size) : "", sourceSha,
-        record.selected ? "yes" : "no", record.notSelectedBecause, std::string(OutcomeName(record.outcome)),
-        record.writtenFile, writtenSha, record.error, verdict, dicom.sopInstanceUid, dicom.studyInstanceUid,
-        dicom.modality, dicom.transferSyntax, record.duplicate, record.duplicateOf, dicom.seriesInstanceUid,
-        dicom.sopClassUid, record.retried ? "yes" : ""});
-    std::fwrite(line.data(), 1, line.size(), m_rows);
+    m_destinationLock.Unlock();
+    if (m_unsynced >= SyncRows || std::chrono::steady_clock::now() - m_synced >= SyncInterval) {
+        MakeDurable();
+    }
 }
 
-std::string RunReport::End(const std::string& ended, bool stopped)
+std::string RunReport::SummaryText(const std::string& ended, bool stopped, const std::string& looksLike) const
 {
-    WriteReadyRows(true);
-    if (m_rows == nullptr) {
-        return {};
-    }
-    const bool written = std::fclose(m_rows) == 0;
-    m_rows = nullptr;
-    if (!written) {
-        return {};
-    }
     const std::pair<std::string, std::string> values[] = {
         {"pacs", m_run.pacs},
         {"source", m_run.source},
@@ -205,10 +219,10 @@ std::string RunReport::End(const std::string& ended, bool stopped)
         {"stopped", stopped ? "yes" : "no"},
         {"files_seen", std::to_string(m_seen)},
         {"selected", std::to_string(m_selected)},
-        {"migrated", std::to_string(m_counts[static_cast<int>(Outcome::Migrated)])},
-        {"rejected", std::to_string(m_counts[static_cast<int>(Outcome::Rejected)])},
-        {"failed", std::to_string(m_counts[static_cast<int>(Outcome::Failed)])},
-        {"skipped", std::to_string(m_counts[static_cast<int>(Outcome::Skipped)])},
+        {"migrated", std::to_string(Count(Outcome::Migrated))},
+        {"rejected", std::to_string(Count(Outcome::Rejected))},
+        {"failed", std::to_string(Count(Outcome::Failed))},
+        {"skipped", std::to_string(Count(Outcome::Skipped))},
         {"not_dicom", std::to_string(m_findings.notDicom)},
         {"duplicates", std::to_string(m_findings.duplicates)},
         {"bytes_read", std::to_string(m_bytesRead)},
@@ -222,24 +236,39 @@ std::string RunReport::End(const std::string& ended, bool stopped)
         {"studies_file", m_stem + std::string(StudiesSuffix)},
         {"label", m_run.label},
         {"fingerprint", m_run.fingerprint},
-        {"already_migrated", std::to_string(m_counts[static_cast<int>(Outcome::AlreadyMigrated)])},
-        {"already_rejected", std::to_string(m_counts[static_cast<int>(Outcome::AlreadyRejected)])},
+        {"already_migrated", std::to_string(Count(Outcome::AlreadyMigrated))},
+        {"already_rejected", std::to_string(Count(Outcome::AlreadyRejected))},
         {"retried", std::to_string(m_findings.retried)},
+        {"writer", support::ProcessTag()}, // while the run has not ended: whether it still runs
+        {"looks_like", looksLike},
     };
     std::string summary = "\xEF\xBB\xBF" + support::CsvLine({"key", "value"});
     for (const auto& [key, value] : values) {
         summary += support::CsvLine({key, value});
     }
-    // The summary comes last: a report with one is complete.
-    const auto publish = [this](std::string_view suffix, const std::string& text) {
-        support::AtomicFile file;
-        return !file.Create(m_folder + "/" + m_stem + std::string(suffix)) && !file.Write(text)
-            && !file.Commit(support::Replace::Never);
-    };
-    if (!publish(StudiesSuffix, m_studies.Csv()) || !publish(SummarySuffix, summary)) {
+    return summary;
+}
+
+std::string RunReport::End(const std::string& ended, bool stopped, const std::string& looksLike)
+{
+    WriteReadyRows(true);
+    if (!m_rows.IsOpen()) {
         return {};
     }
-    return m_folder + "/" + m_stem + ".csv";
+    MakeDurable();
+    if (m_rows.Close() || m_rowsFailed) {
+        return {};
+    }
+    // The summary comes last, in place of the one without an end.
+    const auto publish = [this](std::string_view suffix, const std::string& text, support::Replace replace) {
+        support::AtomicFile file;
+        return !file.Create(m_folder + "/" + m_stem + std::string(suffix)) && !file.Write(text)
+            && !file.Commit(replace);
+    };
+    const bool published = publish(StudiesSuffix, m_studies.Csv(), support::Replace::Never)
+        && publish(SummarySuffix, SummaryText(ended, stopped, looksLike), support::Replace::Allowed);
+    support::SyncCommittedFolders();
+    return published ? m_folder + "/" + m_stem + ".csv" : std::string();
 }
 
 Findings RunReport::RunFindings() const

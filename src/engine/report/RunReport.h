@@ -1,7 +1,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <string>
@@ -9,13 +9,20 @@
 #include "engine/report/FileRecord.h"
 #include "engine/report/Findings.h"
 #include "engine/report/KnownImages.h"
+#include "engine/report/OtherRuns.h"
 #include "engine/report/StudyList.h"
+#include "support/AppendFile.h"
+#include "support/FileLock.h"
 
 // The report of a run, the operator's proof that a disc arrived: Logs/Runs/<start>_<PACS>.csv with a
 // row for every file the walk saw, <start>_<PACS>-studies.csv with a row for every study it wrote, and
-// <start>_<PACS>-summary.csv with the run's folders, times and totals. Both are UTF-8 CSV (RFC 4180) that a spreadsheet
-// opens as they are. The rows are written as the run goes, so memory does not grow with the disc; the summary is
-// written last, so a report without one belongs to a run that did not end.
+// <start>_<PACS>-summary.csv with the run's folders, times and totals. All are UTF-8 CSV (RFC 4180) that
+// a spreadsheet opens as they are. The rows are written as the run goes, so memory does not grow with
+// the disc, and a killed run leaves every row it wrote. They are made durable in batches, each after
+// the destination folders of the files they name. The summary is written when the run starts, without
+// an end, and again when it ends: the reports of runs that were killed are found and read like the
+// others. Programs that write into one destination at once take turns at writing a row, so that an
+// image two of them wrote is flagged as a duplicate once, as within one run.
 namespace engine {
 
 struct RunDescription
@@ -37,7 +44,7 @@ public:
     RunReport(const RunReport&) = delete;
     RunReport& operator=(const RunReport&) = delete;
 
-    // Starts the report of a run. Images that earlier reports of the same destination list are
+    // Starts the report of a run. Images that the other reports of the same destination list are
     // remembered, so that duplicates across runs are flagged; pump is called now and then while they
     // are read. A report that cannot be written is given up without a word: it must never stop a
     // migration.
@@ -46,8 +53,9 @@ public:
     // digests are ready, in the order the rows came.
     void Add(FileRecord record);
     // Writes the remaining rows and the summary; returns the rows file's path, empty when there is no
-    // report. The findings are final only after it.
-    std::string End(const std::string& ended, bool stopped);
+    // report. The findings are final only after it. looksLike names the PACS system the disc looks
+    // like when the run's system migrated nothing of it, or the wrong bytes.
+    std::string End(const std::string& ended, bool stopped, const std::string& looksLike = {});
 
     Findings RunFindings() const;
     // The rows file's name in Logs/Runs once Begin made it; empty when there is no report.
@@ -57,15 +65,22 @@ public:
     std::int64_t Count(Outcome outcome) const { return m_counts[static_cast<int>(outcome)]; }
 
 private:
-    void RememberEarlierRuns(
-        const std::string& runsFolder, const std::string& destination, const std::function<void()>& pump);
+    void RememberRow(const std::vector<std::string>& row);
     void WriteReadyRows(bool wait);
     void Write(FileRecord& record);
+    void MakeDurable();
+    std::string SummaryText(const std::string& ended, bool stopped, const std::string& looksLike) const;
 
     // Rows waiting for the background thread beyond this many are waited for.
     static constexpr std::size_t MaxWaitingRows = 64;
 
-    std::FILE* m_rows = nullptr;
+    support::AppendFile m_rows;
+    bool m_rowsFailed = false; // a row could not be written: the report is not whole
+    std::size_t m_unsynced = 0; // rows written since the last sync
+    std::chrono::steady_clock::time_point m_synced;
+    support::FileLock m_destinationLock; // taken for each row
+    std::uint64_t m_destinationSlot = 0;
+    OtherRuns m_others;
     std::deque<FileRecord> m_waiting; // rows whose digests are still being computed
     std::string m_folder;
     std::string m_stem;
