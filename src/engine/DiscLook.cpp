@@ -1,12 +1,11 @@
 #include "engine/DiscLook.h"
 
 #include <algorithm>
-#include <array>
 
 #include "engine/decode/Decompression.h"
 #include "engine/decode/ImageContainer.h"
-#include "support/AtomicFile.h"
 #include "support/Ascii.h"
+#include "support/AtomicFile.h"
 #include "support/FileSystem.h"
 
 namespace engine {
@@ -48,8 +47,8 @@ Makes WhatMakes(Profile profile, NameKind kind, Look look)
 {
     const bool packed = look != Look::Dicom && look != Look::Plain;
     switch (profile) {
-    case Profile::ArztUndPraxis:
-        return kind <= EndsZr && look == Look::PackedContainer ? Makes::Image : Makes::Nothing;
+    case Profile::ArztUndPraxis: // every name that ends in "Z" or "R", ".AR" too
+        return kind != Dotted && kind != Plainly && look == Look::PackedContainer ? Makes::Image : Makes::Nothing;
     case Profile::Starc:
         if (kind != EndsAr || !packed) {
             return Makes::Nothing; // not selected, or quarantined

@@ -236,14 +236,14 @@ std::optional<std::uint64_t> FileSize(const std::string& path)
     return static_cast<std::uint64_t>(st.st_size);
 }
 
-std::optional<std::chrono::system_clock::time_point> ModificationTime(const std::string& path)
+std::optional<FileStamp> StampOf(const std::string& path)
 {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) {
         return std::nullopt;
     }
-    return std::chrono::system_clock::time_point(std::chrono::duration_cast<std::chrono::system_clock::duration>(
-        std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+    return FileStamp {{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)},
+        static_cast<std::uint64_t>(st.st_size), std::int64_t {st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
 }
 
 std::string NameOf(const std::string& path)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,8 +49,6 @@ bool IsOwnerWritable(const std::string& path);
 std::optional<std::uint64_t> FreeSpace(const std::string& path);
 // The size of the file at path (links followed); nothing when it cannot be had.
 std::optional<std::uint64_t> FileSize(const std::string& path);
-// When the file or folder at path was last changed; nothing when that cannot be had.
-std::optional<std::chrono::system_clock::time_point> ModificationTime(const std::string& path);
 // The last component of a path.
 std::string NameOf(const std::string& path);
 
@@ -89,6 +86,17 @@ struct FileIdentity
     bool operator==(const FileIdentity&) const = default;
 };
 std::optional<FileIdentity> IdentityOf(const std::string& path);
+
+// Which file is at path, its size and when it was last changed: a file replaced by another, or
+// changed, has another stamp.
+struct FileStamp
+{
+    FileIdentity identity;
+    std::uint64_t size = 0;
+    std::int64_t modifiedNanoseconds = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+std::optional<FileStamp> StampOf(const std::string& path);
 
 // Copies a regular file through an AtomicFile: the target appears only complete, owner-writable
 // whatever the source's mode (a disc's files are read-only), with the source's modification time.

@@ -2,7 +2,10 @@
 
 #include <sstream>
 
+#include "SampleDisc.h"
 #include "cli/CliMain.h"
+#include "engine/Texts.h"
+#include "engine/report/DiscJournal.h"
 #include "support/Csv.h"
 #include "support/ProcessWatch.h"
 #include "support/Settings.h"
@@ -190,4 +193,50 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
     EXPECT_EQ(rows[2][8] + "|" + rows[2][9] + "|" + rows[2][12], "0|6|no"); // migrated, already there, stopped
     EXPECT_EQ(rows[1][4], rows[4][4]) << "one disc, one fingerprint";
     EXPECT_EQ(rows[1][14] + rows[2][14] + rows[3][14] + rows[4][14], "neinneinjanein");
+}
+
+// The operator's mistakes a run can catch: a disc of another PACS system than the one chosen, and the
+// destination as the source.
+TEST_F(Cli, EachSystemsDiscRunAsEachOtherIsToldWhereItWouldMigrateNothingOrTheWrongBytes)
+{
+    const std::string systems[] = {"Arzt und Praxis", "GEMED", "HIPAX", "STARC"};
+    for (const std::string& system : systems) {
+        ASSERT_GT(corpus::WriteDisc(system, root / system, {16, 2048, 4}), 0);
+    }
+    const auto looksLike = [this] { return engine::ReadJournal(root / "program/Logs/Runs").back().looksLike; };
+    for (const std::string& disc : systems) {
+        for (const std::string& pacs : systems) {
+            SCOPED_TRACE(disc + " disc run as " + pacs);
+            // A GEMED disc's images are migrated right by HIPAX too, which copies its index files as well.
+            const bool told = disc != pacs && !(disc == "GEMED" && pacs == "HIPAX");
+            EXPECT_EQ(Run({"-q", "--pacs", pacs, "--source", root / disc}), told ? 1 : 0);
+            EXPECT_EQ(out.str().find("ein.\n\n" + engine::texts::LooksLike(disc) + "\n") != std::string::npos, told);
+            EXPECT_EQ(out.str().find("sieht aus wie") != std::string::npos, told) << out.str();
+            EXPECT_EQ(looksLike(), told ? disc : "");
+        }
+    }
+    // A real archive's worth of files (python3-pydicom's, a few compressed among them) as they are: a
+    // HIPAX disc. HIPAX is right although it copies compressed files; GEMED migrates its files without
+    // a "." right; "Arzt und Praxis" takes only its names that end in "R" or "Z", which fail.
+    for (const auto& [pacs, told] : {std::pair {"HIPAX", false}, {"GEMED", false}, {"Arzt und Praxis", true}}) {
+        Run({"-q", "--pacs", pacs, "--source", ZP_PYDICOM_DATA "/test_files"});
+        EXPECT_EQ(looksLike(), told ? "HIPAX" : "") << pacs;
+    }
+}
+
+TEST_F(Cli, TheDestinationAsTheSourceIsRefusedBeforeAnythingIsWritten)
+{
+    WriteFile(root / "dest/BadObjects/IMG2.err", "quarantined");
+    for (const auto& [source, dest, text] :
+        {std::tuple {root / "src", root / "src", "Quellverzeichnis und Zielverzeichnis sind derselbe Ordner"},
+            {root / "src/.", root / "src/", "Quellverzeichnis und Zielverzeichnis sind derselbe Ordner"},
+            {root / "dest/BadObjects", root / "dest", "Quellverzeichnis ist der Ordner BadObjects"}}) {
+        SCOPED_TRACE(source + " into " + dest);
+        const auto before = Snapshot(root / "src"), quarantined = Snapshot(root / "dest");
+        EXPECT_EQ(Run({"--source", source, "--dest", dest}), cli::ExitNotStarted);
+        EXPECT_TRUE(err.str().starts_with(text) && out.str().empty()) << err.str();
+        EXPECT_EQ(Snapshot(root / "src"), before);
+        EXPECT_EQ(Snapshot(root / "dest"), quarantined);
+        EXPECT_FALSE(fs::exists(root / "program/Logs/Runs/discs.csv")) << "no run, no journal row";
+    }
 }

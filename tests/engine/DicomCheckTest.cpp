@@ -20,10 +20,6 @@ TEST(DicomCheck, VerdictsUidsAndNamesAsAPacsReadsThem)
         {data + "palettes/fall.dcm", "not an image: missing Study Instance UID, Series Instance UID",
             "1.2.840.10008.1.5.7"},
         {dir / "bad-uid.dcm", "not an image: invalid SOP Instance UID", ""},
-        // Cut short: what was read before the damage names the image, as pydicom reads it.
-        {data + "test_files/MR_truncated.dcm", "not DICOM: I/O suspension or premature end of stream",
-            "1.3.6.1.4.1.5962.1.1.4.1.1.20040826185059.5457"},
-        {data + "test_files/rtplan_truncated.dcm", "not DICOM: Invalid stream", "Last^First^mid^pre"},
         // Names by the file's Specific Character Set: Latin-1, Cyrillic, and Japanese by escape sequences.
         {data + "charset_files/chrGerm.dcm", "ok", "Äneas^Rüdiger"},
         {data + "charset_files/chrH31.dcm", "ok", "Yamada^Tarou=山田^太郎=やまだ^たろう"},

@@ -16,13 +16,7 @@ void OtherRuns::Clear()
     m_runsFolder.clear();
     m_seen.clear();
     m_followed.clear();
-    m_journal = {};
-}
-
-OtherRuns::Stamp OtherRuns::JournalStamp() const
-{
-    const std::string journal = JournalPath(m_runsFolder);
-    return {support::IdentityOf(journal), support::FileSize(journal), support::ModificationTime(journal)};
+    m_journal.reset();
 }
 
 void OtherRuns::Begin(const std::string& runsFolder, const std::string& destination, const std::string& ownRows,
@@ -35,7 +29,7 @@ void OtherRuns::Begin(const std::string& runsFolder, const std::string& destinat
     m_take = std::move(take);
     // First: a run that begins from here on writes its journal row after its summary, and is found by
     // that row if its summary is not listed now.
-    m_journal = JournalStamp();
+    m_journal = support::StampOf(JournalPath(runsFolder));
     for (const std::string& summaryPath : SummariesOf(runsFolder, destination)) {
         std::map<std::string, std::string> summary = ReadSummary(summaryPath);
         // A run killed before it could end never writes again. Many earlier discs into one destination
@@ -50,7 +44,7 @@ void OtherRuns::CatchUp()
     if (m_runsFolder.empty()) {
         return;
     }
-    if (const Stamp journal = JournalStamp(); journal != m_journal) {
+    if (auto journal = support::StampOf(JournalPath(m_runsFolder)); journal != m_journal) {
         m_journal = journal;
         const auto target = support::IdentityOf(m_destination);
         for (const JournalRow& run : ReadJournal(m_runsFolder)) {

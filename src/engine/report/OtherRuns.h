@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -38,16 +37,6 @@ private:
         std::unique_ptr<RowParser> parser;
     };
 
-    // The journal as a file: another one after every rewrite.
-    struct Stamp
-    {
-        std::optional<support::FileIdentity> identity;
-        std::optional<std::uint64_t> size;
-        std::optional<std::chrono::system_clock::time_point> modified;
-        bool operator==(const Stamp&) const = default;
-    };
-
-    Stamp JournalStamp() const;
     // Reads the report from its start; follows it on while its writer may still write. pump, when
     // given, is called between the pieces read.
     void Follow(const std::string& rows, bool mayGrow, const std::function<void()>& pump = {});
@@ -59,7 +48,7 @@ private:
     RowTake m_take;
     std::set<std::string> m_seen; // rows files read
     std::vector<Followed> m_followed; // reports whose writers may still write
-    Stamp m_journal; // as it was when last read
+    std::optional<support::FileStamp> m_journal; // as it was when last read: another file after every rewrite
 };
 
 } // namespace engine
