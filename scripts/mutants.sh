@@ -96,7 +96,7 @@ progress-value-off-by-one | src/engine/FolderWalk.cpp
     m_host.SetProgressValue(static_cast<std::int64_t>(index));
 
 read-ahead-change-unchecked | src/engine/ImageMigration.cpp
-    if (read && !read->Input().IsStill(file.path)) {
+    if (read && !read->Input().IsStill(file.path)) { // changed since, or the reader could not open it
     if (read && false) {
 
 read-ahead-bypassed-while-the-reader-reads | src/engine/ImageMigration.cpp
@@ -250,10 +250,6 @@ same-disc-twice-at-once | src/engine/RunController.cpp
 reader-keeps-files-open | src/engine/decode/DiscReader.cpp
         file->m_input.Close();
         (void)0;
-
-reader-open-failure-reported | src/engine/decode/DiscReader.cpp
-    if (file->m_unopened) {
-    if (false) {
 
 retry-stop-loses-rows | src/engine/RunController.cpp
         Count(step, record);

@@ -180,7 +180,7 @@ std::error_code ImageMigration::MigrateCompressed(
     // is read here: a file that fits in memory whole, which is where a failure to read it is told, a
     // larger one as a stream.
     std::shared_ptr<DiscReader::File> read = m_reader ? m_reader->Take(file.path) : nullptr;
-    if (read && !read->Input().IsStill(file.path)) {
+    if (read && !read->Input().IsStill(file.path)) { // changed since, or the reader could not open it
         read.reset();
     }
     std::unique_ptr<DecodeAhead::Result> ahead = m_ahead.Take(read.get());

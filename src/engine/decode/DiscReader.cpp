@@ -60,8 +60,9 @@ void DiscReader::ReadAll()
         if (file->m_index < m_wanted) {
             continue; // the run has gone past it meanwhile
         }
-        // Out of descriptors, say, where the run would not be: the run tries for itself.
-        file->m_unopened = static_cast<bool>(opened);
+        // Out of descriptors, say, where the run would not be: the run finds the file not as it was
+        // opened (never opened), and opens it itself.
+        file->m_error = opened;
         file->m_whole = !opened && file->m_input.SizeAtOpen() <= WholeLimit;
         file->m_ended = static_cast<bool>(opened);
         m_line.push_back(file);
@@ -195,10 +196,6 @@ std::shared_ptr<DiscReader::File> DiscReader::Take(const std::string& path)
     std::shared_ptr<File> file = std::move(m_line.front());
     m_line.pop_front();
     m_wanted = index + 1;
-    if (file->m_unopened) {
-        m_changed.notify_all();
-        return nullptr;
-    }
     if (file->m_whole) {
         Release(*file, file->m_held); // its bytes are the caller's now
     } else {

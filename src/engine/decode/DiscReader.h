@@ -59,7 +59,6 @@ public:
         bool m_whole = false;
         bool m_ended = false; // nothing more comes
         bool m_dropped = false; // nobody wants the rest
-        bool m_unopened = false; // the reader could not open it: the run opens it itself
     };
 
     // Starts reading paths, in that order.
@@ -70,7 +69,8 @@ public:
 
     // The file at path, when it is among the next ones in line, once it is read whole or (a large
     // one) opened; the files in line before it are dropped. Nothing when the reader does not have it
-    // in line or could not open it: the caller reads that file itself.
+    // in line: the caller reads that file itself, as it does one that is not as it was opened (or
+    // could not be opened).
     std::shared_ptr<File> Take(const std::string& path);
     // The next piece of a file that streams: empty at its end; the file's error when reading failed.
     std::error_code NextPiece(File& file, std::string& piece);
