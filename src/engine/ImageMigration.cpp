@@ -51,9 +51,10 @@ ImageMigration::ImageMigration(const support::Log& log, NameSource nextName, Pum
     , m_pump(std::move(pump))
 { }
 
-FileRecord ImageMigration::Migrate(const SourceFile& file, const ImageTarget& target)
+ImageMigration::Migration ImageMigration::Migrate(const SourceFile& file, const ImageTarget& target)
 {
-    FileRecord record;
+    Migration migration;
+    FileRecord& record = migration.record;
     record.path = file.relative;
     record.size = file.size;
     record.selected = true;
@@ -64,6 +65,7 @@ FileRecord ImageMigration::Migrate(const SourceFile& file, const ImageTarget& ta
     // system reports name it, and the program's own (-1) messages stand alone.
     bool converting = false;
     m_readFailed = false;
+    m_output.reset();
     std::error_code error;
     try {
         error = IsCompressed(target.profile) ? MigrateCompressed(file, target, record, converting)
@@ -73,18 +75,87 @@ FileRecord ImageMigration::Migrate(const SourceFile& file, const ImageTarget& ta
     } catch (const std::bad_alloc&) {
         error = std::make_error_code(std::errc::not_enough_memory);
     } catch (const std::exception& e) {
+        m_output.reset();
         m_log.WriteError(-1, e.what(), texts::SourceScanFolder, file.name);
         record.error = e.what();
-        return record;
+        return migration;
+    }
+    // Closed now: an output waiting for its batch holds no descriptor.
+    if (!error && m_output) {
+        error = m_output->file.Close();
     }
     if (error) {
-        const int number = support::ErrorNumber(error);
-        const bool named = !converting || number != -1;
-        m_log.WriteError(number, support::ErrorDescription(error), texts::SourceScanFolder, named ? file.name : "");
-        record.error = support::ErrorDescription(error);
+        m_output.reset();
+        Fail(record, error, file.name, converting);
         record.unreadable = m_readFailed && error == std::errc::io_error;
+        return migration;
     }
-    return record;
+    if (m_output) {
+        m_output->sourceName = file.name;
+        m_output->converting = converting;
+        migration.output = std::move(m_output);
+    }
+    return migration;
+}
+
+void ImageMigration::Fail(FileRecord& record, const std::error_code& error, const std::string& name, bool converting)
+{
+    const int number = support::ErrorNumber(error);
+    const bool named = !converting || number != -1;
+    m_log.WriteError(number, support::ErrorDescription(error), texts::SourceScanFolder, named ? name : "");
+    record.error = support::ErrorDescription(error);
+}
+
+void ImageMigration::Commit(std::span<Migration> migrations)
+{
+    // A file whose bytes are not durable is not named: a power cut must leave no empty or partial file
+    // under a name. All are synced before any is named, as a rename between two syncs would make the
+    // second sync write the file system's journal once more.
+    const auto failed = [this](Migration& migration, const std::error_code& error) {
+        Fail(migration.record, error, migration.output->sourceName, migration.output->converting);
+        migration.output.reset();
+    };
+    for (Migration& migration : migrations) {
+        if (migration.output) {
+            if (auto error = migration.output->file.Sync()) {
+                failed(migration, error);
+            }
+        }
+    }
+    for (Migration& migration : migrations) {
+        if (Output* output = migration.output.get()) {
+            if (auto error = output->quarantineStem.empty() ? CommitUnique(output->file, output->target)
+                                                            : CommitNumbered(output->file, output->quarantineStem)) {
+                failed(migration, error);
+            }
+        }
+    }
+    // Their folders are synced with the report rows that name them (see RunReport).
+    for (Migration& migration : migrations) {
+        if (migration.output) {
+            Named(*migration.output, migration.record);
+            migration.output.reset();
+        }
+    }
+}
+
+void ImageMigration::Named(Output& output, FileRecord& record)
+{
+    record.writtenSha256 = output.written;
+    record.bytesWritten = output.file.BytesWritten();
+    if (!output.quarantineStem.empty()) {
+        record.writtenFile = std::string(texts::QuarantineFolder) + "/" + support::NameOf(output.file.Target());
+        record.sourceSha256 = output.written; // the copy is the source, byte for byte
+        return;
+    }
+    record.outcome = Outcome::Migrated;
+    record.writtenFile = support::NameOf(output.file.Target());
+    // Parsed on the background thread while the run goes on with the next file; the report waits.
+    record.dicom = support::Background::Instance().Run(
+        [path = output.target.destination + "/" + record.writtenFile] { return CheckDicomFile(path); });
+    if (output.target.profile == Profile::ArztUndPraxis && m_log.DebugOn()) {
+        m_log.WriteDebug(output.sourceName + " is migrated.");
+    }
 }
 
 std::string ImageMigration::DestinationPath(const ImageTarget& target)
@@ -116,14 +187,17 @@ std::error_code ImageMigration::CommitUnique(support::AtomicFile& out, const Ima
     return error;
 }
 
-void ImageMigration::Migrated(const support::AtomicFile& out, const ImageTarget& target, FileRecord& record)
+std::error_code ImageMigration::CommitNumbered(support::AtomicFile& out, const std::string& stem)
 {
-    record.outcome = Outcome::Migrated;
-    record.writtenFile = support::NameOf(out.Target());
-    record.bytesWritten = out.BytesWritten();
-    // Parsed on the background thread while the run goes on with the next file; the report waits.
-    record.dicom = support::Background::Instance().Run(
-        [path = target.destination + "/" + record.writtenFile] { return CheckDicomFile(path); });
+    // "<stem>.err", or "<stem>2.err", "<stem>3.err" ... when that is taken.
+    std::error_code error = std::make_error_code(std::errc::file_exists);
+    for (int number = 1; error == std::errc::file_exists && number <= MaxQuarantineNumber; ++number) {
+        const std::string name = stem + (number == 1 ? std::string() : std::to_string(number)) + ".err";
+        if (!support::PathExists(name)) {
+            error = out.CommitAs(name, support::Replace::Never);
+        }
+    }
+    return error;
 }
 
 std::error_code ImageMigration::MigratePlain(const SourceFile& file, const ImageTarget& target, FileRecord& record)
@@ -135,23 +209,19 @@ std::error_code ImageMigration::MigratePlain(const SourceFile& file, const Image
         record.outcome = Outcome::Skipped;
         return {};
     }
-    support::AtomicFile out;
+    auto output = std::make_unique<Output>();
     support::Sha256 digest;
     // A large image takes a while: the window keeps answering during it.
-    if (auto error = out.CreateAsCopy(file.path, workPath, digest, m_pump, &m_readFailed)) {
+    if (auto error = output->file.CreateAsCopy(file.path, workPath, digest, m_pump, &m_readFailed)) {
         return error;
     }
-    record.sourceSha256 = digest.Finish(); // the bytes read are the bytes written
-    record.bytesRead = out.BytesWritten();
-    record.look = LookOfHead(out.Head());
-    if (AlreadyThere(out, record.sourceSha256, record)) {
-        return {};
+    record.sourceSha256 = output->written = digest.Finish(); // the bytes read are the bytes written
+    record.bytesRead = output->file.BytesWritten();
+    record.look = LookOfHead(output->file.Head());
+    if (!AlreadyThere(output->file, output->written, record)) {
+        output->target = target;
+        m_output = std::move(output);
     }
-    if (auto error = CommitUnique(out, target)) {
-        return error;
-    }
-    record.writtenSha256 = record.sourceSha256;
-    Migrated(out, target, record);
     m_pump();
     return {};
 }
@@ -268,7 +338,8 @@ std::error_code ImageMigration::Convert(
     // may not pass the cap nor the free space of the folder that was made to receive them: a small
     // file that expands beyond is refused as corrupt before it fills the disk.
     const bool cutting = target.profile == Profile::ArztUndPraxis;
-    support::AtomicFile out;
+    auto output = std::make_unique<Output>();
+    support::AtomicFile& out = output->file;
     ContainerCut cut;
     support::Sha256 digest;
     support::Sha256 sourceDigest;
@@ -341,17 +412,10 @@ std::error_code ImageMigration::Convert(
         return Reject(input, file, target, record);
     }
     out.SetModified(input.file->ModifiedAtOpen());
-    const Digest written = digest.Finish();
-    if (AlreadyThere(out, written, record)) {
-        return {};
-    }
-    if (auto failed = CommitUnique(out, target)) {
-        return failed;
-    }
-    record.writtenSha256 = written;
-    Migrated(out, target, record);
-    if (cutting && m_log.DebugOn()) {
-        m_log.WriteDebug(file.name + " is migrated.");
+    output->written = digest.Finish();
+    if (!AlreadyThere(out, output->written, record)) {
+        output->target = target;
+        m_output = std::move(output);
     }
     return {};
 }
@@ -373,10 +437,10 @@ std::error_code ImageMigration::Quarantine(
             return error;
         }
     }
-    // The source file as it came from the disc, written once and then named "<stem>.err", or
-    // "<stem>2.err", "<stem>3.err" ... when that is taken.
+    // The source file as it came from the disc, named by Commit.
     const std::string stem = folder + BaseName(file.name);
-    support::AtomicFile copy;
+    auto output = std::make_unique<Output>();
+    support::AtomicFile& copy = output->file;
     support::Sha256 digest;
     std::error_code error;
     if (input.whole) {
@@ -393,7 +457,7 @@ std::error_code ImageMigration::Quarantine(
     if (error) {
         return error;
     }
-    const Digest copied = digest.Finish(); // the copy is the source, byte for byte
+    const Digest copied = digest.Finish();
     if (auto there = m_existing ? m_existing(texts::QuarantineFolder, copy.BytesWritten(), copied) : std::nullopt) {
         copy.Discard();
         record.outcome = Outcome::AlreadyRejected;
@@ -401,19 +465,11 @@ std::error_code ImageMigration::Quarantine(
         record.writtenSha256 = record.sourceSha256 = copied;
         return {};
     }
-    error = std::make_error_code(std::errc::file_exists);
-    for (int number = 1; error == std::errc::file_exists && number <= MaxQuarantineNumber; ++number) {
-        const std::string name = stem + (number == 1 ? std::string() : std::to_string(number)) + ".err";
-        if (!support::PathExists(name)) {
-            error = copy.CommitAs(name, support::Replace::Never);
-        }
-    }
-    if (!error) {
-        record.writtenFile = std::string(texts::QuarantineFolder) + "/" + support::NameOf(copy.Target());
-        record.writtenSha256 = record.sourceSha256 = copied;
-        record.bytesWritten = copy.BytesWritten();
-    }
-    return error;
+    output->written = copied;
+    output->target = target;
+    output->quarantineStem = stem;
+    m_output = std::move(output);
+    return {};
 }
 
 } // namespace engine

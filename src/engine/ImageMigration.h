@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -12,9 +14,9 @@
 #include "engine/decode/DecodeAhead.h"
 #include "engine/decode/Decompression.h"
 #include "engine/report/FileRecord.h"
+#include "support/AtomicFile.h"
 
 namespace support {
-class AtomicFile;
 class Log;
 class Sha256;
 } // namespace support
@@ -48,7 +50,9 @@ struct ImageTarget
 // in the destination, so that a rerun migrates the image.
 //
 // Every error line of a file is written here; the file's report row comes back, with what became of
-// it, the hashes (computed on the background thread) and the pending DICOM check.
+// it, the hashes (computed on the background thread) and the pending DICOM check. An image or
+// quarantine copy comes back written whole under its temporary name: Commit makes a batch of them
+// durable and names them, and their rows are final then.
 class ImageMigration
 {
 public:
@@ -66,7 +70,31 @@ public:
     // The file's row then says "already migrated" or "already rejected". Empty: everything is written.
     void SetExisting(Existing existing) { m_existing = std::move(existing); }
 
-    FileRecord Migrate(const SourceFile& file, const ImageTarget& target);
+    // An image or quarantine copy written whole under its temporary name, waiting to be named.
+    struct Output
+    {
+        support::AtomicFile file;
+        ImageTarget target;
+        std::string sourceName; // for the log
+        std::string quarantineStem; // a quarantine copy's "<destination>/BadObjects/<stem>"; empty for an image
+        Digest written; // of its bytes
+        bool converting = false; // a compressed image: the program's own failures (-1) stand alone in the log
+    };
+    // A file's row and, when it wrote one, its output.
+    struct Migration
+    {
+        FileRecord record;
+        std::unique_ptr<Output> output;
+    };
+
+    Migration Migrate(const SourceFile& file, const ImageTarget& target);
+    // Makes the outputs durable and names them, all together: all are synced, then named, so that the
+    // file system writes its journal about once for the batch; the names are durable once the folders
+    // are synced (support::SyncCommittedFolders, before the rows that name them). An image
+    // gets its unique name (a fresh one when that is taken), a quarantine copy "<stem>.err",
+    // "<stem>2.err" ... in the order of the batch. The records are final after it; a file that cannot
+    // be synced or named is logged, and its output removed.
+    void Commit(std::span<Migration> migrations);
     // The compressed files the run will reach, in order: one thread reads them ahead of their turn.
     void ReadAhead(std::vector<std::string> paths);
     // Ends reading and decoding ahead, so that nothing reads on after the run.
@@ -76,6 +104,8 @@ private:
     struct CompressedInput;
 
     std::error_code MigratePlain(const SourceFile& file, const ImageTarget& target, FileRecord& record);
+    // The error line of a file and its row's error; converting: see Output.
+    void Fail(FileRecord& record, const std::error_code& error, const std::string& name, bool converting);
     std::error_code MigrateCompressed(
         const SourceFile& file, const ImageTarget& target, FileRecord& record, bool& converting);
     std::error_code Convert(
@@ -92,7 +122,8 @@ private:
     // True when the destination has the written bytes already (see SetExisting); out is given up.
     bool AlreadyThere(support::AtomicFile& out, const Digest& written, FileRecord& record);
     std::error_code CommitUnique(support::AtomicFile& out, const ImageTarget& target);
-    void Migrated(const support::AtomicFile& out, const ImageTarget& target, FileRecord& record);
+    std::error_code CommitNumbered(support::AtomicFile& out, const std::string& stem);
+    void Named(Output& output, FileRecord& record);
 
     const support::Log& m_log;
     NameSource m_nextName;
@@ -102,6 +133,7 @@ private:
     DecodeAhead m_ahead;
     std::string m_whole; // a compressed file read whole; its memory serves the next one
     bool m_readFailed = false; // the file in hand's error came from reading the disc
+    std::unique_ptr<Output> m_output; // the file in hand's, once written
 };
 
 } // namespace engine

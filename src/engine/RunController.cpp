@@ -4,7 +4,6 @@
 #include <exception>
 
 #include "engine/DiscIdentity.h"
-#include "engine/FolderWalk.h"
 #include "engine/Texts.h"
 #include "engine/report/ReportFiles.h"
 #include "support/FileSystem.h"
@@ -205,33 +204,69 @@ void RunController::Walk(const std::string& source)
         if (!step) {
             break;
         }
-        FileRecord record = Handle(*step);
+        ImageMigration::Migration migration = Handle(*step);
         const bool folderFailed = static_cast<bool>(step->folderError);
-        if (record.unreadable) {
-            unreadable.emplace_back(std::move(*step), std::move(record));
+        if (migration.record.unreadable) {
+            unreadable.emplace_back(std::move(*step), std::move(migration.record));
         } else {
-            Count(*step, record);
-            m_report.Add(std::move(record));
+            Queue(std::move(*step), std::move(migration));
         }
         if (!folderFailed) {
             m_host.ProcessPendingMessages();
         }
     }
     m_migration.CancelReadAhead();
+    Flush(); // before the retried files' rows, which come last
     for (auto& [step, record] : unreadable) {
+        ImageMigration::Migration migration {std::move(record), nullptr};
         if (!m_stopRequested) {
             m_host.SetStatusLine(texts::Status(step.path));
             m_state.CurrentFileName = step.name;
-            record = Handle(step);
-            record.retried = true;
-            if (m_log.DebugOn() && record.error.empty()) {
+            migration = Handle(step);
+            migration.record.retried = true;
+            if (m_log.DebugOn() && migration.record.error.empty()) {
                 m_log.WriteDebug(step.name + " was read on the second try.");
             }
             m_host.ProcessPendingMessages();
         }
-        Count(step, record);
-        m_report.Add(std::move(record));
+        Queue(std::move(step), std::move(migration));
     }
+    Flush();
+}
+
+void RunController::Queue(WalkStep step, ImageMigration::Migration migration)
+{
+    // Outputs are made durable in batches: a file system writes its journal about once per batch,
+    // where a sync per file would cost a journal write per file. A batch waits no longer than a
+    // second and holds no more than a few dozen files and some MiB, so little is redone after a crash.
+    constexpr std::size_t BatchFiles = 32;
+    constexpr std::uint64_t BatchBytes = std::uint64_t {64} << 20;
+    constexpr auto BatchWait = std::chrono::seconds(1);
+    if (migration.output) {
+        if (m_queuedOutputs++ == 0) {
+            m_firstQueued = std::chrono::steady_clock::now();
+        }
+        m_queuedBytes += migration.output->file.BytesWritten();
+    }
+    m_queuedSteps.push_back(std::move(step));
+    m_queued.push_back(std::move(migration));
+    if (m_queuedOutputs == 0 || m_queuedOutputs >= BatchFiles || m_queuedBytes >= BatchBytes
+        || std::chrono::steady_clock::now() - m_firstQueued >= BatchWait) {
+        Flush();
+    }
+}
+
+void RunController::Flush()
+{
+    m_migration.Commit(m_queued);
+    for (std::size_t i = 0; i < m_queued.size(); ++i) {
+        Count(m_queuedSteps[i], m_queued[i].record);
+        m_report.Add(std::move(m_queued[i].record));
+    }
+    m_queuedSteps.clear();
+    m_queued.clear();
+    m_queuedOutputs = 0;
+    m_queuedBytes = 0;
 }
 
 std::string RunController::FindingsText(const RunSummary& run)
@@ -270,9 +305,10 @@ bool RunController::AskAboutEarlierRun(const DiscIdentity& disc, const std::stri
     return true;
 }
 
-FileRecord RunController::Handle(const WalkStep& step)
+ImageMigration::Migration RunController::Handle(const WalkStep& step)
 {
-    FileRecord record;
+    ImageMigration::Migration migration;
+    FileRecord& record = migration.record;
     record.path = step.relative;
     if (step.selected && m_onlyMissing) {
         // The disc again: a file whose output an earlier run left in the destination stays as it is.
@@ -283,13 +319,13 @@ FileRecord RunController::Handle(const WalkStep& step)
             record.writtenFile = earlier->writtenFile;
             record.writtenSha256 = ReadyDigest(earlier->writtenSha256);
             record.sourceSha256 = ReadyDigest(earlier->sourceSha256);
-            return record;
+            return migration;
         }
     }
     if (step.folderError) {
         record.outcome = Outcome::Failed;
         record.error = support::ErrorDescription(step.folderError);
-        return record;
+        return migration;
     }
     if (step.selected) {
         return m_migration.Migrate(
@@ -297,7 +333,7 @@ FileRecord RunController::Handle(const WalkStep& step)
     }
     record.size = step.size;
     record.notSelectedBecause = LeftOutByProfile;
-    return record;
+    return migration;
 }
 
 bool RunController::TakeDisc(const DiscIdentity& disc, const std::string& destination)

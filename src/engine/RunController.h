@@ -1,10 +1,12 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "engine/DiscLook.h"
+#include "engine/FolderWalk.h"
 #include "engine/ImageMigration.h"
 #include "engine/RunHost.h"
 #include "engine/RunState.h"
@@ -19,7 +21,6 @@
 namespace engine {
 
 struct DiscIdentity;
-struct WalkStep;
 
 // One migration run at a time, driven by a front end through RunHost on a single thread; the only part
 // of the engine that talks to the front end about the run as a whole:
@@ -57,7 +58,11 @@ private:
     void Refuse(std::string_view logMessage, std::string_view boxText);
     void SetTimer(bool enabled);
     void Walk(const std::string& source);
-    FileRecord Handle(const WalkStep& step);
+    ImageMigration::Migration Handle(const WalkStep& step);
+    // Files wait with their outputs until a batch of them is made durable and named; the others with
+    // them, so that rows keep the walk's order. Only then are they counted and reported.
+    void Queue(WalkStep step, ImageMigration::Migration migration);
+    void Flush();
     void Count(const WalkStep& step, const FileRecord& record);
     // Takes the disc's lock for the destination; false when another run holds it.
     bool TakeDisc(const DiscIdentity& disc, const std::string& destination);
@@ -83,6 +88,11 @@ private:
     WorkFolder m_work;
     std::unique_ptr<UniqueNameSource> m_names; // created on first use
     ImageMigration m_migration;
+    std::vector<WalkStep> m_queuedSteps;
+    std::vector<ImageMigration::Migration> m_queued;
+    std::size_t m_queuedOutputs = 0;
+    std::uint64_t m_queuedBytes = 0;
+    std::chrono::steady_clock::time_point m_firstQueued; // the oldest output waiting
     bool m_timerEnabled = false;
     bool m_running = false;
     bool m_runQueued = false;

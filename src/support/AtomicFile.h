@@ -61,9 +61,14 @@ private:
 // target's folder (named TempFilePrefix...".part"), which Commit renames to the target after every
 // write succeeded and the bytes reached the disk (synced), so that a power cut cannot leave an empty
 // or partial file under the target's name. The rename itself is durable once the folder is synced:
-// Commit notes the folder for SyncCommittedFolders. Destroyed without a successful Commit, it removes the temporary
-// file, so a failure (a full disk, an exception) leaves nothing behind. The file is created owner-
-// readable and owner-writable whatever the process's umask.
+// Commit notes the folder for SyncCommittedFolders. Destroyed without a successful Commit, it removes
+// the temporary file, so a failure (a full disk, an exception) leaves nothing behind. The file is
+// created owner-readable and owner-writable whatever the process's umask.
+//
+// Many files are made durable together by closing each once it is written (which starts writing its
+// bytes out), then syncing all, then committing all, then syncing their folders: the system then
+// writes its journal about once for the lot instead of once per file (a rename between two syncs would
+// make each sync write it again).
 class AtomicFile
 {
 public:
@@ -81,8 +86,13 @@ public:
         const std::function<void()>& afterChunk = {}, bool* readFailed = nullptr);
     std::error_code Write(std::string_view bytes);
     void SetModified(const struct timespec& time);
+    // Gives the descriptor back once every byte is written; a failed write that only shows at closing
+    // is told here. The file waits, under its temporary name, for Sync and Commit.
+    std::error_code Close();
+    // Makes the bytes written durable, once; Commit does it when it was not done.
+    std::error_code Sync();
     // With Replace::Never an existing target stays and the result is std::errc::file_exists; the
-    // temporary file is then still open and may be committed under another name.
+    // temporary file then stays and may be committed under another name.
     std::error_code Commit(Replace replace);
     std::error_code CommitAs(const std::string& target, Replace replace);
 
@@ -97,10 +107,9 @@ public:
     const std::string& Target() const { return m_target; }
 
 private:
-    std::error_code CloseOnce();
-
     int m_fd = -1;
     bool m_closed = false;
+    bool m_synced = false;
     std::string m_target;
     std::string m_temp;
     std::string m_head;

@@ -55,8 +55,11 @@ protected:
     }
     engine::FileRecord MigrateExisting(Profile profile, const std::string& name)
     {
-        return migration.Migrate({root / "src/" + name, name, "rel/" + name, support::FileSize(root / "src/" + name)},
-            {profile, root / "dest", root / "work"});
+        auto done
+            = migration.Migrate({root / "src/" + name, name, "rel/" + name, support::FileSize(root / "src/" + name)},
+                {profile, root / "dest", root / "work"});
+        migration.Commit({&done, 1});
+        return std::move(done.record);
     }
     std::vector<std::string> Lines(const char* file) const { return LogLines(root / "program/Logs/" + file); }
 };
