@@ -143,7 +143,7 @@ void RunController::OnTimerTick()
     // Before any row of the report: a run killed from here on reads as stopped, and other runs into the
     // destination find the report by this row.
     if (!m_journal.report.empty()) {
-        WriteJournalRow(RunsFolder(m_programFolder), m_journal);
+        WriteJournal();
     }
     if (m_onlyMissing) {
         // What a killed run wrote without its row is known by its bytes, and not written again.
@@ -267,6 +267,22 @@ void RunController::Flush()
     m_queued.clear();
     m_queuedOutputs = 0;
     m_queuedBytes = 0;
+    // The journal row of a run that goes on says now and then how far it got: a run killed later
+    // reads so there, too.
+    constexpr auto JournalInterval = std::chrono::seconds(10);
+    if (!m_journal.report.empty() && std::chrono::steady_clock::now() - m_journalWritten >= JournalInterval) {
+        WriteJournal();
+    }
+}
+
+void RunController::WriteJournal()
+{
+    m_journal.migrated = std::to_string(m_report.Count(Outcome::Migrated));
+    m_journal.alreadyMigrated = std::to_string(m_report.Count(Outcome::AlreadyMigrated));
+    m_journal.rejected = std::to_string(m_report.Count(Outcome::Rejected) + m_report.Count(Outcome::AlreadyRejected));
+    m_journal.failed = std::to_string(m_state.FailedCount);
+    WriteJournalRow(RunsFolder(m_programFolder), m_journal);
+    m_journalWritten = std::chrono::steady_clock::now();
 }
 
 std::string RunController::FindingsText(const RunSummary& run)
@@ -375,6 +391,7 @@ bool RunController::IsOwnOutput(const std::string& folder) const
 void RunController::FinishRun()
 {
     m_migration.CancelReadAhead(); // a stopped walk may have left the next file in decoding
+    Flush(); // what an unexpected failure of the walk left waiting
     m_migration.SetExisting({});
     // A disc that the run's system made no image of, or wrong ones, is told apart from a damaged one
     // of that system: the operator is to check the system rather than put the disc away.
@@ -394,14 +411,9 @@ void RunController::FinishRun()
     if (!m_journal.report.empty()) {
         m_journal.ended = LocalIsoTime();
         m_journal.selected = std::to_string(m_state.CheckedCount);
-        m_journal.migrated = std::to_string(m_report.Count(Outcome::Migrated));
-        m_journal.alreadyMigrated = std::to_string(m_report.Count(Outcome::AlreadyMigrated));
-        m_journal.rejected
-            = std::to_string(m_report.Count(Outcome::Rejected) + m_report.Count(Outcome::AlreadyRejected));
-        m_journal.failed = std::to_string(m_state.FailedCount);
         m_journal.stopped = m_stopRequested ? "yes" : "no";
         m_journal.looksLike = looksLike;
-        WriteJournalRow(RunsFolder(m_programFolder), m_journal);
+        WriteJournal();
     }
     m_discLock.Unlock();
     if (!m_stopRequested) {

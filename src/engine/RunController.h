@@ -63,6 +63,8 @@ private:
     // them, so that rows keep the walk's order. Only then are they counted and reported.
     void Queue(WalkStep step, ImageMigration::Migration migration);
     void Flush();
+    // The run's journal row, with its counts so far.
+    void WriteJournal();
     void Count(const WalkStep& step, const FileRecord& record);
     // Takes the disc's lock for the destination; false when another run holds it.
     bool TakeDisc(const DiscIdentity& disc, const std::string& destination);
@@ -79,6 +81,7 @@ private:
     support::Log m_log;
     RunReport m_report;
     JournalRow m_journal; // the running run's row in the journal
+    std::chrono::steady_clock::time_point m_journalWritten;
     MigratedBefore m_migratedBefore; // with m_onlyMissing: what earlier runs of the disc left
     bool m_onlyMissing = false;
     support::FileLock m_discLock; // the disc into the destination, while the run goes on
