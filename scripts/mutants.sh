@@ -252,8 +252,8 @@ reader-keeps-files-open | src/engine/decode/DiscReader.cpp
         (void)0;
 
 retry-stop-loses-rows | src/engine/RunController.cpp
-        Count(step, record);
-        if (m_stopRequested) { continue; } Count(step, record);
+        Queue(std::move(step), std::move(migration));
+        if (m_stopRequested) { continue; } Queue(std::move(step), std::move(migration));
 
 source-as-destination-allowed | src/engine/RunController.cpp
     if (source == support::IdentityOf(m_host.DestText())) {

@@ -250,6 +250,7 @@ void RunController::Queue(WalkStep step, ImageMigration::Migration migration)
     }
     m_queuedSteps.push_back(std::move(step));
     m_queued.push_back(std::move(migration));
+    m_report.WriteReady();
     if (m_queuedOutputs == 0 || m_queuedOutputs >= BatchFiles || m_queuedBytes >= BatchBytes
         || std::chrono::steady_clock::now() - m_firstQueued >= BatchWait) {
         Flush();

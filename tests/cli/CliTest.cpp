@@ -203,6 +203,8 @@ TEST_F(Cli, EachSystemsDiscRunAsEachOtherIsToldWhereItWouldMigrateNothingOrTheWr
     for (const std::string& system : systems) {
         ASSERT_GT(corpus::WriteDisc(system, root / system, {16, 2048, 4}), 0);
     }
+    // A viewer's sample image beside the compressed ones: HIPAX would make one right image of the disc.
+    fs::copy_file(ZP_PYDICOM_DATA "/test_files/CT_small.dcm", root / "Arzt und Praxis/CT_small.dcm");
     const auto looksLike = [this] { return engine::ReadJournal(root / "program/Logs/Runs").back().looksLike; };
     for (const std::string& disc : systems) {
         for (const std::string& pacs : systems) {

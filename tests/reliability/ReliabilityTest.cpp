@@ -401,18 +401,19 @@ TEST(Crash, AKilledRunResumedWithOnlyMissingEndsWithEveryImageOnce)
         const bool quarantines = pacs == "Arzt und Praxis"s || pacs == "STARC"s;
         // In the middle of an output, between an output's rename and its row, in the middle of a row
         // (the rows file's name begins with the year), right after a quarantine copy's rename.
-        std::vector<std::string> kills
-            = {"write:kill:/dest/.zet-pelta:5:1", "renameat2:killafter:/dest/:5:1", "write:shortkill:/Logs/Runs/2:4:1"};
+        std::vector<std::string> kills = {
+            "write:kill:/dest/.zet-pelta:55:1", "renameat2:killafter:/dest/:55:1", "write:shortkill:/Logs/Runs/2:20:1"};
         if (quarantines) {
             kills.push_back("renameat2:killafter:/dest/BadObjects/:0:1");
         }
         for (const std::string& kill : kills) {
             SCOPED_TRACE(std::string(pacs) + " killed at " + kill);
-            Disc disc(pacs, 24, 3000);
+            Disc disc(pacs, 60, 2000);
             ASSERT_EQ(Migrate(disc, kill).status, 128 + SIGKILL);
             const auto rows = ReportRows(disc); // the killed run's
             const auto reported = std::count_if(
                 rows.begin(), rows.end(), [](const auto& row) { return row[engine::OutcomeColumn] == "migrated"; });
+            EXPECT_EQ(reported > 0, kill.find("BadObjects") == std::string::npos) << "the first batch's rows";
             const RunResult resumed = Program(disc, MigrateArguments(disc) + " --only-missing");
             ExpectInvariant(disc, resumed); // every image exactly once, nothing else in the destination
             EXPECT_EQ(resumed.status, quarantines ? 1 : 0);
@@ -500,6 +501,11 @@ TEST(TwoPrograms, TwoDiscsIntoOneDestinationKeepEveryRowAndFlagEachDuplicateOnce
         EXPECT_EQ(Snapshot(hipax.dest).size(), 302u * static_cast<std::size_t>(round));
         EXPECT_EQ(Program(hipax, "--verify '" + hipax.dest + "'").status, 0);
     }
+    // Both discs again at once, for what is missing: nothing.
+    EXPECT_EQ(AtOnce({CommandLine(hipax, MigrateArguments(hipax) + " --only-missing"),
+                  CommandLine(hipax, MigrateArguments(starc, hipax.dest) + " --only-missing")}),
+        (std::vector {0, 1}));
+    EXPECT_EQ(Snapshot(hipax.dest).size(), 3u * 302u);
 }
 
 TEST(TwoPrograms, TheSameDiscTwiceAtOnceIsMigratedOnce)

@@ -52,6 +52,9 @@ public:
     // Takes the row of a file; it is written, and flagged as a duplicate where it is one, once its
     // digests are ready, in the order the rows came.
     void Add(FileRecord record);
+    // Writes the rows whose digests are ready meanwhile, without waiting: called as the run goes, so
+    // that rows reach the file while no new ones come (a batch of outputs is being written).
+    void WriteReady() { WriteReadyRows(false); }
     // Writes the remaining rows and the summary; returns the rows file's path, empty when there is no
     // report. The findings are final only after it. looksLike names the PACS system the disc looks
     // like when the run's system migrated nothing of it, or the wrong bytes.
