@@ -113,12 +113,15 @@ void ImageMigration::Commit(std::span<Migration> migrations)
     // second sync write the file system's journal once more.
     const auto failed = [this](Migration& migration, const std::error_code& error) {
         Fail(migration.record, error, migration.output->sourceName, migration.output->converting);
+        migration.record.dicom = {};
         migration.output.reset();
     };
     for (Migration& migration : migrations) {
         if (migration.output) {
             if (auto error = migration.output->file.Sync()) {
                 failed(migration, error);
+            } else if (migration.record.dicom.valid()) {
+                migration.record.dicom.wait(); // it reads the file under the name it has until now
             }
         }
     }
@@ -150,9 +153,6 @@ void ImageMigration::Named(Output& output, FileRecord& record)
     }
     record.outcome = Outcome::Migrated;
     record.writtenFile = support::NameOf(output.file.Target());
-    // Parsed on the background thread while the run goes on with the next file; the report waits.
-    record.dicom = support::Background::Instance().Run(
-        [path = output.target.destination + "/" + record.writtenFile] { return CheckDicomFile(path); });
     if (output.target.profile == Profile::ArztUndPraxis && m_log.DebugOn()) {
         m_log.WriteDebug(output.sourceName + " is migrated.");
     }
@@ -187,6 +187,14 @@ std::error_code ImageMigration::CommitUnique(support::AtomicFile& out, const Ima
     return error;
 }
 
+void ImageMigration::CheckDicom(const Output& output, FileRecord& record)
+{
+    // Parsed on the background thread while the run goes on with the next files, under the file's
+    // temporary name: Commit waits for it before the file is renamed. The report waits too.
+    record.dicom
+        = support::Background::Instance().Run([path = output.file.TemporaryPath()] { return CheckDicomFile(path); });
+}
+
 std::error_code ImageMigration::CommitNumbered(support::AtomicFile& out, const std::string& stem)
 {
     // "<stem>.err", or "<stem>2.err", "<stem>3.err" ... when that is taken.
@@ -219,6 +227,7 @@ std::error_code ImageMigration::MigratePlain(const SourceFile& file, const Image
     record.bytesRead = output->file.BytesWritten();
     record.look = LookOfHead(output->file.Head());
     if (!AlreadyThere(output->file, output->written, record)) {
+        CheckDicom(*output, record);
         output->target = target;
         m_output = std::move(output);
     }
@@ -414,6 +423,7 @@ std::error_code ImageMigration::Convert(
     out.SetModified(input.file->ModifiedAtOpen());
     output->written = digest.Finish();
     if (!AlreadyThere(out, output->written, record)) {
+        CheckDicom(*output, record);
         output->target = target;
         m_output = std::move(output);
     }

@@ -123,6 +123,7 @@ private:
     bool AlreadyThere(support::AtomicFile& out, const Digest& written, FileRecord& record);
     std::error_code CommitUnique(support::AtomicFile& out, const ImageTarget& target);
     std::error_code CommitNumbered(support::AtomicFile& out, const std::string& stem);
+    void CheckDicom(const Output& output, FileRecord& record);
     void Named(Output& output, FileRecord& record);
 
     const support::Log& m_log;

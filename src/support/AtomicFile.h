@@ -105,6 +105,8 @@ public:
     static constexpr std::size_t HeadBytes = 4096;
     // The name the file has, or gets on Commit.
     const std::string& Target() const { return m_target; }
+    // The temporary file's name until Commit.
+    const std::string& TemporaryPath() const { return m_temp; }
 
 private:
     int m_fd = -1;

@@ -129,6 +129,16 @@ void RunReport::Add(FileRecord record)
     }
 }
 
+void RunReport::WriteReady()
+{
+    // Asking a digest whether it is ready costs a call into the system when it is not: not at every file.
+    constexpr auto Interval = std::chrono::milliseconds(50);
+    if (const auto now = std::chrono::steady_clock::now(); now - m_lookedForReady >= Interval) {
+        m_lookedForReady = now;
+        WriteReadyRows(false);
+    }
+}
+
 void RunReport::WriteReadyRows(bool wait)
 {
     const auto ready = [](const auto& future) {

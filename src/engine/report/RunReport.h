@@ -52,9 +52,10 @@ public:
     // Takes the row of a file; it is written, and flagged as a duplicate where it is one, once its
     // digests are ready, in the order the rows came.
     void Add(FileRecord record);
-    // Writes the rows whose digests are ready meanwhile, without waiting: called as the run goes, so
-    // that rows reach the file while no new ones come (a batch of outputs is being written).
-    void WriteReady() { WriteReadyRows(false); }
+    // Writes the rows whose digests are ready meanwhile, without waiting, now and then: called as the
+    // run goes, so that rows reach the file while no new ones come (a batch of outputs is being
+    // written).
+    void WriteReady();
     // Writes the remaining rows and the summary; returns the rows file's path, empty when there is no
     // report. The findings are final only after it. looksLike names the PACS system the disc looks
     // like when the run's system migrated nothing of it, or the wrong bytes.
@@ -81,6 +82,7 @@ private:
     bool m_rowsFailed = false; // a row could not be written: the report is not whole
     std::size_t m_unsynced = 0; // rows written since the last sync
     std::chrono::steady_clock::time_point m_synced;
+    std::chrono::steady_clock::time_point m_lookedForReady;
     support::FileLock m_destinationLock; // taken for each row
     std::uint64_t m_destinationSlot = 0;
     OtherRuns m_others;
