@@ -120,17 +120,24 @@ void ImageMigration::Commit(std::span<Migration> migrations)
         if (migration.output) {
             if (auto error = migration.output->file.Sync()) {
                 failed(migration, error);
-            } else if (migration.record.dicom.valid()) {
-                migration.record.dicom.wait(); // it reads the file under the name it has until now
             }
         }
     }
     for (Migration& migration : migrations) {
-        if (Output* output = migration.output.get()) {
-            if (auto error = output->quarantineStem.empty() ? CommitUnique(output->file, output->target)
-                                                            : CommitNumbered(output->file, output->quarantineStem)) {
-                failed(migration, error);
-            }
+        Output* output = migration.output.get();
+        if (output == nullptr) {
+            continue;
+        }
+        std::error_code error;
+        if (output->quarantineStem.empty()) {
+            const std::lock_guard lock(output->checked->lock); // not while its DICOM check reads it
+            error = CommitUnique(output->file, output->target);
+            output->checked->path = output->file.Target();
+        } else {
+            error = CommitNumbered(output->file, output->quarantineStem);
+        }
+        if (error) {
+            failed(migration, error);
         }
     }
     // Their folders are synced with the report rows that name them (see RunReport).
@@ -187,12 +194,16 @@ std::error_code ImageMigration::CommitUnique(support::AtomicFile& out, const Ima
     return error;
 }
 
-void ImageMigration::CheckDicom(const Output& output, FileRecord& record)
+void ImageMigration::CheckDicom(Output& output, FileRecord& record)
 {
-    // Parsed on the background thread while the run goes on with the next files, under the file's
-    // temporary name: Commit waits for it before the file is renamed. The report waits too.
-    record.dicom
-        = support::Background::Instance().Run([path = output.file.TemporaryPath()] { return CheckDicomFile(path); });
+    // Parsed on the background thread while the run goes on with the next files; the report waits. The
+    // file may be named meanwhile, but not while it is read.
+    output.checked = std::make_shared<CheckedPath>();
+    output.checked->path = output.file.TemporaryPath();
+    record.dicom = support::Background::Instance().Run([checked = output.checked] {
+        const std::lock_guard lock(checked->lock);
+        return CheckDicomFile(checked->path);
+    });
 }
 
 std::error_code ImageMigration::CommitNumbered(support::AtomicFile& out, const std::string& stem)

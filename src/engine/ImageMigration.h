@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -70,10 +71,18 @@ public:
     // The file's row then says "already migrated" or "already rejected". Empty: everything is written.
     void SetExisting(Existing existing) { m_existing = std::move(existing); }
 
+    // Where an image's DICOM check finds it: under its temporary name, then under its own. The file is
+    // not renamed while it is being read.
+    struct CheckedPath
+    {
+        std::mutex lock;
+        std::string path;
+    };
     // An image or quarantine copy written whole under its temporary name, waiting to be named.
     struct Output
     {
         support::AtomicFile file;
+        std::shared_ptr<CheckedPath> checked; // an image's, for its DICOM check
         ImageTarget target;
         std::string sourceName; // for the log
         std::string quarantineStem; // a quarantine copy's "<destination>/BadObjects/<stem>"; empty for an image
@@ -123,7 +132,7 @@ private:
     bool AlreadyThere(support::AtomicFile& out, const Digest& written, FileRecord& record);
     std::error_code CommitUnique(support::AtomicFile& out, const ImageTarget& target);
     std::error_code CommitNumbered(support::AtomicFile& out, const std::string& stem);
-    void CheckDicom(const Output& output, FileRecord& record);
+    void CheckDicom(Output& output, FileRecord& record);
     void Named(Output& output, FileRecord& record);
 
     const support::Log& m_log;

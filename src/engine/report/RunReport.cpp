@@ -120,18 +120,17 @@ void RunReport::MakeDurable()
 void RunReport::Add(FileRecord record)
 {
     m_waiting.push_back(std::move(record));
-    WriteReadyRows(false);
-    // The background thread may fall behind (many small files, each parsed there): the run then waits
+    // Written by WriteReady, a few at a time. The background thread may fall behind (many small files, each parsed there): the run then waits
     // for it rather than holding rows without bound.
-    while (m_waiting.size() > MaxWaitingRows) {
-        Write(m_waiting.front());
-        m_waiting.pop_front();
+    if (m_waiting.size() > MaxWaitingRows) {
+        WriteRows(m_waiting.size() - MaxWaitingRows);
     }
 }
 
 void RunReport::WriteReady()
 {
-    // Asking a digest whether it is ready costs a call into the system when it is not: not at every file.
+    // Not at every file: rows that are written together cost one write and one turn of the lock, and
+    // asking a digest whether it is ready costs a call into the system when it is not.
     constexpr auto Interval = std::chrono::milliseconds(50);
     if (const auto now = std::chrono::steady_clock::now(); now - m_lookedForReady >= Interval) {
         m_lookedForReady = now;
@@ -144,16 +143,42 @@ void RunReport::WriteReadyRows(bool wait)
     const auto ready = [](const auto& future) {
         return !future.valid() || future.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
     };
-    while (!m_waiting.empty()
+    std::size_t count = 0;
+    while (count < m_waiting.size()
         && (wait
-            || (ready(m_waiting.front().sourceSha256) && ready(m_waiting.front().writtenSha256)
-                && ready(m_waiting.front().dicom)))) {
-        Write(m_waiting.front());
+            || (ready(m_waiting[count].sourceSha256) && ready(m_waiting[count].writtenSha256)
+                && ready(m_waiting[count].dicom)))) {
+        ++count;
+    }
+    WriteRows(count);
+}
+
+void RunReport::WriteRows(std::size_t count)
+{
+    if (count == 0) {
+        return;
+    }
+    // Other programs writing into the destination take turns: what they wrote before these rows is
+    // known when they are written, and these rows before theirs.
+    m_destinationLock.Lock(LocksFile(m_folder), m_destinationSlot,
+        support::FileLock::Mode::Wait); // without it (no reports folder), the run goes on unlocked
+    m_others.CatchUp();
+    std::string lines;
+    for (std::size_t i = 0; i < count; ++i) {
+        lines += Row(m_waiting.front());
         m_waiting.pop_front();
+    }
+    if (m_rows.IsOpen()) {
+        m_rowsFailed = m_rows.Write(lines) || m_rowsFailed;
+        m_unsynced += count;
+    }
+    m_destinationLock.Unlock();
+    if (m_unsynced >= SyncRows || std::chrono::steady_clock::now() - m_synced >= SyncInterval) {
+        MakeDurable();
     }
 }
 
-void RunReport::Write(FileRecord& record)
+std::string RunReport::Row(FileRecord& record)
 {
     const std::string sourceSha = record.sourceSha256.valid() ? record.sourceSha256.get() : std::string();
     const std::string writtenSha = record.writtenSha256.valid() ? record.writtenSha256.get() : std::string();
@@ -172,11 +197,6 @@ void RunReport::Write(FileRecord& record)
             dicom.verdict = DicomVerdict::NotDicom;
         }
     }
-    // Other programs writing into the destination take turns: what they wrote before this row is
-    // known when the row is written, and this row before theirs.
-    m_destinationLock.Lock(LocksFile(m_folder), m_destinationSlot,
-        support::FileLock::Mode::Wait); // without it (no reports folder), the run goes on unlocked
-    m_others.CatchUp();
     if (record.outcome == Outcome::Migrated) {
         std::vector<std::string> repeated;
         // A damaged file's UID is shown, but a file that does not parse is no image to repeat.
@@ -201,21 +221,12 @@ void RunReport::Write(FileRecord& record)
             m_studies.Add(dicom);
         }
     }
-    if (m_rows.IsOpen()) {
-        const std::string verdict = record.dicom.valid() ? dicom.VerdictText() : std::string();
-        const std::string line
-            = support::CsvLine({record.path, record.size ? std::to_string(*record.size) : "", sourceSha,
-                record.selected ? "yes" : "no", record.notSelectedBecause, std::string(OutcomeName(record.outcome)),
-                record.writtenFile, writtenSha, record.error, verdict, dicom.sopInstanceUid, dicom.studyInstanceUid,
-                dicom.modality, dicom.transferSyntax, record.duplicate, record.duplicateOf, dicom.seriesInstanceUid,
-                dicom.sopClassUid, record.retried ? "yes" : "", dicom.patientId, dicom.patientName});
-        m_rowsFailed = m_rows.Write(line) || m_rowsFailed;
-        ++m_unsynced;
-    }
-    m_destinationLock.Unlock();
-    if (m_unsynced >= SyncRows || std::chrono::steady_clock::now() - m_synced >= SyncInterval) {
-        MakeDurable();
-    }
+    const std::string verdict = record.dicom.valid() ? dicom.VerdictText() : std::string();
+    return support::CsvLine({record.path, record.size ? std::to_string(*record.size) : "", sourceSha,
+        record.selected ? "yes" : "no", record.notSelectedBecause, std::string(OutcomeName(record.outcome)),
+        record.writtenFile, writtenSha, record.error, verdict, dicom.sopInstanceUid, dicom.studyInstanceUid,
+        dicom.modality, dicom.transferSyntax, record.duplicate, record.duplicateOf, dicom.seriesInstanceUid,
+        dicom.sopClassUid, record.retried ? "yes" : "", dicom.patientId, dicom.patientName});
 }
 
 std::string RunReport::SummaryText(const std::string& ended, bool stopped, const std::string& looksLike) const

@@ -50,11 +50,10 @@ public:
     // migration.
     void Begin(const std::string& programFolder, const RunDescription& run, const std::function<void()>& pump = {});
     // Takes the row of a file; it is written, and flagged as a duplicate where it is one, once its
-    // digests are ready, in the order the rows came.
+    // digests are ready, in the order the rows came (by WriteReady, or when too many wait).
     void Add(FileRecord record);
-    // Writes the rows whose digests are ready meanwhile, without waiting, now and then: called as the
-    // run goes, so that rows reach the file while no new ones come (a batch of outputs is being
-    // written).
+    // Writes the rows whose digests are ready, without waiting, every 50 ms at most: called at every
+    // file as the run goes.
     void WriteReady();
     // Writes the remaining rows and the summary; returns the rows file's path, empty when there is no
     // report. The findings are final only after it. looksLike names the PACS system the disc looks
@@ -71,7 +70,10 @@ public:
 private:
     void RememberRow(const std::vector<std::string>& row);
     void WriteReadyRows(bool wait);
-    void Write(FileRecord& record);
+    // Writes the first count rows waiting, in one turn of the destination's lock.
+    void WriteRows(std::size_t count);
+    // Flags a row's duplicates, counts it and gives its line.
+    std::string Row(FileRecord& record);
     void MakeDurable();
     std::string SummaryText(const std::string& ended, bool stopped, const std::string& looksLike) const;
 
