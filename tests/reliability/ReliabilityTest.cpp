@@ -402,7 +402,7 @@ TEST(Crash, AKilledRunResumedWithOnlyMissingEndsWithEveryImageOnce)
         // In the middle of an output, between an output's rename and its row, in the middle of a row
         // (the rows file's name begins with the year), right after a quarantine copy's rename.
         std::vector<std::string> kills = {
-            "write:kill:/dest/.zet-pelta:55:1", "renameat2:killafter:/dest/:55:1", "write:shortkill:/Logs/Runs/2:20:1"};
+            "write:kill:/dest/.zet-pelta:55:1", "renameat2:killafter:/dest/:55:1", "write:shortkill:/Logs/Runs/2:1:1"};
         if (quarantines) {
             kills.push_back("renameat2:killafter:/dest/BadObjects/:0:1");
         }

@@ -120,8 +120,8 @@ void RunReport::MakeDurable()
 void RunReport::Add(FileRecord record)
 {
     m_waiting.push_back(std::move(record));
-    // Written by WriteReady, a few at a time. The background thread may fall behind (many small files, each parsed there): the run then waits
-    // for it rather than holding rows without bound.
+    // Written by WriteReady, a few at a time. The background thread may fall behind (many small files, each parsed
+    // there): the run then waits for it rather than holding rows without bound.
     if (m_waiting.size() > MaxWaitingRows) {
         WriteRows(m_waiting.size() - MaxWaitingRows);
     }
@@ -132,7 +132,9 @@ void RunReport::WriteReady()
     // Not at every file: rows that are written together cost one write and one turn of the lock, and
     // asking a digest whether it is ready costs a call into the system when it is not.
     constexpr auto Interval = std::chrono::milliseconds(50);
-    if (const auto now = std::chrono::steady_clock::now(); now - m_lookedForReady >= Interval) {
+    constexpr std::size_t Rows = 32; // a batch's
+    if (const auto now = std::chrono::steady_clock::now();
+        m_waiting.size() >= Rows || now - m_lookedForReady >= Interval) {
         m_lookedForReady = now;
         WriteReadyRows(false);
     }

@@ -52,8 +52,8 @@ public:
     // Takes the row of a file; it is written, and flagged as a duplicate where it is one, once its
     // digests are ready, in the order the rows came (by WriteReady, or when too many wait).
     void Add(FileRecord record);
-    // Writes the rows whose digests are ready, without waiting, every 50 ms at most: called at every
-    // file as the run goes.
+    // Writes the rows whose digests are ready, without waiting, every 50 ms at most or when a batch's
+    // worth waits: called at every file as the run goes.
     void WriteReady();
     // Writes the remaining rows and the summary; returns the rows file's path, empty when there is no
     // report. The findings are final only after it. looksLike names the PACS system the disc looks
