@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 usage() {
-    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+    awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"
 }
 
 mode=window

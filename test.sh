@@ -5,6 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja
+cmake -S . -B build -G Ninja -DZP_WERROR=ON
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2 "$@"

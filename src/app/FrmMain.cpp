@@ -207,7 +207,7 @@ namespace {
 void EjectOpticalDrive(const support::Mount& disc)
 {
     if (support::IsOpticalDrive(disc)) {
-        support::EjectDrive(disc.device);
+        support::EjectDisc(disc);
     }
 }
 

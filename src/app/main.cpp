@@ -51,6 +51,7 @@ int main(int argc, char** argv)
             return 0;
         }
     }
+    support::MakePlaceFolders(places);
     // From here on, a request to end waits for the window rather than killing the program.
     const int stopSignals = support::StopSignalDescriptor();
     QApplication application(argc, argv);

@@ -6,19 +6,21 @@
 #include "engine/report/Findings.h"
 #include "engine/report/ReportFiles.h"
 #include "engine/report/Verification.h"
+#include "support/Places.h"
 #include "support/Settings.h"
 
 namespace cli {
 
 namespace {
 
-// "--name value" or "--name=value".
+// "--name value" or "--name=value". An option after the name means the value was forgotten
+// ("--pacs --source X"); a value that starts with "-" is given as "--name=-value".
 bool TakeValue(const std::vector<std::string>& args, size_t& i, std::string_view name, std::optional<std::string>& into,
     std::string& error)
 {
     const std::string& arg = args[i];
     if (arg == name) {
-        if (i + 1 >= args.size()) {
+        if (i + 1 >= args.size() || (args[i + 1].size() > 1 && args[i + 1].starts_with("-"))) {
             error = "Option " + std::string(name) + " braucht einen Wert.";
             return true;
         }
@@ -67,15 +69,16 @@ int VerifyCli(const std::string& destination, const Environment& env)
     }
     const std::string reports
         = std::to_string(result.discs.size()) + (result.discs.size() == 1 ? " Laufbericht" : " Laufberichten");
+    const std::string counted = std::to_string(result.rowsChecked) + " Berichtszeilen geprüft, "
+        + std::to_string(result.filesInFolder) + " Dateien im Ordner";
     if (result.Matches()) {
-        env.out << destination << " stimmt mit " << reports << " überein: " << result.checked
-                << " Dateien geprüft, alle vorhanden und unverändert.\n";
+        env.out << destination << " stimmt mit " << reports << " überein: " << counted
+                << ", alle vorhanden und unverändert.\n";
         return ExitCompleted;
     }
-    env.out << destination << " weicht von " << reports << " ab: " << result.checked << " Dateien geprüft, "
-            << result.missing << " fehlen, " << result.changed << " verändert, " << result.verdictChanged
-            << " mit anderem DICOM-Befund, " << result.added << " hinzugekommen, " << result.leftovers
-            << " verwaiste Teildateien.\n";
+    env.out << destination << " weicht von " << reports << " ab: " << counted << ", " << result.missing << " fehlen, "
+            << result.changed << " verändert, " << result.verdictChanged << " mit anderem DICOM-Befund, "
+            << result.added << " hinzugekommen, " << result.leftovers << " verwaiste Teildateien.\n";
     return ExitWithFailures;
 }
 
@@ -122,30 +125,31 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
 
 std::string UsageText(const support::Places& places)
 {
-    return "Aufruf: zet-pelta-cli [--pacs NAME] [--source DIR] [--dest DIR] [--temp DIR] [--debug] [--quiet]\n"
-           "                     [--only-missing] [--watch]\n"
+    return "Aufruf: zet-pelta-cli [--pacs NAME] [--source DIR] [--dest DIR] [--temp DIR] [--debug]\n"
+           "                     [-q | --quiet] [--only-missing] [--watch]\n"
            "       zet-pelta-cli --verify DIR\n"
            "       zet-pelta-cli --discs [DIR] [--csv]\n"
            "\n"
            "Migriert die Bilder einer PACS-Archiv-CD/DVD in einen Ordner mit DICOM-Dateien,\n"
            "genau wie \"Migrieren\" im Fenster von Zet-Pelta.\n"
            "\n"
-           "  --pacs NAME    PACS-System: \"Arzt und Praxis\", \"GEMED\", \"HIPAX\" oder \"STARC\"\n"
-           "  --source DIR   Quellverzeichnis (die eingelegte CD/DVD)\n"
-           "  --dest DIR     Zielverzeichnis für die .dcm-Dateien\n"
-           "  --temp DIR     Tempverzeichnis; der Lauf legt darin TempPelta an und entfernt es am Ende\n"
-           "  --debug        zusätzlich Logs/DebugPelta.log schreiben\n"
-           "  -q, --quiet    keine Fortschrittsanzeige, nur die Zusammenfassung\n"
-           "  --verify DIR   ein Zielverzeichnis mit allen Laufberichten vergleichen, die hineingeschrieben\n"
-           "                 haben: alle Dateien da, Prüfsummen und DICOM-Befund gleich, keine fremden\n"
-           "                 Dateien (Exit-Status 0 wenn ja)\n"
-           "  --only-missing eine schon einmal migrierte CD / DVD: nur die Dateien migrieren, die im\n"
-           "                 Zielverzeichnis fehlen (ohne: alle, mit einem Hinweis)\n"
-           "  --watch        auf CDs / DVDs warten, die unter dem Quellverzeichnis eingehängt werden, jede\n"
-           "                 migrieren und aus dem Laufwerk auswerfen; Strg+C beendet\n"
-           "  --discs [DIR]  alle migrierten CDs / DVDs (in DIR) als Tabelle, mit --csv als CSV\n"
-           "  -h, --help     diese Hilfe anzeigen\n"
-           "  -V, --version  Version anzeigen\n"
+           "  --pacs NAME      PACS-System: \"Arzt und Praxis\", \"GEMED\", \"HIPAX\" oder \"STARC\"\n"
+           "  --source DIR     Quellverzeichnis (die eingelegte CD/DVD)\n"
+           "  --dest DIR       Zielverzeichnis für die .dcm-Dateien\n"
+           "  --temp DIR       Tempverzeichnis; der Lauf legt darin TempPelta an und entfernt es am Ende\n"
+           "  --debug          zusätzlich Logs/DebugPelta.log schreiben\n"
+           "  -q, --quiet      keine Fortschrittsanzeige, nur die Zusammenfassung\n"
+           "  --only-missing   eine schon einmal migrierte CD / DVD: nur die Dateien migrieren, die im\n"
+           "                   Zielverzeichnis fehlen (ohne: alle, mit einem Hinweis)\n"
+           "  --watch          auf CDs / DVDs warten, die unter dem Quellverzeichnis eingehängt werden,\n"
+           "                   jede migrieren und aus dem Laufwerk auswerfen; Strg+C beendet\n"
+           "  --verify DIR     ein Zielverzeichnis mit allen Laufberichten vergleichen, die hineingeschrieben\n"
+           "                   haben: alle Dateien da, Prüfsummen und DICOM-Befund gleich, keine fremden\n"
+           "                   Dateien (Exit-Status 0 wenn ja)\n"
+           "  --discs [DIR]    alle migrierten CDs / DVDs (in DIR) als Tabelle\n"
+           "  --csv            mit --discs: die Liste als CSV\n"
+           "  -h, --help       diese Hilfe anzeigen\n"
+           "  -V, --version    Version anzeigen\n"
            "\n"
            "Fehlende Angaben kommen aus Settings.ini (die Datei wird nicht geändert):\n"
            "  "
@@ -180,6 +184,7 @@ int RunCli(const std::vector<std::string>& args, const Environment& env)
         env.out << "zet-pelta-cli " << ZP_VERSION << "\n";
         return ExitCompleted;
     }
+    support::MakePlaceFolders(env.places);
 
     if (options->verify) {
         return VerifyCli(*options->verify, env);

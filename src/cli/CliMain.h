@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "support/Mounts.h"
 #include "support/Places.h"
 
 namespace cli {
@@ -47,8 +48,8 @@ struct Environment
     bool stderrIsTerminal = false;
     int columns = 80;
     std::function<bool()> interrupted; // Ctrl+C seen
-    // Opens an optical drive's tray after --watch migrated its disc; none: the drive's eject request.
-    std::function<std::error_code(const std::string& device)> eject = {};
+    // Opens an optical drive's tray after --watch migrated its disc; none: support::EjectDisc.
+    std::function<std::error_code(const support::Mount& disc)> eject = {};
     std::chrono::milliseconds watchInterval {1000}; // how often --watch looks for a new disc
 };
 

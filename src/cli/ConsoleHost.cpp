@@ -116,9 +116,9 @@ void ConsoleHost::DrawLiveLine()
 
     const std::int64_t maximum = std::max<std::int64_t>(m_maximum, 1);
     const auto filled = static_cast<int>(std::clamp<std::int64_t>(m_value * BarWidth / maximum, 0, BarWidth));
-    std::string line = "[" + std::string(static_cast<size_t>(filled), '#')
-        + std::string(static_cast<size_t>(BarWidth - filled), '.') + "] " + std::to_string(m_value) + "/"
-        + std::to_string(m_maximum);
+    std::string line(1, '[');
+    line.append(static_cast<size_t>(filled), '#').append(static_cast<size_t>(BarWidth - filled), '.');
+    line.append("] ").append(std::to_string(m_value)).append("/").append(std::to_string(m_maximum));
     if (m_counts) {
         line += "  " + m_counts();
     }

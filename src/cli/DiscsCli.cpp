@@ -66,17 +66,29 @@ int DiscsCli(const Options& options, const Environment& env)
         env.out << "Noch keine CD / DVD migriert (" << engine::JournalPath(runs) << ").\n";
         return ExitCompleted;
     }
-    char line[512];
-    std::snprintf(line, sizeof line, "%-16s  %-15s  %-16s  %8s  %9s  %6s  %-11s  %s\n", "Datum", "System", "Label",
-        "migriert", "abgelehnt", "Fehler", "abgebrochen", "geprüft");
+    // Runs into several destinations are told apart by a last column; one destination needs none.
+    std::set<std::string> destinations;
+    for (const engine::JournalRow& row : rows) {
+        destinations.insert(row.destination);
+    }
+    const bool withDestination = destinations.size() > 1;
+    const auto dashIfEmpty = [](const std::string& text) { return text.empty() ? "-" : text.c_str(); };
+    char line[1024];
+    std::snprintf(line, sizeof line, "%-19s  %-15s  %-16s  %8s  %8s  %9s  %6s  %-11s  %s%s\n", "Datum", "System",
+        "Label", "migriert", "schon da", "abgelehnt", "Fehler", "abgebrochen", "geprüft",
+        withDestination ? "  Zielverzeichnis" : "");
     env.out << line;
     for (const engine::JournalRow& row : rows) {
-        const auto migrated = static_cast<long long>(row.MigratedInAll());
-        std::snprintf(line, sizeof line, "%-16s  %-15s  %-16s  %8lld  %9s  %6s  %-11s  %s\n",
-            row.StartedDateAndTime().c_str(), row.pacs.c_str(), row.label.empty() ? "-" : row.label.c_str(), migrated,
-            row.rejected.empty() ? "-" : row.rejected.c_str(), row.failed.empty() ? "-" : row.failed.c_str(),
-            row.stopped == "no" ? "nein" : "ja", verifiedOf(row).c_str());
-        env.out << line;
+        std::snprintf(line, sizeof line, "%-19s  %-15s  %-16s  %8s  %8s  %9s  %6s  %-11s  ",
+            row.StartedDateAndTime().c_str(), row.pacs.c_str(), dashIfEmpty(row.label), dashIfEmpty(row.migrated),
+            dashIfEmpty(row.alreadyMigrated), dashIfEmpty(row.rejected), dashIfEmpty(row.failed),
+            row.stopped == "no" ? "nein" : "ja");
+        std::string verdict = verifiedOf(row);
+        if (withDestination) {
+            verdict.resize(std::max<std::size_t>(verdict.size(), 7), ' ');
+            verdict += "  " + row.destination;
+        }
+        env.out << line << verdict << "\n";
     }
     return ExitCompleted;
 }
@@ -89,7 +101,7 @@ int WatchCli(const Options& options, const Environment& env)
         env.err << "Quellverzeichnis exestiert nicht.\n";
         return ExitNotStarted;
     }
-    const auto eject = env.eject ? env.eject : support::EjectDrive;
+    const auto eject = env.eject ? env.eject : support::EjectDisc;
     env.out << "Warte auf CDs / DVDs unter " << source << " (Strg+C beendet) ...\n" << std::flush;
     support::MountWatch discs; // a disc still in the drive is not started again
     int status = ExitCompleted;
@@ -106,7 +118,7 @@ int WatchCli(const Options& options, const Environment& env)
             status = std::max(status, result);
             // A disc another program is migrating stays in the drive.
             if (result != ExitNotStarted && support::IsOpticalDrive(disc)) {
-                if (const auto error = eject(disc.device)) {
+                if (const auto error = eject(disc)) {
                     env.err << "Auswerfen von " << disc.device << " fehlgeschlagen: " << error.message() << "\n";
                 }
             }

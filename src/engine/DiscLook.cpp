@@ -121,21 +121,6 @@ Look LookOfDecoded(std::string_view decoded)
     return LookOfHead(decoded) == Look::Dicom ? Look::PackedDicom : Look::PackedOther;
 }
 
-std::string_view SystemName(Profile profile)
-{
-    switch (profile) {
-    case Profile::ArztUndPraxis:
-        return "Arzt und Praxis";
-    case Profile::Gemed:
-        return "GEMED";
-    case Profile::Hipax:
-        return "HIPAX";
-    case Profile::Starc:
-        break;
-    }
-    return "STARC";
-}
-
 void DiscLook::Clear()
 {
     *this = DiscLook();

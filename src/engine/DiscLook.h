@@ -57,7 +57,5 @@ private:
     std::int64_t m_wrong = 0;
 };
 
-// "Arzt und Praxis", "GEMED", "HIPAX", "STARC": the system's name as the window lists it.
-std::string_view SystemName(Profile profile);
 
 } // namespace engine

@@ -22,6 +22,21 @@ std::optional<Profile> ProfileFor(std::string_view pacsText)
     return std::nullopt;
 }
 
+std::string_view SystemName(Profile profile)
+{
+    switch (profile) {
+    case Profile::ArztUndPraxis:
+        return "Arzt und Praxis";
+    case Profile::Gemed:
+        return "GEMED";
+    case Profile::Hipax:
+        return "HIPAX";
+    case Profile::Starc:
+        break;
+    }
+    return "STARC";
+}
+
 bool IsSelected(Profile profile, std::string_view fileName)
 {
     const std::string name = support::UpperAscii(fileName);

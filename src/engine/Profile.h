@@ -18,6 +18,10 @@ enum class Profile {
 // The profile of a PACS system's name, letter case ignored; nothing for any other text.
 std::optional<Profile> ProfileFor(std::string_view pacsText);
 
+// "Arzt und Praxis", "GEMED", "HIPAX", "STARC": the system's name as the window lists it, whatever
+// spelling chose it.
+std::string_view SystemName(Profile profile);
+
 bool IsSelected(Profile profile, std::string_view fileName);
 
 // The profiles whose images are compressed and are decompressed on their way to the destination.

@@ -84,7 +84,8 @@ void RunController::StartRun()
     const std::string pacs = m_host.PacsText();
     const auto profile = ProfileFor(pacs);
     if (!profile) {
-        return Refuse(texts::UnknownPacsLog, texts::UnknownPacsBox);
+        return Refuse(texts::UnknownPacsLog,
+            std::string(texts::UnknownPacsBox) + "\r\n" + std::string(texts::KnownPacsSystems));
     }
     m_state.TempRoot = temp;
     m_work = WorkFolder(temp);
@@ -92,7 +93,8 @@ void RunController::StartRun()
         return Refuse(texts::WorkFolderLog, texts::WorkFolderBox);
     }
     m_state.FileFilter = profile;
-    m_state.RunPacs = pacs;
+    // "hipax" chooses HIPAX; the report and the journal name the system as it spells itself.
+    m_state.RunPacs = SystemName(*profile);
     SetTimer(true);
 }
 
@@ -404,8 +406,8 @@ void RunController::FinishRun()
     }
     // First: it completes the counts.
     const std::string report = m_report.End(LocalIsoTime(), m_stopRequested, looksLike);
-    m_lastRun = {m_state.ScannedCount, m_state.CheckedCount, m_state.MigratedCount, m_state.FailedCount,
-        m_state.RejectedCount, m_state.SkippedCount, m_stopRequested, false, looksLike, m_report.RunFindings(), report};
+    m_lastRun = {m_state.ScannedCount, m_state.CheckedCount, m_state.MigratedCount,
+        m_report.Count(Outcome::AlreadyMigrated), m_state.FailedCount, m_state.RejectedCount, m_state.SkippedCount, m_stopRequested, false, looksLike, m_report.RunFindings(), report};
     if (m_log.DebugOn() && !m_lastRun.report.empty()) {
         m_log.WriteDebug("Run report: " + m_lastRun.report);
     }
@@ -420,6 +422,9 @@ void RunController::FinishRun()
     if (!m_stopRequested) {
         m_host.SetProgressText(texts::ClosingProgress(m_state.ScannedCount));
         std::string summary = texts::Summary(m_state.MigratedCount, m_state.CheckedCount);
+        if (m_lastRun.alreadyThere > 0) {
+            summary += "\r\n\r\n" + texts::AlreadyThere(m_lastRun.alreadyThere);
+        }
         if (!looksLike.empty()) {
             summary += "\r\n\r\n" + texts::LooksLike(looksLike);
         }

@@ -34,7 +34,8 @@ struct RunSummary
 {
     std::int64_t scanned = 0;
     std::int64_t checked = 0;
-    std::int64_t migrated = 0;
+    std::int64_t migrated = 0; // written now, or there already
+    std::int64_t alreadyThere = 0; // of those: written by an earlier run of the disc, not again
     std::int64_t failed = 0;
     std::int64_t rejected = 0;
     std::int64_t skipped = 0;

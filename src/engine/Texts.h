@@ -21,6 +21,7 @@ inline constexpr std::string_view TempMissingLog = "Temp folder doesn´t exist."
 inline constexpr std::string_view TempMissingBox = "Tempverzeichnis exestiert nicht.";
 inline constexpr std::string_view UnknownPacsLog = "Unknown PACS system.";
 inline constexpr std::string_view UnknownPacsBox = "PACS-System ist unbekannt.";
+inline constexpr std::string_view KnownPacsSystems = "PACS-Systeme: Arzt und Praxis, GEMED, HIPAX, STARC";
 inline constexpr std::string_view WorkFolderLog = "Temp work folder could not be created.";
 inline constexpr std::string_view WorkFolderBox = "Arbeitsverzeichnis konnte nicht angelegt werden.";
 inline constexpr std::string_view SameFolderLog = "Source folder is the destination folder.";
@@ -81,6 +82,13 @@ inline std::string MigratedBefore(const std::string& date, const std::string& mi
 inline std::string LooksLike(std::string_view system)
 {
     return "Die CD / DVD sieht aus wie eine von " + std::string(system) + "; bitte das PACS-System prüfen.";
+}
+
+// Below the summary of a run that left out what an earlier run had written ("Ja", --only-missing).
+inline std::string AlreadyThere(std::int64_t count)
+{
+    return count == 1 ? "1 Bild war schon im Zielordner und wurde nicht noch einmal geschrieben."
+                      : std::to_string(count) + " Bilder waren schon im Zielordner und wurden nicht noch einmal geschrieben.";
 }
 
 inline std::string Summary(std::int64_t migrated, std::int64_t checked)

@@ -3,7 +3,10 @@
 #include <blkid/blkid.h>
 #include <fcntl.h>
 #include <linux/cdrom.h>
+#include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -76,6 +79,28 @@ std::string ImageOfFuseMount(const Mount& mount)
         }
     }
     return {};
+}
+
+// Runs a program found on PATH and waits for it; an error unless it ends with status 0.
+std::error_code RunProgram(std::vector<std::string> arguments)
+{
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    if (const int error = ::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ)) {
+        return {error, std::generic_category()};
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return LastError();
+        }
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::error_code {}
+                                                         : std::make_error_code(std::errc::operation_not_permitted);
 }
 
 } // namespace
@@ -175,9 +200,29 @@ bool IsOpticalDrive(const Mount& mount)
     return mount.device.starts_with("/dev/") && (device.starts_with("sr") || device.starts_with("scd"));
 }
 
-std::error_code EjectDrive(const std::string& device)
+std::error_code EjectDisc(const Mount& disc)
 {
-    const int fd = ::open(device.c_str(), O_RDONLY | O_NONBLOCK);
+    if (!IsOpticalDrive(disc)) {
+        return std::make_error_code(std::errc::not_supported);
+    }
+    const std::string drive = Canonical(disc.device).empty() ? disc.device : Canonical(disc.device);
+    std::vector<Mount> mounts = ListMounts();
+    // The latest first: one mounted over another, or below it, is undone before it.
+    for (auto mount = mounts.rbegin(); mount != mounts.rend(); ++mount) {
+        const std::string device = Canonical(mount->device).empty() ? mount->device : Canonical(mount->device);
+        if (device != drive) {
+            continue;
+        }
+        if (::umount2(mount->mountPoint.c_str(), 0) != 0) {
+            if (errno != EPERM) {
+                return LastError();
+            }
+            if (const auto error = RunProgram({"umount", mount->mountPoint})) {
+                return error;
+            }
+        }
+    }
+    const int fd = ::open(disc.device.c_str(), O_RDONLY | O_NONBLOCK);
     if (fd < 0) {
         return LastError();
     }

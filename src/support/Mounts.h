@@ -51,7 +51,10 @@ private:
 std::string VolumeLabel(const Mount& mount);
 // Whether the mount is a disc in an optical drive (not an image, not a folder).
 bool IsOpticalDrive(const Mount& mount);
-// Asks the drive to open its tray.
-std::error_code EjectDrive(const std::string& device);
+// Opens the tray of the optical drive the disc is mounted from. A mounted disc holds its drive shut
+// (the drive answers "busy"), so every mount of the drive is undone first: by the program itself as
+// root, else through umount(8), which lets a user undo the mounts the desktop or fstab let them make.
+// Nothing but an optical drive is touched: for any other mount an error, and the mount stays.
+std::error_code EjectDisc(const Mount& disc);
 
 } // namespace support

@@ -42,16 +42,17 @@ Places PlacesOf(const std::string& programFolder)
     }
     const std::filesystem::path settings = BaseFolder("XDG_CONFIG_HOME", ".config") / ProgramName;
     const std::filesystem::path logs = BaseFolder("XDG_STATE_HOME", ".local/state") / ProgramName;
-    // A folder that cannot be made shows in the first file that cannot be written there, as a
-    // program folder that cannot be written always did.
-    // They are the user's own: the logs and reports name patients.
-    for (const std::filesystem::path& folder : {settings, logs}) {
+    return Places(settings.string(), logs.string());
+}
+
+void MakePlaceFolders(const Places& places)
+{
+    for (const std::string& folder : {places.settings, places.logs}) {
         std::error_code ignored;
         if (std::filesystem::create_directories(folder, ignored)) {
             std::filesystem::permissions(folder, std::filesystem::perms::owner_all, ignored);
         }
     }
-    return Places(settings.string(), logs.string());
 }
 
 } // namespace support

@@ -25,9 +25,14 @@ struct Places
     std::string logs; // the folder that holds Logs/
 };
 
-// The places of a program in programFolder, creating the per-user folders an installed program
-// needs. Installed: the folder cannot be written, or it is a "bin" folder beside
-// share/applications/zet-pelta.desktop, where an installation put it.
+// The places of a program in programFolder. Installed: the folder cannot be written, or it is a "bin"
+// folder beside share/applications/zet-pelta.desktop, where an installation put it. Nothing is made:
+// asking for help or the version writes nothing anywhere.
 Places PlacesOf(const std::string& programFolder);
+
+// Makes the per-user folders an installed program keeps its files in, readable by their user alone
+// (the logs and reports name patients). One that cannot be made shows in the first file that cannot
+// be written there, as a program folder that cannot be written always did.
+void MakePlaceFolders(const Places& places);
 
 } // namespace support

@@ -1,5 +1,6 @@
 #include "common/TestKit.h"
 
+#include <regex>
 #include <sstream>
 
 #include "SampleDisc.h"
@@ -70,6 +71,13 @@ TEST_F(Cli, OptionsOverrideSettingsWhichStayUntouched)
     EXPECT_EQ(ReadFile(root / "program/Settings.ini"), settings);
     EXPECT_EQ(Run({"--source"}) + Run({"extra"}), 2 * cli::ExitNotStarted);
     EXPECT_EQ(err.str(), "zet-pelta-cli: Unbekannte Option: extra\nHilfe: zet-pelta-cli --help\n");
+    EXPECT_EQ(Run({"--pacs", "--source", root / "src"}), cli::ExitNotStarted);
+    EXPECT_EQ(err.str(), "zet-pelta-cli: Option --pacs braucht einen Wert.\nHilfe: zet-pelta-cli --help\n");
+    // Any spelling chooses the system; the report is named as the system spells itself.
+    EXPECT_EQ(Run({"-q", "--pacs", "hipax", "--dest=" + root / "dest2"}), cli::ExitCompleted);
+    EXPECT_TRUE(std::regex_search(LastLine(out.str()), std::regex("_HIPAX(_[0-9]+)?\\.csv$"))) << out.str();
+    EXPECT_EQ(Run({"-q", "--pacs", "Hipax 2"}), cli::ExitNotStarted);
+    EXPECT_EQ(err.str(), "PACS-System ist unbekannt.\nPACS-Systeme: Arzt und Praxis, GEMED, HIPAX, STARC\n");
     EXPECT_EQ(Run({"--help"}) + Run({"-V"}), cli::ExitCompleted);
     EXPECT_EQ(out.str(), "zet-pelta-cli 0.1.0\n");
 }
@@ -111,7 +119,7 @@ TEST_F(Cli, VerifyCoversEveryDiscThatWroteIntoTheDestination)
     EXPECT_EQ(Run({"--verify", root / "dest"}), cli::ExitCompleted);
     EXPECT_EQ(out.str() + err.str(),
         first + "2 von 2 vorhanden\n" + second + "3 von 3 vorhanden\n" + root / "dest"
-            + " stimmt mit 2 Laufberichten überein: 5 Dateien geprüft, alle vorhanden und unverändert.\n");
+            + " stimmt mit 2 Laufberichten überein: 5 Berichtszeilen geprüft, 5 Dateien im Ordner, alle vorhanden und unverändert.\n");
 
     // The first disc's files deleted and changed, a stray file in a sub-folder, a temporary file of a
     // writer that died and one of a writer that runs (this process), and a report whose verdict no
@@ -128,7 +136,7 @@ TEST_F(Cli, VerifyCoversEveryDiscThatWroteIntoTheDestination)
     EXPECT_EQ(Run({"--verify", root / "dest"}), cli::ExitWithFailures);
     EXPECT_EQ(out.str(),
         first + "0 von 2 vorhanden\n" + second + "2 von 3 vorhanden\n" + root / "dest"
-            + " weicht von 2 Laufberichten ab: 5 Dateien geprüft, 1 fehlen, 1 verändert, 1 mit anderem DICOM-Befund, 1 "
+            + " weicht von 2 Laufberichten ab: 5 Berichtszeilen geprüft, 7 Dateien im Ordner, 1 fehlen, 1 verändert, 1 mit anderem DICOM-Befund, 1 "
               "hinzugekommen, 1 verwaiste Teildateien.\n");
     for (const char* problem : {"missing: ", "changed: ", "verdict: ", "added: sub/stray.dcm\n",
              "-4194305-1.part (its writer no longer runs)", "-2.part (its writer runs"}) {
@@ -148,8 +156,14 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
     const std::map<std::string, std::string> first = Snapshot(root / "dest");
     ASSERT_EQ(first.size(), 6u);
     // Again, and again after three outputs were deleted: nothing new, then exactly those three.
+    const auto alreadyThere = [](int count) {
+        return "ein.\n\n" + std::to_string(count)
+            + " Bilder waren schon im Zielordner und wurden nicht noch einmal geschrieben.\n";
+    };
+    EXPECT_EQ(out.str().find("schon im Zielordner"), std::string::npos) << "a first run has nothing already there";
     EXPECT_EQ(Run({"-q", "--only-missing"}), cli::ExitCompleted);
     EXPECT_EQ(SummaryPart(out.str()) + err.str(), SummaryLines(6, 6));
+    EXPECT_NE(out.str().find(alreadyThere(6)), std::string::npos) << out.str();
     EXPECT_EQ(Snapshot(root / "dest"), first);
     std::multiset<std::string> deleted;
     for (const auto& [name, bytes] : first) {
@@ -159,6 +173,7 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
         }
     }
     EXPECT_EQ(Run({"-q", "--only-missing"}), cli::ExitCompleted);
+    EXPECT_NE(out.str().find(alreadyThere(3)), std::string::npos) << out.str();
     std::multiset<std::string> back;
     for (const auto& [name, bytes] : Snapshot(root / "dest")) {
         if (!first.contains(name)) {
@@ -170,6 +185,7 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
     const std::map<std::string, std::string> beforeWhole = Snapshot(root / "dest");
     EXPECT_EQ(Run({"-q"}), cli::ExitCompleted);
     EXPECT_EQ(Snapshot(root / "dest").size(), 12u);
+    EXPECT_EQ(out.str().find("schon im Zielordner"), std::string::npos) << "the whole disc written again";
     EXPECT_TRUE(err.str().starts_with("Hinweis: Diese CD / DVD wurde am ")
         && err.str().find("(6 von 6 Dateien).") != std::string::npos)
         << err.str();
@@ -182,17 +198,33 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
             break;
         }
     }
+    // Files in the folder and rows of the reports are counted apart: 12 files, listed 6 + 6 + 6 + 6 times.
+    EXPECT_EQ(Run({"--verify", root / "dest"}), cli::ExitWithFailures);
+    EXPECT_NE(out.str().find(": 24 Berichtszeilen geprüft, 12 Dateien im Ordner, "), std::string::npos) << out.str();
     EXPECT_EQ(Run({"--discs", root / "dest"}), cli::ExitCompleted);
     const std::string table = out.str();
     EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 5) << table;
-    EXPECT_NE(table.find("HIPAX            -                        6          0       0  nein"), std::string::npos)
+    // Written and already there apart, to the second, and no destination column for one destination.
+    EXPECT_NE(table.find("HIPAX            -                        0         6          0       0  nein         nein\n"),
+        std::string::npos)
         << table;
+    EXPECT_NE(table.find("HIPAX            -                        3         3  "), std::string::npos) << table;
+    EXPECT_TRUE(std::regex_search(table, std::regex("\n[0-9]{2}\\.[0-9]{2}\\.[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}  HIPAX")))
+        << table;
+    EXPECT_EQ(table.find(root / "dest"), std::string::npos) << table;
     EXPECT_EQ(Run({"--discs", "--csv"}), cli::ExitCompleted);
     const auto rows = support::ParseCsv(out.str());
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[2][8] + "|" + rows[2][9] + "|" + rows[2][12], "0|6|no"); // migrated, already there, stopped
     EXPECT_EQ(rows[1][4], rows[4][4]) << "one disc, one fingerprint";
     EXPECT_EQ(rows[1][14] + rows[2][14] + rows[3][14] + rows[4][14], "neinneinjanein");
+    // Runs into two destinations: each row names its own.
+    MakeFolders(root / "dest2");
+    EXPECT_EQ(Run({"-q", "--dest", root / "dest2"}), cli::ExitCompleted);
+    EXPECT_EQ(Run({"--discs"}), cli::ExitCompleted);
+    EXPECT_NE(out.str().find("  Zielverzeichnis\n"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("  nein     " + root / "dest\n"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("  ja       " + root / "dest2\n"), std::string::npos) << out.str();
 }
 
 // The operator's mistakes a run can catch: a disc of another PACS system than the one chosen, and the

@@ -37,8 +37,8 @@ TEST(Watch, EachDiscMountedUnderTheSourceIsMigratedOnceAndCtrlCEndsTheWait)
         status = cli::RunCli({"--watch", "-q", "--pacs", "HIPAX", "--source", root / "src", "--dest", root / "dest",
                                  "--temp", root / "temp"},
             {root / "prog", out, err, false, 80, [&] { return interrupted.load(); },
-                [&](const std::string& device) {
-                    ejected.push_back(device);
+                [&](const support::Mount& disc) {
+                    ejected.push_back(disc.device);
                     return std::error_code {};
                 },
                 std::chrono::milliseconds(50)});
@@ -72,4 +72,41 @@ TEST(Watch, EachDiscMountedUnderTheSourceIsMigratedOnceAndCtrlCEndsTheWait)
     }
     EXPECT_EQ(labels, "|no;|no;ZETPELTA_3|no;");
     EXPECT_TRUE(support::IsOpticalDrive({1, "/media/cdrom", "iso9660", "/dev/sr0", "11:0", "/"}));
+}
+
+// A mounted disc holds its drive shut, so ejecting undoes every mount of that drive first, and only
+// of that drive; anything but an optical drive is never unmounted. (No drive here: tmpfs mounts named
+// after drives stand in, so the tray's request itself fails at the missing device.)
+TEST(Watch, EjectingUnmountsEveryMountOfTheDriveAndNothingElse)
+{
+    ASSERT_TRUE(::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0)
+        << "mounting needs a mount namespace of the test's own: run as root";
+    TempDir root;
+    for (const char* folder : {"cd", "cd-again", "other-drive", "folder", "bound"}) {
+        MakeFolders(root / folder);
+    }
+    const auto mountAs = [&](const char* device, const char* folder) {
+        ASSERT_EQ(::mount(device, (root / folder).c_str(), "tmpfs", 0, "size=1m"), 0) << folder;
+    };
+    mountAs("/dev/sr-zp-test", "cd");
+    mountAs("/dev/sr-zp-test", "cd-again");
+    mountAs("/dev/sr-zp-other", "other-drive");
+    ASSERT_EQ(::mount((root / "folder").c_str(), (root / "bound").c_str(), nullptr, MS_BIND, nullptr), 0);
+    const auto mountedAt = [&](const char* folder) {
+        const auto mount = support::MountOf(root / folder);
+        return mount && mount->mountPoint == fs::canonical(root / folder).string();
+    };
+
+    const auto bound = support::MountOf(root / "bound");
+    ASSERT_TRUE(bound);
+    EXPECT_EQ(support::EjectDisc(*bound), std::errc::not_supported);
+    EXPECT_TRUE(mountedAt("bound")) << "a folder's mount, and its device's other mounts, stay";
+
+    const auto disc = support::MountOf(root / "cd");
+    ASSERT_TRUE(disc && support::IsOpticalDrive(*disc));
+    EXPECT_EQ(support::EjectDisc(*disc), std::errc::no_such_file_or_directory) << "the drive is asked last";
+    EXPECT_FALSE(mountedAt("cd") || mountedAt("cd-again"));
+    EXPECT_TRUE(mountedAt("other-drive") && mountedAt("bound"));
+    ::umount2((root / "other-drive").c_str(), MNT_DETACH);
+    ::umount2((root / "bound").c_str(), MNT_DETACH);
 }

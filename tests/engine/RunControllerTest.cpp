@@ -14,7 +14,8 @@ TEST_F(RunControl, FailedChecksLogShowAStopBoxAndReleaseBeenden)
             {&RecordingHost::source, "", "Source folder doesn´t exist.", "Quellverzeichnis exestiert nicht."},
             {&RecordingHost::dest, root / "nope", "Destination folder doesn´t exist.", "Zielordner exestiert nicht."},
             {&RecordingHost::temp, root / "a file", "Temp folder doesn´t exist.", "Tempverzeichnis exestiert nicht."},
-            {&RecordingHost::pacs, "Hipax 2", "Unknown PACS system.", "PACS-System ist unbekannt."},
+            {&RecordingHost::pacs, "Hipax 2", "Unknown PACS system.",
+                "PACS-System ist unbekannt.\r\nPACS-Systeme: Arzt und Praxis, GEMED, HIPAX, STARC"},
             {&RecordingHost::temp, root / "blocked", "Temp work folder could not be created.",
                 "Arbeitsverzeichnis konnte nicht angelegt werden."}};
     for (const auto& [field, value, log, box] : cases) {

@@ -54,6 +54,7 @@ with tempfile.TemporaryDirectory() as work:
               program + " --version")
         usage = run([programs + "/" + program, "--help"], env=env)
         check(settings + "/Settings.ini" in usage and logs in usage, program + " --help names the places:\n" + usage)
+    check(not os.path.exists(home), "asking for help or the version writes nothing, not even the home folder")
 
     # The CLI migrates a disc with its settings and logs in the user's folders.
     disc, dest, temp = work + "/disc", work + "/dest", work + "/temp"

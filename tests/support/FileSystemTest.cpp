@@ -78,6 +78,8 @@ TEST(Places, AFolderOfItsOwnKeepsEverythingAnInstalledProgramUsesTheUsersFolders
     // Unset or relative variables give the defaults below the home folder.
     EXPECT_EQ(
         places("usr/bin", nullptr, "relative"), dir / "home/.config/zet-pelta " + dir / "home/.local/state/zet-pelta");
+    EXPECT_FALSE(fs::exists(dir / "home")) << "finding the places writes nothing (--help, --version)";
+    support::MakePlaceFolders(support::PlacesOf(dir / "usr/bin"));
     EXPECT_TRUE(fs::is_directory(dir / "home/.local/state/zet-pelta"));
     EXPECT_EQ(fs::status(dir / "home/.config/zet-pelta").permissions(), fs::perms::owner_all) << "the user's own";
 }

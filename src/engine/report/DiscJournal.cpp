@@ -43,7 +43,7 @@ std::string JournalRow::StartedDate() const
 
 std::string JournalRow::StartedDateAndTime() const
 {
-    return started.size() < 16 ? started : StartedDate() + " " + started.substr(11, 5);
+    return started.size() < 19 ? started : StartedDate() + " " + started.substr(11, 8);
 }
 
 std::string JournalPath(const std::string& runsFolder)

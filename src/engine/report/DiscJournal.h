@@ -31,7 +31,8 @@ struct JournalRow
     bool operator==(const JournalRow&) const = default;
     // Files the run left migrated in the destination: written then, or there from before.
     std::int64_t MigratedInAll() const;
-    // The start as the operator reads it: "06.12.2026", with the time "06.12.2026 10:05".
+    // The start as the operator reads it: "06.12.2026", with the time "06.12.2026 10:05:03" (two runs
+    // may start in one minute).
     std::string StartedDate() const;
     std::string StartedDateAndTime() const;
 };

@@ -72,7 +72,10 @@ void RunReport::Begin(const std::string& programFolder, const RunDescription& ru
 
     const std::string stem = Stem(run);
     for (int number = 1; number < 100 && !m_rows.IsOpen(); ++number) {
-        m_stem = stem + (number == 1 ? "" : "_" + std::to_string(number));
+        m_stem = stem;
+        if (number > 1) {
+            m_stem.append("_").append(std::to_string(number));
+        }
         if (m_rows.CreateNew(m_folder + "/" + m_stem + ".csv") != std::errc::file_exists) {
             break; // never over another report
         }

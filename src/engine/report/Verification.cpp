@@ -42,7 +42,7 @@ void ForEachFileBelow(const std::string& folder, const std::string& prefix,
 void CheckListedFile(
     const std::string& destination, const std::vector<std::string>& row, DiscVerification& disc, Verification& result)
 {
-    ++result.checked;
+    ++result.rowsChecked;
     ++disc.listed;
     const std::string path = destination + "/" + row[WrittenFile];
     const std::string what = row[WrittenFile] + " (" + disc.name + ": " + row[Path] + ")";
@@ -98,6 +98,7 @@ Verification VerifyDestination(const std::string& programFolder, const std::stri
 
     const std::string_view tempPrefix = support::TempFilePrefix;
     ForEachFileBelow(destination, "", [&](const std::string& relative, const std::string& name) {
+        ++result.filesInFolder;
         if (std::binary_search(known.begin(), known.end(), relative)) {
             return;
         }

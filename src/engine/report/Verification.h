@@ -21,7 +21,8 @@ struct DiscVerification
 struct Verification
 {
     std::vector<DiscVerification> discs; // oldest first; empty when no report wrote into the destination
-    std::int64_t checked = 0;
+    std::int64_t rowsChecked = 0; // rows of the reports that list a file: a disc run twice lists a file twice
+    std::int64_t filesInFolder = 0; // every file below the destination, whoever wrote it
     std::int64_t missing = 0;
     std::int64_t changed = 0;
     std::int64_t verdictChanged = 0; // same bytes, but no longer what the report said as DICOM
