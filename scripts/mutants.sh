@@ -139,6 +139,26 @@ verify-passes-dead-part-files | src/engine/report/Verification.cpp
                 ++result.leftovers;
                 (void)0;
 
+verify-counts-rows-as-files | src/engine/report/Verification.cpp
+        ++result.filesInFolder;
+        (void)0;
+
+already-there-not-told | src/engine/RunController.cpp
+        if (m_lastRun.alreadyThere > 0) {
+        if (m_lastRun.alreadyThere < 0) {
+
+eject-with-the-disc-mounted | src/support/Mounts.cpp
+        if (::umount2(mount->mountPoint.c_str(), 0) != 0) {
+        if (false) {
+
+eject-unmounts-another-drive | src/support/Mounts.cpp
+        if (device != drive) {
+        if (device == "") {
+
+sha256-full-buffer-loses-a-byte | src/support/Sha256.cpp
+                EVP_DigestUpdate(context->ctx, batch.data(), batch.size());
+                EVP_DigestUpdate(context->ctx, batch.data(), batch.size() - 1);
+
 report-un-read-as-bytes | src/engine/report/DicomCheck.cpp
         dcmEnableUnknownVRConversion.set(OFTrue);
         dcmEnableUnknownVRConversion.set(OFFalse);
