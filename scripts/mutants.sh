@@ -31,11 +31,11 @@ gzip-second-magic-byte-unchecked | src/engine/decode/Decompression.cpp
     if (magic[0] == GzipMagic[0] && magic[1] == GzipMagic[1]) {
     if (magic[0] == GzipMagic[0] && magic[1] != LzwMagic[1]) {
 
-gzip-crc-error-called-format-error | src/engine/decode/Decompression.cpp
+gzip-crc-error-called-format-error | src/engine/decode/GzipDecoder.cpp
     if (message == "incorrect data check") {
     if (message == "incorrect data check!") {
 
-gzip-lone-trailing-byte-accepted | src/engine/decode/Decompression.cpp
+gzip-lone-trailing-byte-accepted | src/engine/decode/GzipDecoder.cpp
         if (in.Available() == 1 && in.Data()[0] != 0) {
         if (in.Available() == 1 && in.Data()[0] == 0) {
 
@@ -123,23 +123,23 @@ earlier-runs-forgotten | src/engine/report/RunReport.cpp
     if (row[OutcomeColumn] != OutcomeName(Outcome::Migrated)) {
     if (row[OutcomeColumn] != OutcomeName(Outcome::Rejected)) {
 
-verify-misses-added-files | src/engine/report/Verification.cpp
+verify-misses-added-files | src/engine/check/Verification.cpp
                 ++result.added;
                 (void)0;
 
-verify-ignores-the-verdict | src/engine/report/Verification.cpp
+verify-ignores-the-verdict | src/engine/check/Verification.cpp
         if (verdict != row[Dicom]) {
         if (false) {
 
-verify-skips-sub-folders | src/engine/report/Verification.cpp
+verify-skips-sub-folders | src/engine/check/Verification.cpp
         ForEachFileBelow(folder + "/" + name, prefix + name + "/", take);
         (void)0;
 
-verify-passes-dead-part-files | src/engine/report/Verification.cpp
+verify-passes-dead-part-files | src/engine/check/Verification.cpp
                 ++result.leftovers;
                 (void)0;
 
-verify-counts-rows-as-files | src/engine/report/Verification.cpp
+verify-counts-rows-as-files | src/engine/check/Verification.cpp
         ++result.filesInFolder;
         (void)0;
 
@@ -159,19 +159,19 @@ sha256-full-buffer-loses-a-byte | src/support/Sha256.cpp
                 EVP_DigestUpdate(context->ctx, batch.data(), batch.size());
                 EVP_DigestUpdate(context->ctx, batch.data(), batch.size() - 1);
 
-report-un-read-as-bytes | src/engine/report/DicomCheck.cpp
+report-un-read-as-bytes | src/engine/check/DicomCheck.cpp
         dcmEnableUnknownVRConversion.set(OFTrue);
         dcmEnableUnknownVRConversion.set(OFFalse);
 
-report-bare-dataset-called-ok | src/engine/report/DicomCheck.cpp
+report-bare-dataset-called-ok | src/engine/check/DicomCheck.cpp
         info.verdict = meta.card() == 0 ? DicomVerdict::NoPart10Header : DicomVerdict::Ok;
         info.verdict = DicomVerdict::Ok;
 
-report-missing-uids-called-ok | src/engine/report/DicomCheck.cpp
+report-missing-uids-called-ok | src/engine/check/DicomCheck.cpp
     if (!lacks.empty()) {
     if (false) {
 
-report-names-not-decoded | src/engine/report/DicomCheck.cpp
+report-names-not-decoded | src/engine/check/DicomCheck.cpp
         if (m_ready && m_converter.convertString(OFString(raw.data(), raw.size()), converted, delimiters).good()) {
         if (false) {
 
@@ -211,9 +211,6 @@ leftovers-of-other-machines-taken | src/support/ProcessWatch.cpp
     if (!name.starts_with(prefix)) {
     if (name.empty()) {
 
-process-name-case-sensitive | src/support/ProcessWatch.cpp
-        if (LowerAscii(ExecutableName("/proc/" + std::to_string(id))).find(wanted) != std::string::npos) {
-        if (ExecutableName("/proc/" + std::to_string(id)).find(wanted) != std::string::npos) {
 
 copy-keeps-read-only-mode | src/support/AtomicFile.cpp
     if ((st.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR)
@@ -255,7 +252,7 @@ killed-run-not-found | src/engine/report/RunReport.cpp
             || summary.Write(SummaryText({}, true, {})) || summary.Commit(support::Replace::Never)) {
             || summary.Write(SummaryText({}, true, {}))) {
 
-journal-rewritten-unlocked | src/engine/report/DiscJournal.cpp
+journal-rewritten-unlocked | src/engine/journal/DiscJournal.cpp
     lock.Lock(LocksFile(runsFolder), JournalLockSlot, support::FileLock::Mode::Wait);
     (void)lock;
 
@@ -267,7 +264,7 @@ same-disc-twice-at-once | src/engine/RunController.cpp
         != std::errc::resource_unavailable_try_again;
         == std::errc::invalid_argument;
 
-reader-keeps-files-open | src/engine/decode/DiscReader.cpp
+reader-keeps-files-open | src/engine/input/DiscReader.cpp
         file->m_input.Close();
         (void)0;
 
@@ -291,7 +288,7 @@ right-system-doubted | src/engine/DiscLook.cpp
     Profile best = chosen;
     Profile best = Profile::Starc;
 
-damaged-dicom-names-nothing | src/engine/report/DicomCheck.cpp
+damaged-dicom-names-nothing | src/engine/check/DicomCheck.cpp
         info.problem = status.text();
         info.problem = status.text(); return info;
 

@@ -5,7 +5,7 @@
 #include "engine/Texts.h"
 #include "engine/report/Findings.h"
 #include "engine/report/ReportFiles.h"
-#include "engine/report/Verification.h"
+#include "engine/check/Verification.h"
 #include "support/Places.h"
 #include "support/Settings.h"
 
@@ -53,13 +53,13 @@ void PrintReportLines(const engine::RunSummary& run, const Environment& env)
     env.out << engine::ReportLine(run.report) << "\n";
 }
 
-int VerifyCli(const std::string& destination, const Environment& env)
+ExitStatus VerifyCli(const std::string& destination, const Environment& env)
 {
     const engine::Verification result = engine::VerifyDestination(env.places.logs, destination);
     if (result.discs.empty()) {
         env.out << "Kein Laufbericht in " << engine::RunsFolder(env.places.logs) << " hat nach " << destination
                 << " geschrieben.\n";
-        return ExitNotStarted;
+        return ExitStatus::NotStarted;
     }
     for (const std::string& problem : result.problems) {
         env.err << problem << "\n";
@@ -74,12 +74,12 @@ int VerifyCli(const std::string& destination, const Environment& env)
     if (result.Matches()) {
         env.out << destination << " stimmt mit " << reports << " überein: " << counted
                 << ", alle vorhanden und unverändert.\n";
-        return ExitCompleted;
+        return ExitStatus::Completed;
     }
     env.out << destination << " weicht von " << reports << " ab: " << counted << ", " << result.missing << " fehlen, "
             << result.changed << " verändert, " << result.verdictChanged << " mit anderem DICOM-Befund, "
             << result.added << " hinzugekommen, " << result.leftovers << " verwaiste Teildateien.\n";
-    return ExitWithFailures;
+    return ExitStatus::WithFailures;
 }
 
 } // namespace
@@ -168,21 +168,21 @@ std::string UsageText(const support::Places& places)
           "           130 mit Strg+C abgebrochen.\n";
 }
 
-int RunCli(const std::vector<std::string>& args, const Environment& env)
+ExitStatus RunCli(const std::vector<std::string>& args, const Environment& env)
 {
     std::string error;
     const auto options = ParseOptions(args, error);
     if (!options) {
         env.err << "zet-pelta-cli: " << error << "\nHilfe: zet-pelta-cli --help\n";
-        return ExitNotStarted;
+        return ExitStatus::NotStarted;
     }
     if (options->help) {
         env.out << UsageText(env.places);
-        return ExitCompleted;
+        return ExitStatus::Completed;
     }
     if (options->version) {
         env.out << "zet-pelta-cli " << ZP_VERSION << "\n";
-        return ExitCompleted;
+        return ExitStatus::Completed;
     }
     support::MakePlaceFolders(env.places);
 
@@ -199,7 +199,7 @@ int RunCli(const std::vector<std::string>& args, const Environment& env)
     return MigrateOnce(*options, env);
 }
 
-int MigrateOnce(const Options& options, const Environment& env, const std::optional<std::string>& source)
+ExitStatus MigrateOnce(const Options& options, const Environment& env, const std::optional<std::string>& source)
 {
     support::Settings fields = support::LoadSettings(support::SettingsFilePath(env.places.settings));
     fields.pacs = options.pacs.value_or(fields.pacs);
@@ -218,20 +218,20 @@ int MigrateOnce(const Options& options, const Environment& env, const std::optio
 
     engine.StartRun();
     if (!engine.TimerEnabled()) {
-        return ExitNotStarted; // the check's German text is already on err
+        return ExitStatus::NotStarted; // the check's German text is already on err
     }
     engine.RunUntilIdle();
     host.EndLiveLine();
 
     const engine::RunSummary& run = engine.LastRun();
     if (run.refused) {
-        return ExitNotStarted; // its German text is on err
+        return ExitStatus::NotStarted; // its German text is on err
     }
     if (run.stopped) {
         env.err << "Migration abgebrochen: " << run.migrated << " von " << run.checked
                 << " Dateien wurden bis dahin migriert.\n";
         PrintReportLines(run, env);
-        return ExitInterrupted;
+        return ExitStatus::Interrupted;
     }
     const std::int64_t failures = run.failed + run.rejected;
     if (failures > 0 && !options.quiet) {
@@ -240,7 +240,7 @@ int MigrateOnce(const Options& options, const Environment& env, const std::optio
     }
     PrintReportLines(run, env);
     // A disc of another system is not done with, whatever its files' outcomes.
-    return failures > 0 || !run.looksLike.empty() ? ExitWithFailures : ExitCompleted;
+    return failures > 0 || !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
 }
 
 } // namespace cli

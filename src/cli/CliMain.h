@@ -13,11 +13,11 @@
 
 namespace cli {
 
-enum ExitStatus : int {
-    ExitCompleted = 0, // the run ended and every selected file was migrated (or left out by the "." rule)
-    ExitWithFailures = 1, // the run ended, but at least one file or folder failed or was rejected
-    ExitNotStarted = 2, // a check failed, or the command line was wrong
-    ExitInterrupted = 130,
+enum class ExitStatus : int {
+    Completed = 0, // the run ended and every selected file was migrated (or left out by the "." rule)
+    WithFailures = 1, // the run ended, but at least one file or folder failed or was rejected
+    NotStarted = 2, // a check failed, or the command line was wrong
+    Interrupted = 130,
 };
 
 struct Options
@@ -55,16 +55,16 @@ struct Environment
 
 // One migration as the window's "Migrieren" runs it; options left out come from Settings.ini in the
 // program folder, which is never written. Returns the process's exit status.
-int RunCli(const std::vector<std::string>& args, const Environment& env);
+ExitStatus RunCli(const std::vector<std::string>& args, const Environment& env);
 
 std::string UsageText(const support::Places& places);
 
 // The journal of the discs as a table or CSV (--discs), and the loop that migrates every disc that
 // is mounted at or below the source folder (--watch); in DiscsCli.cpp.
-int DiscsCli(const Options& options, const Environment& env);
-int WatchCli(const Options& options, const Environment& env);
+ExitStatus DiscsCli(const Options& options, const Environment& env);
+ExitStatus WatchCli(const Options& options, const Environment& env);
 // One migration with the options and Settings.ini, as "Migrieren" runs it; source replaces the
 // source folder when given.
-int MigrateOnce(const Options& options, const Environment& env, const std::optional<std::string>& source = {});
+ExitStatus MigrateOnce(const Options& options, const Environment& env, const std::optional<std::string>& source = {});
 
 } // namespace cli

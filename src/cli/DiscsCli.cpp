@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "cli/CliMain.h"
-#include "engine/report/DiscJournal.h"
+#include "engine/journal/DiscJournal.h"
 #include "engine/report/ReportFiles.h"
-#include "engine/report/Verification.h"
+#include "engine/check/Verification.h"
 #include "support/Csv.h"
 #include "support/FileSystem.h"
 #include "support/Mounts.h"
@@ -37,7 +37,7 @@ std::map<std::string, std::string> VerifiedRuns(
 
 } // namespace
 
-int DiscsCli(const Options& options, const Environment& env)
+ExitStatus DiscsCli(const Options& options, const Environment& env)
 {
     const std::string runs = engine::RunsFolder(env.places.logs);
     std::vector<engine::JournalRow> rows = engine::ReadJournalWithProgress(runs);
@@ -60,11 +60,11 @@ int DiscsCli(const Options& options, const Environment& env)
                 row.destination, row.selected, row.migrated, row.alreadyMigrated, row.rejected, row.failed, row.stopped,
                 row.report, verifiedOf(row), row.looksLike});
         }
-        return ExitCompleted;
+        return ExitStatus::Completed;
     }
     if (rows.empty()) {
         env.out << "Noch keine CD / DVD migriert (" << engine::JournalPath(runs) << ").\n";
-        return ExitCompleted;
+        return ExitStatus::Completed;
     }
     // Runs into several destinations are told apart by a last column; one destination needs none.
     std::set<std::string> destinations;
@@ -90,34 +90,34 @@ int DiscsCli(const Options& options, const Environment& env)
         }
         env.out << line << verdict << "\n";
     }
-    return ExitCompleted;
+    return ExitStatus::Completed;
 }
 
-int WatchCli(const Options& options, const Environment& env)
+ExitStatus WatchCli(const Options& options, const Environment& env)
 {
     const std::string source
         = options.source.value_or(support::LoadSettings(support::SettingsFilePath(env.places.settings)).sourcePath);
     if (!support::FolderExists(source)) {
         env.err << "Quellverzeichnis exestiert nicht.\n";
-        return ExitNotStarted;
+        return ExitStatus::NotStarted;
     }
     const auto eject = env.eject ? env.eject : support::EjectDisc;
     env.out << "Warte auf CDs / DVDs unter " << source << " (Strg+C beendet) ...\n" << std::flush;
     support::MountWatch discs; // a disc still in the drive is not started again
-    int status = ExitCompleted;
+    ExitStatus status = ExitStatus::Completed;
     while (!env.interrupted()) {
         for (const support::Mount& disc : discs.Arrived(source)) {
             if (env.interrupted()) {
                 break;
             }
             env.out << "CD / DVD unter " << disc.mountPoint << ":\n" << std::flush;
-            const int result = MigrateOnce(options, env, disc.mountPoint);
-            if (result == ExitInterrupted) {
-                return ExitInterrupted;
+            const ExitStatus result = MigrateOnce(options, env, disc.mountPoint);
+            if (result == ExitStatus::Interrupted) {
+                return ExitStatus::Interrupted;
             }
             status = std::max(status, result);
             // A disc another program is migrating stays in the drive.
-            if (result != ExitNotStarted && support::IsOpticalDrive(disc)) {
+            if (result != ExitStatus::NotStarted && support::IsOpticalDrive(disc)) {
                 if (const auto error = eject(disc)) {
                     env.err << "Auswerfen von " << disc.device << " fehlgeschlagen: " << error.message() << "\n";
                 }

@@ -26,5 +26,5 @@ int main(int argc, char** argv)
     const std::vector<std::string> args(argv + 1, argv + argc);
     const cli::Environment env {support::PlacesOf(support::ProgramFolder()), std::cout, std::cerr,
         support::StderrIsTerminal(), support::StderrColumns(), [] { return g_interrupted != 0; }};
-    return cli::RunCli(args, env);
+    return static_cast<int>(cli::RunCli(args, env));
 }

@@ -5,16 +5,16 @@
 #include "engine/decode/Decompression.h"
 #include "engine/decode/ImageContainer.h"
 #include "support/Ascii.h"
-#include "support/AtomicFile.h"
+#include "engine/Limits.h"
+#include "support/InputFile.h"
 #include "support/FileSystem.h"
 
 namespace engine {
 
 namespace {
 
-// A sample file is read whole up to here (a container's end marker is at its end), else its start.
-constexpr std::uint64_t WholeSampleBytes = std::uint64_t {16} << 20;
-constexpr std::size_t SampleStartBytes = std::size_t {1} << 20;
+// A sample file is read whole up to WholeFileLimit (a container's end marker is at its end), else
+// its first piece; what it decodes to is looked at up to here.
 constexpr std::uint64_t MaxSampleDecodedBytes = std::uint64_t {64} << 20;
 
 // Kinds of names, by what the profiles select: ".AR"; "Z" or "R" at the end, with or without a ".";
@@ -84,10 +84,10 @@ Look Sample(const std::string& path)
     }
     std::string bytes;
     std::size_t length = 0;
-    if (in.SizeAtOpen() <= WholeSampleBytes) {
+    if (in.SizeAtOpen() <= WholeFileLimit) {
         in.ReadRest(bytes, length);
     } else {
-        bytes.resize(SampleStartBytes);
+        bytes.resize(support::FilePieceBytes);
         in.Read(bytes, length);
     }
     bytes.resize(length);

@@ -4,10 +4,11 @@
 #include <exception>
 #include <new>
 
+#include "engine/Limits.h"
 #include "engine/Texts.h"
 #include "engine/decode/Decompression.h"
 #include "engine/decode/ImageContainer.h"
-#include "engine/report/DicomCheck.h"
+#include "engine/check/DicomCheck.h"
 #include "support/AtomicFile.h"
 #include "support/Background.h"
 #include "support/FileSystem.h"
@@ -22,9 +23,6 @@ namespace {
 constexpr int UniqueNameAttempts = 8;
 // Quarantine names are numbered up to here; beyond, the copy fails loudly instead of searching on.
 constexpr int MaxQuarantineNumber = 100000;
-// Compressed files up to this size are read whole, into a buffer kept for the next file; larger ones
-// stream through the decoder, so that memory stays bounded whatever a disc holds.
-constexpr std::uint64_t WholeInputLimit = std::uint64_t {16} << 20;
 
 // How many decompressed bytes an image may have: no more than the cap, nor than the folder that
 // receives them can hold.
@@ -295,7 +293,7 @@ std::error_code ImageMigration::MigrateCompressed(
         }
         input.file = &source;
         std::size_t length = 0;
-        if (source.SizeAtOpen() <= WholeInputLimit) {
+        if (source.SizeAtOpen() <= WholeFileLimit) {
             if (auto error = source.ReadRest(m_whole, length)) {
                 m_readFailed = true;
                 return error;
@@ -400,7 +398,7 @@ std::error_code ImageMigration::Convert(
     } else {
         error = DecompressStreamed(
             [&input](std::string& piece) {
-                piece.resize(DiscReader::PieceBytes);
+                piece.resize(support::FilePieceBytes);
                 std::size_t got = 0;
                 const std::error_code failed = input.file->Read(piece, got);
                 piece.resize(got);

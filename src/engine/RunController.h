@@ -12,7 +12,7 @@
 #include "engine/RunState.h"
 #include "engine/UniqueNameSource.h"
 #include "engine/WorkFolder.h"
-#include "engine/report/DiscJournal.h"
+#include "engine/journal/DiscJournal.h"
 #include "engine/report/MigratedBefore.h"
 #include "engine/report/RunReport.h"
 #include "support/FileLock.h"

@@ -19,8 +19,6 @@ namespace support {
 
 namespace {
 
-constexpr std::size_t ChunkBytes = 1 << 20;
-
 std::string RandomHex()
 {
     thread_local std::mt19937_64 generator {std::random_device {}()};
@@ -75,98 +73,6 @@ CommittedFolders& Committed()
 }
 
 } // namespace
-
-InputFile::~InputFile()
-{
-    Close();
-}
-
-void InputFile::Close()
-{
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
-}
-
-std::error_code InputFile::Open(const std::string& path)
-{
-    // O_NONBLOCK: a FIFO among the files must not block the walk; it is refused just below.
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (m_fd < 0) {
-        return LastError();
-    }
-    struct stat st;
-    if (::fstat(m_fd, &st) != 0) {
-        return LastError();
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return FileError::NotARegularFile;
-    }
-    m_device = static_cast<std::uint64_t>(st.st_dev);
-    m_inode = static_cast<std::uint64_t>(st.st_ino);
-    m_size = static_cast<std::uint64_t>(st.st_size);
-    m_modified = st.st_mtim;
-    m_opened = true;
-    return {};
-}
-
-bool InputFile::IsStill(const std::string& path) const
-{
-    struct stat st;
-    return m_opened && ::stat(path.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == m_device
-        && static_cast<std::uint64_t>(st.st_ino) == m_inode && static_cast<std::uint64_t>(st.st_size) == m_size
-        && st.st_mtim.tv_sec == m_modified.tv_sec && st.st_mtim.tv_nsec == m_modified.tv_nsec;
-}
-
-std::error_code InputFile::Read(std::span<char> buffer, std::size_t& got)
-{
-    for (;;) {
-        const ssize_t n = ::read(m_fd, buffer.data(), buffer.size());
-        if (n >= 0) {
-            got = static_cast<std::size_t>(n);
-            return {};
-        }
-        if (errno != EINTR) {
-            got = 0;
-            return LastError();
-        }
-    }
-}
-
-std::error_code InputFile::Seek(std::uint64_t offset)
-{
-    return ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) >= 0 ? std::error_code {} : LastError();
-}
-
-std::error_code InputFile::ReadRest(std::string& buffer, std::size_t& length, const std::function<bool()>& stopped)
-{
-    constexpr std::size_t PieceBytes = std::size_t {1} << 20;
-    length = 0;
-    for (;;) {
-        // Room for the whole file and one byte more, which tells its end without another call.
-        const std::size_t wanted = std::max<std::size_t>(static_cast<std::size_t>(m_size) + 1, length * 2);
-        if (buffer.size() < wanted) {
-            buffer.resize(wanted);
-        }
-        std::size_t got = 0;
-        const std::size_t room = buffer.size() - length;
-        if (auto error = Read({buffer.data() + length, stopped ? std::min(room, PieceBytes) : room}, got)) {
-            return error;
-        }
-        if (got == 0) {
-            break;
-        }
-        length += got;
-        if (stopped && stopped()) {
-            return std::make_error_code(std::errc::operation_canceled);
-        }
-    }
-    if (length < m_size) {
-        return FileError::SizeChanged; // the file shrank while it was read
-    }
-    return {};
-}
 
 AtomicFile::~AtomicFile()
 {
@@ -228,7 +134,7 @@ std::error_code AtomicFile::CreateAsCopy(const std::string& source, const std::s
     }
     // One buffer for every copy the thread makes: allocating (and clearing) a fresh one per file cost
     // more than copying a small file.
-    thread_local std::string buffer(ChunkBytes, '\0');
+    thread_local std::string buffer(FilePieceBytes, '\0');
     std::uint64_t copied = 0;
     for (std::size_t got = 0;; copied += got) {
         if (auto error = in.Read(buffer, got)) {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "support/InputFile.h"
+
 namespace support {
 
 class Sha256;
@@ -15,47 +17,6 @@ enum class Replace { Allowed, Never };
 
 // Temporary files of an unfinished write carry this prefix and the suffix ".part".
 inline constexpr const char* TempFilePrefix = ".zet-pelta-";
-
-// A file opened for reading, closed on every path out of its scope.
-class InputFile
-{
-public:
-    InputFile() = default;
-    ~InputFile();
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
-
-    // Refuses anything but a regular file (FileError::NotARegularFile) without blocking on a FIFO.
-    std::error_code Open(const std::string& path);
-    // Reads up to buffer.size() bytes; got is 0 at the end of the file.
-    std::error_code Read(std::span<char> buffer, std::size_t& got);
-    // Reading goes on from offset.
-    std::error_code Seek(std::uint64_t offset);
-    // Reads the rest of the file into the front of buffer and sets length. The buffer only grows, so
-    // that one serves many files. A file that ends before its size at opening reports
-    // FileError::SizeChanged. With stopped, the file is read a MiB at a time and stopped is asked
-    // after each piece: true ends the reading with std::errc::operation_canceled.
-    std::error_code ReadRest(std::string& buffer, std::size_t& length, const std::function<bool()>& stopped = {});
-
-    // Gives the descriptor back early; what was learnt at opening stays.
-    void Close();
-
-    int Handle() const { return m_fd; }
-    std::uint64_t SizeAtOpen() const { return m_size; }
-    const struct timespec& ModifiedAtOpen() const { return m_modified; }
-    // True while path still names the file as it was opened: the same file, size and modification
-    // time. For a file that was read ahead of its turn, also once it is closed.
-    bool IsStill(const std::string& path) const;
-
-private:
-    int m_fd = -1;
-    bool m_opened = false;
-    std::uint64_t m_device = 0;
-    std::uint64_t m_inode = 0;
-    std::uint64_t m_size = 0;
-    struct timespec m_modified
-    { };
-};
 
 // A file that appears under its name only complete: the bytes go to a hidden temporary file in the
 // target's folder (named TempFilePrefix...".part"), which Commit renames to the target after every

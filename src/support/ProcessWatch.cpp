@@ -1,79 +1,13 @@
 #include "support/ProcessWatch.h"
 
 #include <algorithm>
-#include <charconv>
-#include <dirent.h>
-#include <memory>
 #include <cerrno>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
-#include <vector>
-
-#include "support/Ascii.h"
-#include "support/FileSystem.h"
 
 namespace support {
-
-namespace {
-
-std::string ReadSmallFile(const std::string& path)
-{
-    std::string content;
-    ReadWholeFile(path, content); // empty when it cannot be read
-    return content;
-}
-
-std::string ExecutableName(const std::string& procEntry)
-{
-    char target[4096];
-    const ssize_t n = ::readlink((procEntry + "/exe").c_str(), target, sizeof target);
-    if (n > 0) {
-        std::string path(target, static_cast<std::size_t>(n));
-        constexpr std::string_view deleted = " (deleted)"; // the file was replaced while it runs
-        if (path.ends_with(deleted)) {
-            path.resize(path.size() - deleted.size());
-        }
-        return NameOf(path);
-    }
-    // Another user's process or a kernel thread: the command line still names the program.
-    const std::string commandLine = ReadSmallFile(procEntry + "/cmdline");
-    if (!commandLine.empty()) {
-        return NameOf(commandLine.substr(0, commandLine.find('\0')));
-    }
-    std::string comm = ReadSmallFile(procEntry + "/comm");
-    if (!comm.empty() && comm.back() == '\n') {
-        comm.pop_back();
-    }
-    return comm;
-}
-
-} // namespace
-
-std::uint32_t FindProcess(const std::string& name)
-{
-    std::unique_ptr<DIR, int (*)(DIR*)> proc(::opendir("/proc"), ::closedir);
-    if (!proc) {
-        return 0;
-    }
-    std::vector<std::uint32_t> ids;
-    while (const dirent* entry = ::readdir(proc.get())) {
-        std::uint32_t id = 0;
-        const std::string_view text = entry->d_name;
-        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
-        if (error == std::errc {} && end == text.data() + text.size() && id > 0) {
-            ids.push_back(id);
-        }
-    }
-    std::sort(ids.begin(), ids.end()); // /proc lists in this order already; make sure of it
-    const std::string wanted = LowerAscii(name);
-    for (const std::uint32_t id : ids) {
-        if (LowerAscii(ExecutableName("/proc/" + std::to_string(id))).find(wanted) != std::string::npos) {
-            return id;
-        }
-    }
-    return 0;
-}
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <openssl/evp.h>
 
-#include "support/AtomicFile.h"
+#include "support/InputFile.h"
 #include "support/Background.h"
 
 namespace support {
@@ -88,7 +88,7 @@ std::optional<std::string> Sha256OfFile(const std::string& path)
         return std::nullopt;
     }
     Sha256 digest;
-    std::string buffer(1 << 20, '\0');
+    std::string buffer(FilePieceBytes, '\0');
     std::size_t got = 0;
     do {
         if (in.Read(buffer, got)) {

@@ -6,7 +6,7 @@
 #include "SampleDisc.h"
 #include "cli/CliMain.h"
 #include "engine/Texts.h"
-#include "engine/report/DiscJournal.h"
+#include "engine/journal/DiscJournal.h"
 #include "support/Csv.h"
 #include "support/ProcessWatch.h"
 #include "support/Settings.h"
@@ -47,7 +47,7 @@ protected:
         }
         support::SaveSettings({root / "temp", root / "dest", root / "src", 0, "HIPAX"}, root / "program/Settings.ini");
     }
-    int Run(const std::vector<std::string>& args)
+    cli::ExitStatus Run(const std::vector<std::string>& args)
     {
         out.str("");
         err.str("");
@@ -60,25 +60,27 @@ protected:
 TEST_F(Cli, OptionsOverrideSettingsWhichStayUntouched)
 {
     const std::string settings = ReadFile(root / "program/Settings.ini");
-    EXPECT_EQ(Run({}), cli::ExitCompleted);
+    EXPECT_EQ(Run({}), cli::ExitStatus::Completed);
     EXPECT_EQ(SummaryPart(out.str()) + err.str(), SummaryLines(2, 2));
     EXPECT_TRUE(LastLine(out.str()).starts_with("Bericht: " + root / "program/Logs/Runs/")) << out.str();
-    EXPECT_EQ(Run({"--pacs", "GEMED", "--dest", root / "dest2"}), cli::ExitNotStarted);
+    EXPECT_EQ(Run({"--pacs", "GEMED", "--dest", root / "dest2"}), cli::ExitStatus::NotStarted);
     EXPECT_EQ(out.str() + err.str(), "Zielordner exestiert nicht.\n");
     MakeFolders(root / "dest2");
-    EXPECT_EQ(Run({"--pacs=GEMED", "--dest=" + root / "dest2", "--temp", root / "temp", "-q"}), cli::ExitCompleted);
+    EXPECT_EQ(Run({"--pacs=GEMED", "--dest=" + root / "dest2", "--temp", root / "temp", "-q"}), cli::ExitStatus::Completed);
     EXPECT_EQ(Names(root / "dest2").size(), 1u) << "GEMED leaves b.dcm out";
     EXPECT_EQ(ReadFile(root / "program/Settings.ini"), settings);
-    EXPECT_EQ(Run({"--source"}) + Run({"extra"}), 2 * cli::ExitNotStarted);
+    EXPECT_EQ(Run({"--source"}), cli::ExitStatus::NotStarted);
+    EXPECT_EQ(Run({"extra"}), cli::ExitStatus::NotStarted);
     EXPECT_EQ(err.str(), "zet-pelta-cli: Unbekannte Option: extra\nHilfe: zet-pelta-cli --help\n");
-    EXPECT_EQ(Run({"--pacs", "--source", root / "src"}), cli::ExitNotStarted);
+    EXPECT_EQ(Run({"--pacs", "--source", root / "src"}), cli::ExitStatus::NotStarted);
     EXPECT_EQ(err.str(), "zet-pelta-cli: Option --pacs braucht einen Wert.\nHilfe: zet-pelta-cli --help\n");
     // Any spelling chooses the system; the report is named as the system spells itself.
-    EXPECT_EQ(Run({"-q", "--pacs", "hipax", "--dest=" + root / "dest2"}), cli::ExitCompleted);
+    EXPECT_EQ(Run({"-q", "--pacs", "hipax", "--dest=" + root / "dest2"}), cli::ExitStatus::Completed);
     EXPECT_TRUE(std::regex_search(LastLine(out.str()), std::regex("_HIPAX(_[0-9]+)?\\.csv$"))) << out.str();
-    EXPECT_EQ(Run({"-q", "--pacs", "Hipax 2"}), cli::ExitNotStarted);
+    EXPECT_EQ(Run({"-q", "--pacs", "Hipax 2"}), cli::ExitStatus::NotStarted);
     EXPECT_EQ(err.str(), "PACS-System ist unbekannt.\nPACS-Systeme: Arzt und Praxis, GEMED, HIPAX, STARC\n");
-    EXPECT_EQ(Run({"--help"}) + Run({"-V"}), cli::ExitCompleted);
+    EXPECT_EQ(Run({"--help"}), cli::ExitStatus::Completed);
+    EXPECT_EQ(Run({"-V"}), cli::ExitStatus::Completed);
     EXPECT_EQ(out.str(), "zet-pelta-cli 0.1.0\n");
 }
 
@@ -86,18 +88,18 @@ TEST_F(Cli, FailuresGiveExitOneWithAHintAndCtrlCStopsAfterTheFileInHand)
 {
     WriteFile(root / "program/Logs", "blocks the log folder: the run must go on regardless");
     fs::create_symlink(root / "nowhere", root / "src/dangling");
-    EXPECT_EQ(Run({}), cli::ExitWithFailures);
+    EXPECT_EQ(Run({}), cli::ExitStatus::WithFailures);
     EXPECT_EQ(SummaryPart(out.str()), SummaryLines(2, 3));
     EXPECT_EQ(err.str(), "1 Dateien oder Ordner mit Fehler; Einzelheiten in " + root / "program/Logs/Error.txt" + "\n");
-    EXPECT_EQ(Run({"--quiet"}), cli::ExitWithFailures);
+    EXPECT_EQ(Run({"--quiet"}), cli::ExitStatus::WithFailures);
     EXPECT_EQ(err.str(), "");
     terminal = true; // a live line, drawn at once and cleared before the summary, unless quiet
-    EXPECT_EQ(Run({}), cli::ExitWithFailures);
+    EXPECT_EQ(Run({}), cli::ExitStatus::WithFailures);
     EXPECT_TRUE(err.str().starts_with("\r\x1b[K[##########..........] 1/2  0 ausgewählt, 0 migriert, 0 Fehler"))
         << err.str();
     EXPECT_NE(err.str().find("\r\x1b[K1 Dateien oder Ordner mit Fehler"), std::string::npos) << err.str();
     interrupted = true;
-    EXPECT_EQ(Run({"-q"}), cli::ExitInterrupted);
+    EXPECT_EQ(Run({"-q"}), cli::ExitStatus::Interrupted);
     EXPECT_EQ(out.str().find("konnten erfolgreich migriert"), std::string::npos) << "no summary for a stopped run";
     EXPECT_TRUE(LastLine(out.str()).starts_with("Bericht: ")) << "but its report";
     EXPECT_EQ(err.str(), "Migration abgebrochen: 1 von 1 Dateien wurden bis dahin migriert.\n");
@@ -108,7 +110,7 @@ TEST_F(Cli, VerifyCoversEveryDiscThatWroteIntoTheDestination)
 {
     // A disc's line is named by its report: "2026-12-06_10-05-03 HIPAX: ".
     const auto runDisc = [this] {
-        EXPECT_EQ(Run({"--quiet"}), cli::ExitCompleted);
+        EXPECT_EQ(Run({"--quiet"}), cli::ExitStatus::Completed);
         const std::string report = LastLine(out.str()).substr(std::string("Bericht: ").size());
         return std::pair {report, fs::path(report).filename().string().substr(0, 19) + " HIPAX: "};
     };
@@ -116,7 +118,7 @@ TEST_F(Cli, VerifyCoversEveryDiscThatWroteIntoTheDestination)
     const std::vector<std::string> firstDisc = Names(root / "dest");
     WriteFile(root / "src/c", "c");
     const auto [secondReport, second] = runDisc();
-    EXPECT_EQ(Run({"--verify", root / "dest"}), cli::ExitCompleted);
+    EXPECT_EQ(Run({"--verify", root / "dest"}), cli::ExitStatus::Completed);
     EXPECT_EQ(out.str() + err.str(),
         first + "2 von 2 vorhanden\n" + second + "3 von 3 vorhanden\n" + root / "dest"
             + " stimmt mit 2 Laufberichten überein: 5 Berichtszeilen geprüft, 5 Dateien im Ordner, alle vorhanden und unverändert.\n");
@@ -133,7 +135,7 @@ TEST_F(Cli, VerifyCoversEveryDiscThatWroteIntoTheDestination)
     const std::string rows = ReadFile(secondReport);
     const std::size_t verdict = rows.rfind("not DICOM");
     WriteFile(secondReport, rows.substr(0, verdict) + "no DICOM" + rows.substr(verdict + 9));
-    EXPECT_EQ(Run({"--verify", root / "dest"}), cli::ExitWithFailures);
+    EXPECT_EQ(Run({"--verify", root / "dest"}), cli::ExitStatus::WithFailures);
     EXPECT_EQ(out.str(),
         first + "0 von 2 vorhanden\n" + second + "2 von 3 vorhanden\n" + root / "dest"
             + " weicht von 2 Laufberichten ab: 5 Berichtszeilen geprüft, 7 Dateien im Ordner, 1 fehlen, 1 verändert, 1 mit anderem DICOM-Befund, 1 "
@@ -142,7 +144,7 @@ TEST_F(Cli, VerifyCoversEveryDiscThatWroteIntoTheDestination)
              "-4194305-1.part (its writer no longer runs)", "-2.part (its writer runs"}) {
         EXPECT_NE(err.str().find(problem), std::string::npos) << problem << " in " << err.str();
     }
-    EXPECT_EQ(Run({"--verify", root / "temp"}), cli::ExitNotStarted);
+    EXPECT_EQ(Run({"--verify", root / "temp"}), cli::ExitStatus::NotStarted);
     EXPECT_EQ(
         out.str(), "Kein Laufbericht in " + root / "program/Logs/Runs hat nach " + root / "temp" + " geschrieben.\n");
 }
@@ -152,7 +154,7 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
     for (int i = 0; i < 4; ++i) {
         WriteFile(root / "src/IMG" + std::to_string(i), "image " + std::to_string(i));
     }
-    ASSERT_EQ(Run({"-q"}), cli::ExitCompleted);
+    ASSERT_EQ(Run({"-q"}), cli::ExitStatus::Completed);
     const std::map<std::string, std::string> first = Snapshot(root / "dest");
     ASSERT_EQ(first.size(), 6u);
     // Again, and again after three outputs were deleted: nothing new, then exactly those three.
@@ -161,7 +163,7 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
             + " Bilder waren schon im Zielordner und wurden nicht noch einmal geschrieben.\n";
     };
     EXPECT_EQ(out.str().find("schon im Zielordner"), std::string::npos) << "a first run has nothing already there";
-    EXPECT_EQ(Run({"-q", "--only-missing"}), cli::ExitCompleted);
+    EXPECT_EQ(Run({"-q", "--only-missing"}), cli::ExitStatus::Completed);
     EXPECT_EQ(SummaryPart(out.str()) + err.str(), SummaryLines(6, 6));
     EXPECT_NE(out.str().find(alreadyThere(6)), std::string::npos) << out.str();
     EXPECT_EQ(Snapshot(root / "dest"), first);
@@ -172,7 +174,7 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
             fs::remove(root / "dest/" + name);
         }
     }
-    EXPECT_EQ(Run({"-q", "--only-missing"}), cli::ExitCompleted);
+    EXPECT_EQ(Run({"-q", "--only-missing"}), cli::ExitStatus::Completed);
     EXPECT_NE(out.str().find(alreadyThere(3)), std::string::npos) << out.str();
     std::multiset<std::string> back;
     for (const auto& [name, bytes] : Snapshot(root / "dest")) {
@@ -183,7 +185,7 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
     EXPECT_EQ(back, deleted);
     // Without the option the disc is migrated whole, as always, with a note.
     const std::map<std::string, std::string> beforeWhole = Snapshot(root / "dest");
-    EXPECT_EQ(Run({"-q"}), cli::ExitCompleted);
+    EXPECT_EQ(Run({"-q"}), cli::ExitStatus::Completed);
     EXPECT_EQ(Snapshot(root / "dest").size(), 12u);
     EXPECT_EQ(out.str().find("schon im Zielordner"), std::string::npos) << "the whole disc written again";
     EXPECT_TRUE(err.str().starts_with("Hinweis: Diese CD / DVD wurde am ")
@@ -199,9 +201,9 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
         }
     }
     // Files in the folder and rows of the reports are counted apart: 12 files, listed 6 + 6 + 6 + 6 times.
-    EXPECT_EQ(Run({"--verify", root / "dest"}), cli::ExitWithFailures);
+    EXPECT_EQ(Run({"--verify", root / "dest"}), cli::ExitStatus::WithFailures);
     EXPECT_NE(out.str().find(": 24 Berichtszeilen geprüft, 12 Dateien im Ordner, "), std::string::npos) << out.str();
-    EXPECT_EQ(Run({"--discs", root / "dest"}), cli::ExitCompleted);
+    EXPECT_EQ(Run({"--discs", root / "dest"}), cli::ExitStatus::Completed);
     const std::string table = out.str();
     EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 5) << table;
     // Written and already there apart, to the second, and no destination column for one destination.
@@ -212,7 +214,7 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
     EXPECT_TRUE(std::regex_search(table, std::regex("\n[0-9]{2}\\.[0-9]{2}\\.[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}  HIPAX")))
         << table;
     EXPECT_EQ(table.find(root / "dest"), std::string::npos) << table;
-    EXPECT_EQ(Run({"--discs", "--csv"}), cli::ExitCompleted);
+    EXPECT_EQ(Run({"--discs", "--csv"}), cli::ExitStatus::Completed);
     const auto rows = support::ParseCsv(out.str());
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[2][8] + "|" + rows[2][9] + "|" + rows[2][12], "0|6|no"); // migrated, already there, stopped
@@ -220,8 +222,8 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
     EXPECT_EQ(rows[1][14] + rows[2][14] + rows[3][14] + rows[4][14], "neinneinjanein");
     // Runs into two destinations: each row names its own.
     MakeFolders(root / "dest2");
-    EXPECT_EQ(Run({"-q", "--dest", root / "dest2"}), cli::ExitCompleted);
-    EXPECT_EQ(Run({"--discs"}), cli::ExitCompleted);
+    EXPECT_EQ(Run({"-q", "--dest", root / "dest2"}), cli::ExitStatus::Completed);
+    EXPECT_EQ(Run({"--discs"}), cli::ExitStatus::Completed);
     EXPECT_NE(out.str().find("  Zielverzeichnis\n"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("  nein     " + root / "dest\n"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("  ja       " + root / "dest2\n"), std::string::npos) << out.str();
@@ -243,7 +245,7 @@ TEST_F(Cli, EachSystemsDiscRunAsEachOtherIsToldWhereItWouldMigrateNothingOrTheWr
             SCOPED_TRACE(disc + " disc run as " + pacs);
             // A GEMED disc's images are migrated right by HIPAX too, which copies its index files as well.
             const bool told = disc != pacs && !(disc == "GEMED" && pacs == "HIPAX");
-            EXPECT_EQ(Run({"-q", "--pacs", pacs, "--source", root / disc}), told ? 1 : 0);
+            EXPECT_EQ(Run({"-q", "--pacs", pacs, "--source", root / disc}), told ? cli::ExitStatus::WithFailures : cli::ExitStatus::Completed);
             EXPECT_EQ(out.str().find("ein.\n\n" + engine::texts::LooksLike(disc) + "\n") != std::string::npos, told);
             EXPECT_EQ(out.str().find("sieht aus wie") != std::string::npos, told) << out.str();
             EXPECT_EQ(looksLike(), told ? disc : "");
@@ -267,7 +269,7 @@ TEST_F(Cli, TheDestinationAsTheSourceIsRefusedBeforeAnythingIsWritten)
             {root / "dest/BadObjects", root / "dest", "Quellverzeichnis ist der Ordner BadObjects"}}) {
         SCOPED_TRACE(source + " into " + dest);
         const auto before = Snapshot(root / "src"), quarantined = Snapshot(root / "dest");
-        EXPECT_EQ(Run({"--source", source, "--dest", dest}), cli::ExitNotStarted);
+        EXPECT_EQ(Run({"--source", source, "--dest", dest}), cli::ExitStatus::NotStarted);
         EXPECT_TRUE(err.str().starts_with(text) && out.str().empty()) << err.str();
         EXPECT_EQ(Snapshot(root / "src"), before);
         EXPECT_EQ(Snapshot(root / "dest"), quarantined);

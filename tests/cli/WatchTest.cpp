@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "cli/CliMain.h"
-#include "engine/report/DiscJournal.h"
+#include "engine/journal/DiscJournal.h"
 #include "support/Mounts.h"
 
 // --watch in a mount namespace of the test's own: three discs mounted at the source folder one after
@@ -32,7 +32,7 @@ TEST(Watch, EachDiscMountedUnderTheSourceIsMigratedOnceAndCtrlCEndsTheWait)
     std::atomic<bool> interrupted {false};
     std::vector<std::string> ejected;
     std::ostringstream out, err;
-    int status = -1;
+    auto status = cli::ExitStatus::NotStarted;
     std::thread watch([&] {
         status = cli::RunCli({"--watch", "-q", "--pacs", "HIPAX", "--source", root / "src", "--dest", root / "dest",
                                  "--temp", root / "temp"},
@@ -63,7 +63,7 @@ TEST(Watch, EachDiscMountedUnderTheSourceIsMigratedOnceAndCtrlCEndsTheWait)
     watch.join();
     Filter("fusermount -u '" + mountPoint + "'", "");
 
-    EXPECT_EQ(status, cli::ExitCompleted) << err.str();
+    EXPECT_EQ(status, cli::ExitStatus::Completed) << err.str();
     EXPECT_TRUE(out.str().ends_with("Beendet.\n")) << out.str();
     EXPECT_TRUE(ejected.empty()) << "a folder and an image are left alone";
     std::string labels;

@@ -1,5 +1,5 @@
 #include "common/TestKit.h"
-#include "engine/report/DicomCheck.h"
+#include "engine/check/DicomCheck.h"
 #include "support/Utf8.h"
 
 // Verdicts in the report's words, and values read right whatever their VR and character set. Which files

@@ -161,7 +161,7 @@ TEST_F(ImageMigrationTest, FilesReadAheadAreTakenOnlyAsTheyAreAtTheirTurn)
     // over; one larger than a decode ahead takes is decoded at its turn; one larger than is read whole
     // streams through the reader, trailing bytes and all; one the reader was not given is read by the run.
     std::mt19937 random(7);
-    std::string noise(engine::DiscReader::WholeLimit + 3 * engine::DiscReader::PieceBytes / 2, '\0');
+    std::string noise(engine::WholeFileLimit + 3 * support::FilePieceBytes / 2, '\0');
     std::generate(noise.begin(), noise.end(), [&] { return static_cast<char>(random()); });
     const std::string large = "\0\0\0\0DICM"s + std::string(engine::DecodeAhead::MaxOutputBytes + 5, 'z');
     const std::string streamed = Filter("gzip -1 -c", noise) + "trailing";

@@ -1,6 +1,6 @@
 
 #include "EngineFixture.h"
-#include "engine/report/DiscJournal.h"
+#include "engine/journal/DiscJournal.h"
 #include "engine/report/Findings.h"
 #include "engine/report/ReportFiles.h"
 #include "support/Csv.h"

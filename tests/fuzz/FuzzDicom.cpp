@@ -7,7 +7,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "engine/report/DicomCheck.h"
+#include "engine/check/DicomCheck.h"
 #include "support/Utf8.h"
 
 namespace {

@@ -4,7 +4,7 @@
 // or wrong is left, the summary is true and the source is untouched. Bounds are checked by what is
 // left on disk and by the program's peak memory, never by time.
 #include "common/TestKit.h"
-#include "engine/report/DiscJournal.h"
+#include "engine/journal/DiscJournal.h"
 #include "engine/report/ReportFiles.h"
 #include "support/Csv.h"
 
@@ -364,8 +364,8 @@ TEST(Drive, OneReaderInWalkOrderAndUnreadableFilesTriedOnceMoreAtTheEnd)
         EXPECT_EQ(unread, (std::vector {disc.files[1].Name(), disc.files[2].Name(), disc.files[2].Name()}));
         std::vector<std::string> rows;
         for (const std::string& summary : engine::SummariesOf(disc.root / "prog/Logs/Runs", disc.dest)) {
-            engine::ForEachRow(summary, [&](const std::vector<std::string>& row) {
-                rows.push_back(row[engine::Path] + " " + row[engine::OutcomeColumn] + " " + row[engine::Retried]);
+            engine::ForEachRow(summary, [&](const engine::ReportRow& row) {
+                rows.push_back(row[engine::ReportColumn::Path] + " " + row[engine::ReportColumn::OutcomeColumn] + " " + row[engine::ReportColumn::Retried]);
             });
         }
         ASSERT_GE(rows.size(), 2u);
@@ -384,11 +384,11 @@ std::string Runs(const Disc& disc)
 }
 
 // The rows of every report into the disc's destination, oldest report first.
-std::vector<std::vector<std::string>> ReportRows(const Disc& disc)
+std::vector<engine::ReportRow> ReportRows(const Disc& disc)
 {
-    std::vector<std::vector<std::string>> rows;
+    std::vector<engine::ReportRow> rows;
     for (const std::string& summary : engine::SummariesOf(Runs(disc), disc.dest)) {
-        engine::ForEachRow(summary, [&](const std::vector<std::string>& row) { rows.push_back(row); });
+        engine::ForEachRow(summary, [&](const engine::ReportRow& row) { rows.push_back(row); });
     }
     return rows;
 }
@@ -412,7 +412,7 @@ TEST(Crash, AKilledRunResumedWithOnlyMissingEndsWithEveryImageOnce)
             ASSERT_EQ(Migrate(disc, kill).status, 128 + SIGKILL);
             const auto rows = ReportRows(disc); // the killed run's
             const auto reported = std::count_if(
-                rows.begin(), rows.end(), [](const auto& row) { return row[engine::OutcomeColumn] == "migrated"; });
+                rows.begin(), rows.end(), [](const auto& row) { return row[engine::ReportColumn::OutcomeColumn] == "migrated"; });
             EXPECT_EQ(reported > 0, kill.find("BadObjects") == std::string::npos) << "the first batch's rows";
             const RunResult resumed = Program(disc, MigrateArguments(disc) + " --only-missing");
             ExpectInvariant(disc, resumed); // every image exactly once, nothing else in the destination
@@ -443,7 +443,7 @@ TEST(Crash, AStopDuringTheRetryOfUnreadableFilesKeepsEveryFilesRowAndTheCounts)
         EXPECT_EQ(run.status, 130) << run.err;
         std::map<std::string, std::string> outcomes;
         for (const auto& row : ReportRows(disc)) {
-            outcomes[row[engine::Path]] = row[engine::OutcomeColumn] + (row[engine::Retried].empty() ? "" : " retried");
+            outcomes[row[engine::ReportColumn::Path]] = row[engine::ReportColumn::OutcomeColumn] + (row[engine::ReportColumn::Retried].empty() ? "" : " retried");
         }
         EXPECT_EQ(outcomes.size(), disc.files.size()) << "a row for every file";
         EXPECT_EQ(
@@ -538,7 +538,7 @@ TEST(Faults, AFewOpenFilesAllowedChangeNoOutcomeNorErrorLine)
             EXPECT_LT(Program(disc, MigrateArguments(disc), limit).status, 128);
             std::vector<std::string> lines;
             for (const auto& row : ReportRows(disc)) {
-                lines.push_back(row[engine::Path] + " " + row[engine::OutcomeColumn] + " " + row[engine::Error]);
+                lines.push_back(row[engine::ReportColumn::Path] + " " + row[engine::ReportColumn::OutcomeColumn] + " " + row[engine::ReportColumn::Error]);
             }
             for (const std::string& line : LogLines(disc.ErrorLog())) {
                 lines.push_back(line.substr(line.find(" - "))); // without the time stamp

@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "engine/Limits.h"
 #include "engine/decode/Decompression.h"
 
 namespace engine {
@@ -33,33 +34,5 @@ private:
     std::uint64_t m_offset = 0; // absolute offset of m_buffer[0]
     bool m_ended = false;
 };
-
-// Passes decompressed bytes to the sink in large pieces and refuses to pass the cap.
-class OutputBuffer
-{
-public:
-    OutputBuffer(const ByteSink& sink, std::uint64_t maxBytes);
-
-    std::error_code Put(const unsigned char* data, std::size_t size);
-    std::error_code Flush();
-
-private:
-    const ByteSink& m_sink;
-    std::uint64_t m_maxBytes;
-    std::uint64_t m_total = 0;
-    std::string m_pending;
-};
-
-// The decoders of the two formats. The gzip decoder reads from the first magic byte; the Unix compress
-// decoder from after its two magic bytes, and to the end of the input (the format has no end marker).
-std::error_code DecodeGzip(ByteReader& in, OutputBuffer& out);
-std::error_code DecodeLzw(ByteReader& in, OutputBuffer& out);
-
-// How large the pieces are that the readers fill and the decoders hand on (the fuzzing build makes
-// them smaller).
-#ifndef ZP_CHUNK_BYTES
-#define ZP_CHUNK_BYTES (256 * 1024)
-#endif
-inline constexpr std::size_t ChunkBytes = ZP_CHUNK_BYTES;
 
 } // namespace engine

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <system_error>
 
-#include "engine/decode/DiscReader.h"
+#include "engine/input/DiscReader.h"
 
 namespace engine {
 

@@ -6,10 +6,13 @@
 // start 9 bits wide; a code gets one bit wider when the next table entry would not fit. The encoder
 // writes codes in groups of eight, so a group is exactly as many bytes as the code has bits; when the
 // width changes or the table is cleared, the rest of the current group is padding and is skipped.
+#include "engine/decode/LzwDecoder.h"
+
 #include <algorithm>
 #include <memory>
 
 #include "engine/decode/ByteReader.h"
+#include "engine/decode/OutputBuffer.h"
 
 namespace engine {
 

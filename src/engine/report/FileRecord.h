@@ -6,7 +6,7 @@
 #include <string>
 
 #include "engine/DiscLook.h"
-#include "engine/report/DicomCheck.h"
+#include "engine/check/DicomCheck.h"
 
 namespace engine {
 

@@ -25,7 +25,8 @@ void MigratedBefore::Load(const std::string& runsFolder, const std::string& dest
     std::unordered_set<std::string> listed;
     for (const std::string& summary : SummariesOf(runsFolder, destination)) {
         const bool sameDisc = ReadSummary(summary)["fingerprint"] == fingerprint;
-        ForEachRow(summary, [&](const std::vector<std::string>& row) {
+        ForEachRow(summary, [&](const ReportRow& row) {
+            using enum ReportColumn;
             if (!row[WrittenFile].empty()) {
                 listed.insert(row[WrittenFile]);
             }

@@ -1,6 +1,6 @@
 #include "engine/report/OtherRuns.h"
 
-#include "engine/report/DiscJournal.h"
+#include "engine/journal/DiscJournal.h"
 #include "support/ProcessWatch.h"
 
 namespace engine {

@@ -1,6 +1,6 @@
 #include "engine/report/ReportFiles.h"
 
-#include "support/AtomicFile.h"
+#include "support/InputFile.h"
 #include "support/Csv.h"
 #include "support/FileSystem.h"
 #include "support/Log.h"
@@ -92,7 +92,7 @@ RowParser::RowParser(RowTake take)
     : m_parser([this, take = std::move(take)](std::vector<std::string>& record) {
         if (!m_header && record.size() >= FirstColumnCount && record.size() <= ColumnCount) {
             record.resize(ColumnCount);
-            take(record);
+            take(ReportRow(std::move(record)));
         }
         m_header = false;
     })

@@ -14,7 +14,7 @@
 // read by spreadsheets and by the operator's own scripts: columns are only ever added at the end.
 namespace engine {
 
-enum ReportColumn {
+enum class ReportColumn : std::size_t {
     Path,
     Size,
     SourceSha,
@@ -36,11 +36,11 @@ enum ReportColumn {
     Retried,
     PatientId,
     PatientName,
-    ColumnCount
 };
+inline constexpr std::size_t ColumnCount = static_cast<std::size_t>(ReportColumn::PatientName) + 1;
 
 // Reports written before the last columns were added have this many.
-inline constexpr std::size_t FirstColumnCount = DuplicateOf + 1;
+inline constexpr std::size_t FirstColumnCount = static_cast<std::size_t>(ReportColumn::DuplicateOf) + 1;
 
 inline constexpr std::string_view SummarySuffix = "-summary.csv";
 inline constexpr std::string_view StudiesSuffix = "-studies.csv";
@@ -72,7 +72,21 @@ inline bool RunEnded(const std::map<std::string, std::string>& summary)
 // that were killed and of runs still going on.
 std::vector<std::string> SummariesOf(const std::string& runsFolder, const std::string& destination);
 
-using RowTake = std::function<void(const std::vector<std::string>& row)>;
+// A row of a rows file as read back: its cells by column, every column there.
+class ReportRow
+{
+public:
+    explicit ReportRow(std::vector<std::string> cells)
+        : m_cells(std::move(cells))
+    { }
+    const std::string& operator[](ReportColumn column) const { return m_cells[static_cast<std::size_t>(column)]; }
+    const std::vector<std::string>& Cells() const { return m_cells; }
+
+private:
+    std::vector<std::string> m_cells;
+};
+
+using RowTake = std::function<void(const ReportRow& row)>;
 // Reads the rows of a rows file fed in pieces: the column names are left out, rows of older reports
 // come padded with empty values for the columns added since, and a last row that was cut short (its
 // writer was killed while writing it) never comes, as it never ends.

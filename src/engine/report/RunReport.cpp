@@ -84,7 +84,7 @@ void RunReport::Begin(const std::string& programFolder, const RunDescription& ru
         m_stem.clear();
     }
     m_others.Begin(
-        m_folder, run.destination, RowsName(), [this](const std::vector<std::string>& row) { RememberRow(row); }, pump);
+        m_folder, run.destination, RowsName(), [this](const ReportRow& row) { RememberRow(row); }, pump);
     if (m_rows.IsOpen()) {
         // The byte-order mark tells spreadsheets that the file is UTF-8.
         m_rowsFailed = static_cast<bool>(m_rows.Write("\xEF\xBB\xBF" + support::CsvLine(ReportColumns())));
@@ -97,8 +97,9 @@ void RunReport::Begin(const std::string& programFolder, const RunDescription& ru
     }
 }
 
-void RunReport::RememberRow(const std::vector<std::string>& row)
+void RunReport::RememberRow(const ReportRow& row)
 {
+    using enum ReportColumn;
     if (row[OutcomeColumn] != OutcomeName(Outcome::Migrated)) {
         return;
     }

@@ -68,7 +68,7 @@ public:
     std::int64_t Count(Outcome outcome) const { return m_counts[static_cast<int>(outcome)]; }
 
 private:
-    void RememberRow(const std::vector<std::string>& row);
+    void RememberRow(const ReportRow& row);
     void WriteReadyRows(bool wait);
     // Writes the first count rows waiting, in one turn of the destination's lock.
     void WriteRows(std::size_t count);

@@ -7,7 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "engine/report/DicomCheck.h"
+#include "engine/check/DicomCheck.h"
 
 namespace engine {
 

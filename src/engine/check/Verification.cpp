@@ -1,9 +1,9 @@
-#include "engine/report/Verification.h"
+#include "engine/check/Verification.h"
 
 #include <algorithm>
 #include <functional>
 
-#include "engine/report/DicomCheck.h"
+#include "engine/check/DicomCheck.h"
 #include "engine/report/ReportFiles.h"
 #include "support/AtomicFile.h"
 #include "support/FileSystem.h"
@@ -40,8 +40,9 @@ void ForEachFileBelow(const std::string& folder, const std::string& prefix,
 }
 
 void CheckListedFile(
-    const std::string& destination, const std::vector<std::string>& row, DiscVerification& disc, Verification& result)
+    const std::string& destination, const ReportRow& row, DiscVerification& disc, Verification& result)
 {
+    using enum ReportColumn;
     ++result.rowsChecked;
     ++disc.listed;
     const std::string path = destination + "/" + row[WrittenFile];
@@ -77,7 +78,8 @@ Verification VerifyDestination(const std::string& programFolder, const std::stri
     std::vector<std::string> known;
     for (const std::string& summary : SummariesOf(RunsFolder(programFolder), destination)) {
         DiscVerification disc {DiscName(ReadSummary(summary)), RowsFileOf(summary)};
-        ForEachRow(summary, [&](const std::vector<std::string>& row) {
+        ForEachRow(summary, [&](const ReportRow& row) {
+            using enum ReportColumn;
             if (row[WrittenFile].empty()) {
                 return;
             }

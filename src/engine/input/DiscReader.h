@@ -12,7 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/AtomicFile.h"
+#include "engine/Limits.h"
+#include "support/InputFile.h"
 
 namespace engine {
 
@@ -20,7 +21,7 @@ namespace engine {
 // every jump of its head, so the run's files are read here, file after file in the order the walk
 // will reach them, ahead of the run and within a memory budget, while the run decodes and writes on
 // other threads: the drive never waits for the processor, and never jumps between two files. A file
-// up to WholeLimit is read whole; a larger one streams through in pieces, so that memory stays
+// up to WholeFileLimit is read whole; a larger one streams through in pieces, so that memory stays
 // bounded whatever a disc holds.
 //
 // The reader only reads, and holds no file open beyond the one it is reading: memory is its budget,
@@ -32,8 +33,6 @@ class DiscReader
 public:
     static constexpr std::uint64_t BudgetBytes = std::uint64_t {8} << 20;
     static constexpr std::size_t BudgetFiles = 64; // small files in line at most
-    static constexpr std::uint64_t WholeLimit = std::uint64_t {16} << 20;
-    static constexpr std::size_t PieceBytes = std::size_t {1} << 20;
 
     // A file as the reader has it: open, and read to its end or to an error.
     class File

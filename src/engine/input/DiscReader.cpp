@@ -1,4 +1,4 @@
-#include "engine/decode/DiscReader.h"
+#include "engine/input/DiscReader.h"
 
 #include <algorithm>
 
@@ -63,7 +63,7 @@ void DiscReader::ReadAll()
         // Out of descriptors, say, where the run would not be: the run finds the file not as it was
         // opened (never opened), and opens it itself.
         file->m_error = opened;
-        file->m_whole = !opened && file->m_input.SizeAtOpen() <= WholeLimit;
+        file->m_whole = !opened && file->m_input.SizeAtOpen() <= WholeFileLimit;
         file->m_ended = static_cast<bool>(opened);
         m_line.push_back(file);
         m_changed.notify_all();
@@ -112,11 +112,11 @@ void DiscReader::ReadWhole(const std::shared_ptr<File>& file, std::unique_lock<s
 void DiscReader::ReadPieces(const std::shared_ptr<File>& file, std::unique_lock<std::mutex>& lock)
 {
     for (;;) {
-        if (!Reserve(*file, lock, PieceBytes)) {
+        if (!Reserve(*file, lock, support::FilePieceBytes)) {
             return;
         }
         lock.unlock();
-        std::string piece(PieceBytes, '\0');
+        std::string piece(support::FilePieceBytes, '\0');
         std::size_t got = 0;
         const std::error_code error = file->m_input.Read(piece, got);
         piece.resize(got);
@@ -124,7 +124,7 @@ void DiscReader::ReadPieces(const std::shared_ptr<File>& file, std::unique_lock<
         if (file->m_dropped) {
             return;
         }
-        Release(*file, PieceBytes - got);
+        Release(*file, support::FilePieceBytes - got);
         if (got > 0) {
             file->m_pieces.push_back(std::move(piece));
         }
@@ -226,7 +226,7 @@ void DiscReader::Recycle(std::shared_ptr<File> file)
 {
     const std::lock_guard lock(m_lock);
     if (file && file.use_count() == 1 && file->m_whole && !file->m_pieces.empty() && m_spare.size() < SpareBuffers
-        && file->m_pieces.front().capacity() <= WholeLimit + 1) {
+        && file->m_pieces.front().capacity() <= WholeFileLimit + 1) {
         m_spare.push_back(std::move(file->m_pieces.front()));
         file->m_pieces.clear();
     }

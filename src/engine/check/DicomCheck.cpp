@@ -1,4 +1,4 @@
-#include "engine/report/DicomCheck.h"
+#include "engine/check/DicomCheck.h"
 
 #include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>

@@ -1,4 +1,4 @@
-#include "engine/report/DiscJournal.h"
+#include "engine/journal/DiscJournal.h"
 
 #include <charconv>
 
@@ -75,7 +75,8 @@ std::vector<JournalRow> ReadJournal(const std::string& runsFolder)
 void ReadProgress(const std::string& runsFolder, JournalRow& row)
 {
     std::int64_t migrated = 0, alreadyMigrated = 0, rejected = 0, failed = 0;
-    ReadRows(runsFolder + "/" + row.report, [&](const std::vector<std::string>& file) {
+    ReadRows(runsFolder + "/" + row.report, [&](const ReportRow& file) {
+        using enum ReportColumn;
         const std::string& outcome = file[OutcomeColumn];
         migrated += outcome == OutcomeName(Outcome::Migrated) ? 1 : 0;
         alreadyMigrated += outcome == OutcomeName(Outcome::AlreadyMigrated) ? 1 : 0;
