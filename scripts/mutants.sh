@@ -39,7 +39,7 @@ gzip-lone-trailing-byte-accepted | src/engine/decode/GzipDecoder.cpp
         if (in.Available() == 1 && in.Data()[0] != 0) {
         if (in.Available() == 1 && in.Data()[0] == 0) {
 
-decompression-cap-ignored | src/engine/decode/ByteReader.cpp
+decompression-cap-ignored | src/engine/decode/OutputBuffer.cpp
     if (size > m_maxBytes - m_total) {
     if (size > m_maxBytes) {
 
@@ -104,14 +104,14 @@ read-ahead-bypassed-while-the-reader-reads | src/engine/ImageMigration.cpp
     std::shared_ptr<DiscReader::File> read = nullptr;
 
 unreadable-file-not-retried | src/engine/RunController.cpp
-        if (record.unreadable) {
+        if (migration.record.unreadable) {
         if (false) {
 
 retry-not-in-the-report | src/engine/RunController.cpp
             record.retried = true;
             record.retried = false;
 
-installed-program-writes-beside-itself | src/support/Places.cpp
+installed-program-writes-beside-itself | src/support/PlacesPosix.cpp
     if (!IsInstalled(programFolder)) {
     if (true) {
 
@@ -147,17 +147,17 @@ already-there-not-told | src/engine/RunController.cpp
         if (m_lastRun.alreadyThere > 0) {
         if (m_lastRun.alreadyThere < 0) {
 
-eject-with-the-disc-mounted | src/support/Mounts.cpp
+eject-with-the-disc-mounted | src/support/MountsPosix.cpp
         if (::umount2(mount->mountPoint.c_str(), 0) != 0) {
         if (false) {
 
-eject-unmounts-another-drive | src/support/Mounts.cpp
+eject-unmounts-another-drive | src/support/MountsPosix.cpp
         if (device != drive) {
         if (device == "") {
 
 sha256-full-buffer-loses-a-byte | src/support/Sha256.cpp
-                EVP_DigestUpdate(context->ctx, batch.data(), batch.size());
-                EVP_DigestUpdate(context->ctx, batch.data(), batch.size() - 1);
+                EVP_DigestUpdate(context->ctx, full.data(), full.size());
+                EVP_DigestUpdate(context->ctx, full.data(), full.size() - 1);
 
 report-un-read-as-bytes | src/engine/check/DicomCheck.cpp
         dcmEnableUnknownVRConversion.set(OFTrue);
@@ -207,22 +207,21 @@ profile-file-comments-read-as-keys | src/support/ProfileFile.cpp
     if (trimmed.starts_with(';') || equals == std::string_view::npos) {
     if (equals == std::string_view::npos) {
 
-leftovers-of-other-machines-taken | src/support/ProcessWatch.cpp
+leftovers-of-other-machines-taken | src/support/ProcessWatchPosix.cpp
     if (!name.starts_with(prefix)) {
     if (name.empty()) {
 
-
-copy-keeps-read-only-mode | src/support/AtomicFile.cpp
+copy-keeps-read-only-mode | src/support/NativeFilePosix.cpp
     if ((st.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR)
     if (false
 
 cli-exit-zero-despite-failures | src/cli/CliMain.cpp
-    return failures > 0 || !run.looksLike.empty() ? ExitWithFailures : ExitCompleted;
-    return !run.looksLike.empty() ? ExitWithFailures : ExitCompleted;
+    return failures > 0 || !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
+    return !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
 
 cli-exit-zero-for-another-systems-disc | src/cli/CliMain.cpp
-    return failures > 0 || !run.looksLike.empty() ? ExitWithFailures : ExitCompleted;
-    return failures > 0 ? ExitWithFailures : ExitCompleted;
+    return failures > 0 || !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
+    return failures > 0 ? ExitStatus::WithFailures : ExitStatus::Completed;
 
 cli-option-equals-form-broken | src/cli/CliMain.cpp
         into = arg.substr(name.size() + 1);

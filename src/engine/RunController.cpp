@@ -7,6 +7,7 @@
 #include "engine/Texts.h"
 #include "engine/report/ReportFiles.h"
 #include "support/FileSystem.h"
+#include "support/LocalTime.h"
 
 namespace engine {
 
@@ -15,9 +16,7 @@ namespace {
 // Local time as ISO 8601, for the run report.
 std::string LocalIsoTime()
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local {};
-    ::localtime_r(&now, &local);
+    const std::tm local = support::LocalTimeNow();
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
     return text;

@@ -1,17 +1,12 @@
 #include "support/AtomicFile.h"
 
-#include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <memory>
 #include <mutex>
 #include <random>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "support/FileSystem.h"
+#include "support/NativeFile.h"
 #include "support/ProcessWatch.h"
 #include "support/Sha256.h"
 
@@ -43,22 +38,6 @@ std::string FolderOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::error_code WriteAll(int fd, const char* data, std::size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return LastError();
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return {};
-}
-
 // Folders that received a committed file and were not synced since.
 struct CommittedFolders
 {
@@ -81,12 +60,12 @@ AtomicFile::~AtomicFile()
 
 void AtomicFile::Discard()
 {
-    if (m_fd >= 0 && !m_closed) {
-        ::close(m_fd);
+    if (m_handle != NoFile && !m_closed) {
+        native::Close(m_handle);
         m_closed = true;
     }
     if (!m_temp.empty()) {
-        ::unlink(m_temp.c_str());
+        DeleteFile(m_temp);
         m_temp.clear();
     }
 }
@@ -97,25 +76,14 @@ std::error_code AtomicFile::Create(const std::string& target)
     const std::string folder = FolderOf(target);
     for (int attempt = 0;; ++attempt) {
         const std::string temp = JoinPath(folder, TempFileName());
-        m_fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-        if (m_fd >= 0) {
-            m_temp = temp;
-            break;
+        const std::error_code error = native::CreateNew(temp, m_handle);
+        if (m_handle != NoFile) {
+            m_temp = temp; // removed again on failure, also when the create failed half-way
         }
-        if (errno != EEXIST || attempt == 16) {
-            return LastError();
+        if (error != std::errc::file_exists || attempt == 16) {
+            return error;
         }
     }
-    // "Normal attributes": a copy of a disc's read-only file must end writable by its owner.
-    struct stat st;
-    if (::fstat(m_fd, &st) != 0) {
-        return LastError();
-    }
-    if ((st.st_mode & (S_IRUSR | S_IWUSR)) != (S_IRUSR | S_IWUSR)
-        && ::fchmod(m_fd, (st.st_mode & 07777) | S_IRUSR | S_IWUSR) != 0) {
-        return LastError();
-    }
-    return {};
 }
 
 std::error_code AtomicFile::CreateAsCopy(const std::string& source, const std::string& target, Sha256& digest,
@@ -161,7 +129,7 @@ std::error_code AtomicFile::CreateAsCopy(const std::string& source, const std::s
 
 std::error_code AtomicFile::Write(std::string_view bytes)
 {
-    if (auto error = WriteAll(m_fd, bytes.data(), bytes.size())) {
+    if (auto error = native::WriteAll(m_handle, bytes)) {
         return error;
     }
     if (m_head.size() < HeadBytes) {
@@ -171,10 +139,9 @@ std::error_code AtomicFile::Write(std::string_view bytes)
     return {};
 }
 
-void AtomicFile::SetModified(const struct timespec& time)
+void AtomicFile::SetModified(const FileTime& time)
 {
-    const struct timespec times[2] = {{0, UTIME_OMIT}, time};
-    ::futimens(m_fd, times); // a lost time stamp is no reason to lose the image
+    native::SetModified(m_handle, time); // a lost time stamp is no reason to lose the image
 }
 
 std::error_code AtomicFile::Close()
@@ -183,12 +150,11 @@ std::error_code AtomicFile::Close()
         return {};
     }
     m_closed = true;
-    // The bytes start on their way to the disk now, so that Sync later finds them written: with delayed
-    // allocation, a file first written out by its sync would make each sync of a batch write the
-    // journal again. Only a start; what it cannot do, Sync does.
-    ::sync_file_range(m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    // The bytes start on their way to the disk now, so that Sync later finds them written. Only a
+    // start; what it cannot do, Sync does.
+    native::StartWriteOut(m_handle);
     // Reported here too: on some file systems a failed write only shows at close.
-    return ::close(m_fd) == 0 ? std::error_code {} : LastError();
+    return native::Close(m_handle);
 }
 
 std::error_code AtomicFile::Sync()
@@ -199,20 +165,8 @@ std::error_code AtomicFile::Sync()
     if (m_temp.empty()) {
         return std::make_error_code(std::errc::bad_file_descriptor);
     }
-    if (!m_closed) {
-        if (::fdatasync(m_fd) != 0) {
-            return LastError();
-        }
-    } else {
-        const int fd = ::open(m_temp.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-        if (fd < 0) {
-            return LastError();
-        }
-        const std::error_code error = ::fdatasync(fd) == 0 ? std::error_code {} : LastError();
-        ::close(fd); // read only: nothing of the file's is lost with it
-        if (error) {
-            return error;
-        }
+    if (auto error = m_closed ? native::SyncData(m_temp) : native::SyncData(m_handle)) {
+        return error;
     }
     m_synced = true;
     return {};
@@ -261,28 +215,7 @@ std::error_code AtomicFile::CommitAs(const std::string& target, Replace replace)
 
 std::error_code PublishFile(const std::string& temp, const std::string& target, Replace replace)
 {
-    if (replace == Replace::Allowed) {
-        return ::rename(temp.c_str(), target.c_str()) == 0 ? std::error_code {} : LastError();
-    }
-    if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-        return {};
-    }
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-        return LastError();
-    }
-    if (::link(temp.c_str(), target.c_str()) == 0) {
-        ::unlink(temp.c_str());
-        return {};
-    }
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != EMLINK) {
-        return LastError();
-    }
-    // A file system without either: test and rename, the only way left there.
-    struct stat st;
-    if (::lstat(target.c_str(), &st) == 0) {
-        return std::make_error_code(std::errc::file_exists);
-    }
-    return ::rename(temp.c_str(), target.c_str()) == 0 ? std::error_code {} : LastError();
+    return native::Rename(temp, target, replace);
 }
 
 std::size_t RemoveStaleTempFiles(const std::string& folder)
@@ -296,7 +229,7 @@ std::size_t RemoveStaleTempFiles(const std::string& folder)
     for (const std::string& name : listing.files) {
         if (name.starts_with(prefix) && name.ends_with(".part")
             && IsLeftoverOfDeadProcess(std::string_view(name).substr(prefix.size()))
-            && ::unlink(JoinPath(folder, name).c_str()) == 0) {
+            && !DeleteFile(JoinPath(folder, name))) {
             ++removed;
         }
     }

@@ -46,7 +46,7 @@ public:
     std::error_code CreateAsCopy(const std::string& source, const std::string& target, Sha256& digest,
         const std::function<void()>& afterChunk = {}, bool* readFailed = nullptr);
     std::error_code Write(std::string_view bytes);
-    void SetModified(const struct timespec& time);
+    void SetModified(const FileTime& time);
     // Gives the descriptor back once every byte is written; a failed write that only shows at closing
     // is told here. The file waits, under its temporary name, for Sync and Commit.
     std::error_code Close();
@@ -70,7 +70,7 @@ public:
     const std::string& TemporaryPath() const { return m_temp; }
 
 private:
-    int m_fd = -1;
+    FileHandle m_handle = NoFile;
     bool m_closed = false;
     bool m_synced = false;
     std::string m_target;

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <functional>
 #include <span>
 #include <string>
@@ -12,6 +11,18 @@ namespace support {
 // Files are read, copied and hashed a piece of this size at a time: large enough for an optical
 // drive's stream, small enough that a stop or a repaint waits for little.
 inline constexpr std::size_t FilePieceBytes = std::size_t {1} << 20;
+
+// When a file was last changed, to the nanosecond where the file system keeps it.
+struct FileTime
+{
+    std::int64_t seconds = 0;
+    std::int64_t nanoseconds = 0;
+    bool operator==(const FileTime&) const = default;
+};
+
+// The platform's handle of an open file (a descriptor here), as a number that fits any platform's.
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle NoFile = -1;
 
 // A file opened for reading, closed on every path out of its scope.
 class InputFile
@@ -37,21 +48,19 @@ public:
     // Gives the descriptor back early; what was learnt at opening stays.
     void Close();
 
-    int Handle() const { return m_fd; }
     std::uint64_t SizeAtOpen() const { return m_size; }
-    const struct timespec& ModifiedAtOpen() const { return m_modified; }
+    const FileTime& ModifiedAtOpen() const { return m_modified; }
     // True while path still names the file as it was opened: the same file, size and modification
     // time. For a file that was read ahead of its turn, also once it is closed.
     bool IsStill(const std::string& path) const;
 
 private:
-    int m_fd = -1;
+    FileHandle m_handle = NoFile;
     bool m_opened = false;
     std::uint64_t m_device = 0;
     std::uint64_t m_inode = 0;
     std::uint64_t m_size = 0;
-    struct timespec m_modified
-    { };
+    FileTime m_modified;
 };
 
 } // namespace support

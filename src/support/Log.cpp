@@ -3,34 +3,12 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <langinfo.h>
-#include <locale.h>
+
+#include "support/LocalTime.h"
 
 namespace support {
 
 namespace {
-
-// The locale is resolved once: its formats do not change while the program runs.
-struct TimeFormats
-{
-    std::string date = "%m/%d/%y";
-    std::string time = "%H:%M:%S";
-
-    TimeFormats()
-    {
-        locale_t loc = newlocale(LC_TIME_MASK, "", static_cast<locale_t>(nullptr));
-        if (!loc) {
-            return; // the user's locale is not installed: keep the C formats
-        }
-        if (const char* d = nl_langinfo_l(D_FMT, loc); d && *d) {
-            date = d;
-        }
-        if (const char* t = nl_langinfo_l(T_FMT, loc); t && *t) {
-            time = t;
-        }
-        freelocale(loc);
-    }
-};
 
 std::string Strftime(const std::tm& local, const std::string& format)
 {
@@ -87,11 +65,9 @@ std::string FormatTimeStamp(const std::tm& local, std::string_view dateFormat, s
 
 std::string LocalTimeStamp()
 {
-    static const TimeFormats formats;
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm local {};
-    localtime_r(&now, &local);
-    return FormatTimeStamp(local, formats.date, formats.time);
+    // The locale is resolved once: its formats do not change while the program runs.
+    static const TimeFormats formats = UserTimeFormats();
+    return FormatTimeStamp(LocalTimeNow(), formats.date, formats.time);
 }
 
 Log::Log(std::string programFolder, DebugSwitch debugOn, Clock timeStamp)

@@ -57,8 +57,8 @@ void Sha256::Update(std::string_view bytes)
         m_batch.append(bytes.substr(0, taken));
         bytes.remove_prefix(taken);
         if (m_batch.size() == Background::BufferBytes) {
-            background.Submit(std::move(m_batch), [context = m_context](std::string_view batch) {
-                EVP_DigestUpdate(context->ctx, batch.data(), batch.size());
+            background.Submit(std::move(m_batch), [context = m_context](std::string_view full) {
+                EVP_DigestUpdate(context->ctx, full.data(), full.size());
             });
             m_batch = std::string();
         }

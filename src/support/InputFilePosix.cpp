@@ -10,6 +10,15 @@
 
 namespace support {
 
+namespace {
+
+int Fd(FileHandle handle)
+{
+    return static_cast<int>(handle);
+}
+
+} // namespace
+
 InputFile::~InputFile()
 {
     Close();
@@ -17,21 +26,21 @@ InputFile::~InputFile()
 
 void InputFile::Close()
 {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
+    if (Fd(m_handle) >= 0) {
+        ::close(Fd(m_handle));
+        m_handle = NoFile;
     }
 }
 
 std::error_code InputFile::Open(const std::string& path)
 {
     // O_NONBLOCK: a FIFO among the files must not block the walk; it is refused just below.
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (m_fd < 0) {
+    m_handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (Fd(m_handle) < 0) {
         return LastError();
     }
     struct stat st;
-    if (::fstat(m_fd, &st) != 0) {
+    if (::fstat(Fd(m_handle), &st) != 0) {
         return LastError();
     }
     if (!S_ISREG(st.st_mode)) {
@@ -40,7 +49,7 @@ std::error_code InputFile::Open(const std::string& path)
     m_device = static_cast<std::uint64_t>(st.st_dev);
     m_inode = static_cast<std::uint64_t>(st.st_ino);
     m_size = static_cast<std::uint64_t>(st.st_size);
-    m_modified = st.st_mtim;
+    m_modified = {st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
     m_opened = true;
     return {};
 }
@@ -50,13 +59,13 @@ bool InputFile::IsStill(const std::string& path) const
     struct stat st;
     return m_opened && ::stat(path.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == m_device
         && static_cast<std::uint64_t>(st.st_ino) == m_inode && static_cast<std::uint64_t>(st.st_size) == m_size
-        && st.st_mtim.tv_sec == m_modified.tv_sec && st.st_mtim.tv_nsec == m_modified.tv_nsec;
+        && st.st_mtim.tv_sec == m_modified.seconds && st.st_mtim.tv_nsec == m_modified.nanoseconds;
 }
 
 std::error_code InputFile::Read(std::span<char> buffer, std::size_t& got)
 {
     for (;;) {
-        const ssize_t n = ::read(m_fd, buffer.data(), buffer.size());
+        const ssize_t n = ::read(Fd(m_handle), buffer.data(), buffer.size());
         if (n >= 0) {
             got = static_cast<std::size_t>(n);
             return {};
@@ -70,7 +79,7 @@ std::error_code InputFile::Read(std::span<char> buffer, std::size_t& got)
 
 std::error_code InputFile::Seek(std::uint64_t offset)
 {
-    return ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) >= 0 ? std::error_code {} : LastError();
+    return ::lseek(Fd(m_handle), static_cast<off_t>(offset), SEEK_SET) >= 0 ? std::error_code {} : LastError();
 }
 
 std::error_code InputFile::ReadRest(std::string& buffer, std::size_t& length, const std::function<bool()>& stopped)
