@@ -131,9 +131,13 @@ verify-ignores-the-verdict | src/engine/check/Verification.cpp
         if (verdict != row[Dicom]) {
         if (false) {
 
-verify-skips-sub-folders | src/engine/check/Verification.cpp
-        ForEachFileBelow(folder + "/" + name, prefix + name + "/", take);
-        (void)0;
+walk-list-order-reversed | src/engine/DiscTree.cpp
+        for (auto child = children.rbegin(); child != children.rend(); ++child) {
+        for (auto child = children.begin(); child != children.end(); ++child) {
+
+walk-list-reads-own-output | src/engine/DiscTree.cpp
+            if (!leaveOut || !leaveOut(path)) {
+            if (true) {
 
 verify-passes-dead-part-files | src/engine/check/Verification.cpp
                 ++result.leftovers;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/DiscTree.h"
 #include "engine/Profile.h"
 
 namespace engine {
@@ -19,10 +20,11 @@ struct DiscIdentity
     std::string fingerprint;
     std::int64_t selected = 0;
     std::vector<std::string> files; // the selected files' paths in walk order, of a compressed disc
+    DiscTree tree; // the source as the run walks it
 };
 
-// Lists the source tree as the walk will (files first, then folders; links and the run's own output
-// folders left out) without reading any file; pump is called now and then on a large disc.
+// Lists the source tree once, as the run walks it (links and the run's own output folders left out),
+// without reading any file; pump is called now and then on a large disc.
 DiscIdentity IdentifyDisc(const std::string& source, Profile profile,
     const std::function<bool(const std::string& folder)>& isOwnOutput, const std::function<void()>& pump);
 

@@ -7,61 +7,52 @@
 
 namespace engine {
 
-FolderWalk::FolderWalk(
-    RunHost& host, RunState& state, const support::Log& log, Profile profile, std::string root, IsOwnOutput isOwnOutput)
+FolderWalk::FolderWalk(RunHost& host, RunState& state, const support::Log& log, Profile profile, DiscTree tree)
     : m_host(host)
     , m_state(state)
     , m_log(log)
     , m_profile(profile)
-    , m_root(std::move(root))
-    , m_isOwnOutput(std::move(isOwnOutput))
+    , m_tree(std::move(tree))
 { }
 
 std::optional<WalkStep> FolderWalk::Next()
 {
-    if (!m_started) {
-        m_started = true;
-        if (auto failed = Enter(m_root)) {
-            return failed;
+    while (m_folder < m_tree.size()) {
+        const ListedFolder& folder = m_tree[m_folder];
+        if (!m_entered) {
+            m_entered = true;
+            m_file = 0;
+            if (auto failed = Enter(folder)) {
+                // What was below it went with it: one line for the folder, as for one never listed.
+                const std::string below = folder.relative;
+                do {
+                    ++m_folder;
+                } while (m_folder < m_tree.size() && m_tree[m_folder].relative.starts_with(below));
+                m_entered = false;
+                return failed;
+            }
         }
-    }
-    while (!m_folders.empty()) {
-        Folder& folder = m_folders.back();
-        if (folder.file < folder.listing.files.size()) {
+        if (m_file < folder.listing.files.size()) {
             return FileStep(folder);
         }
-        if (!folder.linksNoted) {
-            folder.linksNoted = true;
-            for (const std::string& name : folder.listing.linkedFolders) {
-                if (m_log.DebugOn()) {
-                    m_log.WriteDebug("Symbolic link to a folder not followed: " + support::JoinPath(folder.path, name));
-                }
-            }
-        }
-        if (folder.folder < folder.listing.folders.size()) {
-            const std::string path = support::JoinPath(folder.path, folder.listing.folders[folder.folder++]);
-            if (!m_isOwnOutput(path)) {
-                if (auto failed = Enter(path)) {
-                    return failed;
-                }
-            }
-            continue;
-        }
-        m_folders.pop_back();
+        NoteLinks(folder);
+        ++m_folder;
+        m_entered = false;
     }
     return std::nullopt;
 }
 
-std::optional<WalkStep> FolderWalk::Enter(const std::string& path)
+std::optional<WalkStep> FolderWalk::Enter(const ListedFolder& folder)
 {
-    Folder folder;
-    folder.path = path;
-    if (auto error = support::ListFolder(path, folder.listing)) {
-        // The folder vanished or cannot be read: say which, and go on with its next sibling.
-        m_log.WriteError(support::ErrorNumber(error), support::ErrorDescription(error), texts::SourceScanFolder, path);
+    // Listed before the run, looked at again now: a folder that could not be read, or has vanished
+    // since, is told and left; the walk goes on with the next one.
+    const std::error_code error = folder.error ? folder.error : support::CheckFolder(folder.path);
+    if (error) {
+        m_log.WriteError(support::ErrorNumber(error), support::ErrorDescription(error), texts::SourceScanFolder,
+            folder.path);
         WalkStep failed;
-        failed.path = path;
-        failed.relative = Relative(path) + "/";
+        failed.path = folder.path;
+        failed.relative = folder.relative.empty() ? "./" : folder.relative;
         failed.folderError = error;
         return failed;
     }
@@ -70,16 +61,23 @@ std::optional<WalkStep> FolderWalk::Enter(const std::string& path)
         m_host.SetProgressMax(m_state.FolderFileCount); // an empty folder leaves the bar as it was
     }
     m_state.ScanPosition = -1;
-    m_folders.push_back(std::move(folder));
     return std::nullopt;
 }
 
-WalkStep FolderWalk::FileStep(Folder& folder)
+void FolderWalk::NoteLinks(const ListedFolder& folder) const
 {
-    const std::vector<std::string>& files = folder.listing.files;
-    const std::size_t index = folder.file++;
+    if (m_log.DebugOn()) {
+        for (const std::string& name : folder.listing.linkedFolders) {
+            m_log.WriteDebug("Symbolic link to a folder not followed: " + support::JoinPath(folder.path, name));
+        }
+    }
+}
+
+WalkStep FolderWalk::FileStep(const ListedFolder& folder)
+{
+    const std::size_t index = m_file++;
     WalkStep step;
-    step.name = files[index];
+    step.name = folder.listing.files[index];
     step.path = support::JoinPath(folder.path, step.name);
     ++m_state.ScanPosition;
     m_host.SetProgressText(texts::ScanProgress(m_state.ScanPosition, m_state.FolderFileCount));
@@ -89,21 +87,13 @@ WalkStep FolderWalk::FileStep(Folder& folder)
     m_state.CurrentFileName = step.name;
     ++m_state.ScannedCount;
 
-    step.relative = Relative(step.path);
+    step.relative = folder.relative + step.name;
     step.size = support::FileSize(step.path);
     step.selected = IsSelected(m_profile, step.name);
     if (step.selected) {
         ++m_state.CheckedCount;
     }
     return step;
-}
-
-std::string FolderWalk::Relative(const std::string& path) const
-{
-    if (path.size() > m_root.size() + 1 && path.starts_with(m_root) && path[m_root.size()] == '/') {
-        return path.substr(m_root.size() + 1);
-    }
-    return path == m_root ? "." : path;
 }
 
 } // namespace engine

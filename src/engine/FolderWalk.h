@@ -1,12 +1,12 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "engine/DiscTree.h"
 #include "engine/Profile.h"
 #include "engine/RunHost.h"
 #include "engine/RunState.h"
@@ -29,45 +29,32 @@ struct WalkStep
     std::error_code folderError; // set when path is a folder that could not be listed (logged already)
 };
 
-// The walk over the source tree, one step at a time: the files of a folder in name order, then its
-// sub-folders, depth first. Each step drives the progress display (the bar restarts for every folder,
-// the status line names the file), counts the file as scanned and, when the profile selects it, as
-// checked. Symbolic links to folders are not followed, and folders that hold the run's own output are
-// not read. A folder that cannot be listed is logged and ends in a step of its own; the walk goes on
-// with its next sibling.
+// The walk over the source tree as it was listed once (DiscTree), one step at a time: the files of a
+// folder in name order, then its sub-folders, depth first. Each step drives the progress display (the
+// bar restarts for every folder, the status line names the file), counts the file as scanned and, when
+// the profile selects it, as checked. A folder that could not be listed is logged when the walk
+// reaches it and ends in a step of its own; the walk goes on with the next folder.
 class FolderWalk
 {
 public:
-    using IsOwnOutput = std::function<bool(const std::string& folder)>;
-
-    FolderWalk(RunHost& host, RunState& state, const support::Log& log, Profile profile, std::string root,
-        IsOwnOutput isOwnOutput);
+    FolderWalk(RunHost& host, RunState& state, const support::Log& log, Profile profile, DiscTree tree);
 
     // The next step; nothing once the whole tree has been walked.
     std::optional<WalkStep> Next();
 
 private:
-    struct Folder
-    {
-        std::string path;
-        support::FolderListing listing;
-        std::size_t file = 0; // the next file to hand out
-        std::size_t folder = 0; // the next sub-folder to enter
-        bool linksNoted = false;
-    };
-
-    std::optional<WalkStep> Enter(const std::string& path);
-    WalkStep FileStep(Folder& folder);
-    std::string Relative(const std::string& path) const;
+    std::optional<WalkStep> Enter(const ListedFolder& folder);
+    WalkStep FileStep(const ListedFolder& folder);
+    void NoteLinks(const ListedFolder& folder) const;
 
     RunHost& m_host;
     RunState& m_state;
     const support::Log& m_log;
     Profile m_profile;
-    std::string m_root;
-    IsOwnOutput m_isOwnOutput;
-    std::vector<Folder> m_folders; // the folders being walked, the innermost last
-    bool m_started = false;
+    DiscTree m_tree;
+    std::size_t m_folder = 0; // the folder being walked, in m_tree
+    std::size_t m_file = 0; // its next file to hand out
+    bool m_entered = false; // the folder at m_folder was entered
 };
 
 } // namespace engine

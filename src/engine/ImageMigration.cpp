@@ -271,6 +271,7 @@ std::error_code ImageMigration::MigrateCompressed(
     if (read && !read->Input().IsStill(file.path)) { // changed since, or the reader could not open it
         read.reset();
     }
+    m_readByItself += m_reader && !read ? 1 : 0;
     std::unique_ptr<DecodeAhead::Result> ahead = m_ahead.Take(read.get());
     if (m_reader) {
         m_ahead.Start(*m_reader);

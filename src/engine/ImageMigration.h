@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "engine/Profile.h"
@@ -108,6 +109,9 @@ public:
     void ReadAhead(std::vector<std::string> paths);
     // Ends reading and decoding ahead, so that nothing reads on after the run.
     void CancelReadAhead();
+    // How many compressed files the run read itself while the reader was reading (the reader did not
+    // have them, or they had changed since it read them); starts again from 0.
+    std::int64_t TakeReadByItself() { return std::exchange(m_readByItself, 0); }
 
 private:
     struct CompressedInput;
@@ -143,6 +147,7 @@ private:
     DecodeAhead m_ahead;
     std::string m_whole; // a compressed file read whole; its memory serves the next one
     bool m_readFailed = false; // the file in hand's error came from reading the disc
+    std::int64_t m_readByItself = 0;
     std::unique_ptr<Output> m_output; // the file in hand's, once written
 };
 

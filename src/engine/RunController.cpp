@@ -111,7 +111,7 @@ void RunController::OnTimerTick()
     const std::string source = m_host.SourceText();
     const std::string destination = m_host.DestText();
     const auto pump = [this] { m_host.ProcessPendingMessages(); };
-    const DiscIdentity disc = IdentifyDisc(
+    DiscIdentity disc = IdentifyDisc(
         source, *m_state.FileFilter, [this](const std::string& folder) { return IsOwnOutput(folder); }, pump);
     const bool busy = !TakeDisc(disc, destination);
     if (busy) {
@@ -157,7 +157,7 @@ void RunController::OnTimerTick()
         m_migration.ReadAhead(disc.files);
     }
     try {
-        Walk(source);
+        Walk(std::move(disc.tree));
     } catch (const std::exception& e) {
         // Per-file errors never get here; this keeps an unexpected one from leaving the run open.
         m_log.WriteError(-1, e.what(), texts::SourceScanFolder, "");
@@ -193,10 +193,9 @@ void RunController::RequestStop()
     }
 }
 
-void RunController::Walk(const std::string& source)
+void RunController::Walk(DiscTree tree)
 {
-    FolderWalk walk(m_host, m_state, m_log, *m_state.FileFilter, source,
-        [this](const std::string& folder) { return IsOwnOutput(folder); });
+    FolderWalk walk(m_host, m_state, m_log, *m_state.FileFilter, std::move(tree));
     // Files the disc failed to deliver wait for a second try after the walk: a drive that struggled
     // with a scratch may read it once it has settled, and the walk does not wait for it meanwhile.
     std::vector<std::pair<WalkStep, FileRecord>> unreadable;
@@ -393,6 +392,11 @@ bool RunController::IsOwnOutput(const std::string& folder) const
 void RunController::FinishRun()
 {
     m_migration.CancelReadAhead(); // a stopped walk may have left the next file in decoding
+    // The reader reads the walk's own list: a file it did not have was changed during the run, or
+    // something is amiss, and a drive then jumps between files. Worth a line where one looks.
+    if (const std::int64_t byItself = m_migration.TakeReadByItself(); byItself > 0 && m_log.DebugOn()) {
+        m_log.WriteDebug(std::to_string(byItself) + " compressed files were read by the run, not ahead by the reader.");
+    }
     Flush(); // what an unexpected failure of the walk left waiting
     m_migration.SetExisting({});
     // A disc that the run's system made no image of, or wrong ones, is told apart from a damaged one

@@ -57,7 +57,7 @@ public:
 private:
     void Refuse(std::string_view logMessage, std::string_view boxText);
     void SetTimer(bool enabled);
-    void Walk(const std::string& source);
+    void Walk(DiscTree tree);
     ImageMigration::Migration Handle(const WalkStep& step);
     // Files wait with their outputs until a batch of them is made durable and named; the others with
     // them, so that rows keep the walk's order. Only then are they counted and reported.

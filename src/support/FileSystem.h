@@ -39,6 +39,8 @@ std::string JoinPath(const std::string& folder, const std::string& name);
 
 // True for a folder, also one reached through a symbolic link; false for an empty path.
 bool FolderExists(const std::string& path);
+// Nothing when path is a folder now; else why not (it vanished, or is something else).
+std::error_code CheckFolder(const std::string& path);
 // True for a folder that is not itself a symbolic link.
 bool IsRealFolder(const std::string& path);
 // True for anything under that name, a dangling symbolic link included.

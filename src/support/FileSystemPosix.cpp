@@ -49,6 +49,15 @@ bool FolderExists(const std::string& path)
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+std::error_code CheckFolder(const std::string& path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        return LastError();
+    }
+    return S_ISDIR(st.st_mode) ? std::error_code {} : std::make_error_code(std::errc::not_a_directory);
+}
+
 bool IsRealFolder(const std::string& path)
 {
     struct stat st;

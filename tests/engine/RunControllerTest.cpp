@@ -86,6 +86,7 @@ TEST_F(RunControl, TheWalkKeepsOutOfLinksAndItsOwnOutputAndGoesOnPastFoldersThat
 {
     WriteFile(root / "src/a/file", "f");
     WriteFile(root / "src/b-gone/x", "x");
+    WriteFile(root / "src/b-gone/deeper/z", "z"); // goes with its folder: no line of its own
     WriteFile(root / "src/c/y", "y");
     fs::create_directory_symlink(root / "src", root / "src/a/loop");
     fs::create_directory_symlink(root / "src/c", root / "src/link");
@@ -109,6 +110,31 @@ TEST_F(RunControl, TheWalkKeepsOutOfLinksAndItsOwnOutputAndGoesOnPastFoldersThat
         (std::vector<std::string> {"S - Symbolic link to a folder not followed: " + root / "src/link",
             "S - Symbolic link to a folder not followed: " + root / "src/a/loop",
             "S - ERROR: 2 - No such file or directory - " + root / "src/b-gone"}));
+}
+
+// The reader reads what the walk will reach, from the one listing of the disc: the run never has to
+// read a compressed file itself, and a debug line would say so if it did.
+TEST_F(RunControl, TheReaderHasEveryCompressedFileTheWalkReaches)
+{
+    std::set<std::string> images;
+    for (const char* name : {"1.AR", "a/2.AR", "a/b/3.AR", "a/b/4.AR", "c/5.AR", "c/notes.txt"}) {
+        const std::string image = std::string("DICM image ") + name;
+        WriteFile(root / ("src/" + std::string(name)), Filter("gzip -c", image));
+        images.insert(std::string(name).ends_with(".AR") ? image : "");
+    }
+    images.erase("");
+    host.pacs = "STARC";
+    host.debug = 1;
+    Migrate();
+    EXPECT_EQ(LastMessage(), Summary(5, 5));
+    std::set<std::string> written;
+    for (const std::string& name : Names(root / "dest")) {
+        written.insert(ReadFile(root / ("dest/" + name)));
+    }
+    EXPECT_EQ(written, images);
+    for (const std::string& line : DebugLines()) {
+        EXPECT_EQ(line.find("read by the run"), std::string::npos) << line;
+    }
 }
 
 TEST_F(RunControl, MigrierenDuringARunQueuesOneFurtherRunWithItsOwnProfile)

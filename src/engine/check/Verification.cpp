@@ -1,8 +1,8 @@
 #include "engine/check/Verification.h"
 
 #include <algorithm>
-#include <functional>
 
+#include "engine/DiscTree.h"
 #include "engine/check/DicomCheck.h"
 #include "engine/report/ReportFiles.h"
 #include "support/AtomicFile.h"
@@ -21,22 +21,6 @@ std::string DiscName(std::map<std::string, std::string> summary)
     std::replace(started.begin(), started.end(), 'T', '_');
     std::replace(started.begin(), started.end(), ':', '-');
     return started + " " + summary["pacs"];
-}
-
-// Calls take with the path of every file below folder, relative to it; links to folders are not followed.
-void ForEachFileBelow(const std::string& folder, const std::string& prefix,
-    const std::function<void(const std::string& relative, const std::string& name)>& take)
-{
-    support::FolderListing listing;
-    if (support::ListFolder(folder, listing)) {
-        return;
-    }
-    for (const std::string& name : listing.files) {
-        take(prefix + name, name);
-    }
-    for (const std::string& name : listing.folders) {
-        ForEachFileBelow(folder + "/" + name, prefix + name + "/", take);
-    }
 }
 
 void CheckListedFile(
@@ -99,25 +83,29 @@ Verification VerifyDestination(const std::string& programFolder, const std::stri
     std::sort(known.begin(), known.end());
 
     const std::string_view tempPrefix = support::TempFilePrefix;
-    ForEachFileBelow(destination, "", [&](const std::string& relative, const std::string& name) {
-        ++result.filesInFolder;
-        if (std::binary_search(known.begin(), known.end(), relative)) {
-            return;
-        }
-        if (name.starts_with(tempPrefix) && name.ends_with(".part")) {
-            if (support::IsLeftoverOfDeadProcess(std::string_view(name).substr(tempPrefix.size()))) {
-                ++result.leftovers;
-                result.problems.push_back("leftover: " + relative + " (its writer no longer runs)");
-            } else {
-                ++result.inProgress;
-                result.problems.push_back(
-                    "in progress: " + relative + " (its writer runs, or runs on another machine)");
+    // Every file below the destination, sub-folders included, listed as a run lists a disc.
+    for (const ListedFolder& folder : ListTree(destination)) {
+        for (const std::string& name : folder.listing.files) {
+            const std::string relative = folder.relative + name;
+            ++result.filesInFolder;
+            if (std::binary_search(known.begin(), known.end(), relative)) {
+                continue;
             }
-            return;
+            if (name.starts_with(tempPrefix) && name.ends_with(".part")) {
+                if (support::IsLeftoverOfDeadProcess(std::string_view(name).substr(tempPrefix.size()))) {
+                    ++result.leftovers;
+                    result.problems.push_back("leftover: " + relative + " (its writer no longer runs)");
+                } else {
+                    ++result.inProgress;
+                    result.problems.push_back(
+                        "in progress: " + relative + " (its writer runs, or runs on another machine)");
+                }
+                continue;
+            }
+            ++result.added;
+            result.problems.push_back("added: " + relative);
         }
-        ++result.added;
-        result.problems.push_back("added: " + relative);
-    });
+    }
     return result;
 }
 
