@@ -79,9 +79,17 @@ source-hash-of-whole-file-skipped | src/engine/ImageMigration.cpp
         sourceDigest.Update(*input.whole);
         sourceDigest.Update({});
 
-failures-not-counted | src/engine/RunController.cpp
-    m_state.FailedCount += record.error.empty() ? 0 : 1;
-    m_state.FailedCount += 0;
+failures-not-counted | src/engine/report/RunReport.cpp
+    m_tally.withError += record.error.empty() ? 0 : 1;
+    m_tally.withError += 0;
+
+dot-rule-not-checked | src/engine/report/RunReport.cpp
+    m_tally.checked += record.selected || record.notSelectedBecause == LeftOutByDotRule ? 1 : 0;
+    m_tally.checked += record.selected ? 1 : 0;
+
+journal-count-read-from-the-next-column | src/engine/journal/DiscJournal.cpp
+    row.migrated = CountOf(values[8]);
+    row.migrated = CountOf(values[9]);
 
 leftovers-not-removed | src/engine/RunController.cpp
     RemoveUnfinishedFiles(m_host.DestText(), m_log);

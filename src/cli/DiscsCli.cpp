@@ -17,6 +17,11 @@ namespace cli {
 
 namespace {
 
+std::string CountText(const std::optional<std::int64_t>& count)
+{
+    return count ? std::to_string(*count) : std::string();
+}
+
 // Whether each run's files still are in its destination as its report lists them, by report name:
 // "ja", "nein", or "-" for a run without a finished report.
 std::map<std::string, std::string> VerifiedRuns(
@@ -57,7 +62,8 @@ ExitStatus DiscsCli(const Options& options, const Environment& env)
                 "already_migrated", "rejected", "failed", "stopped", "report", "verified", "looks_like"});
         for (const engine::JournalRow& row : rows) {
             env.out << support::CsvLine({row.started, row.ended, row.pacs, row.label, row.fingerprint, row.source,
-                row.destination, row.selected, row.migrated, row.alreadyMigrated, row.rejected, row.failed, row.stopped,
+                row.destination, CountText(row.checked), CountText(row.migrated), CountText(row.alreadyMigrated),
+                CountText(row.rejected), CountText(row.failed), row.stopped ? "yes" : "no",
                 row.report, verifiedOf(row), row.looksLike});
         }
         return ExitStatus::Completed;
@@ -72,7 +78,7 @@ ExitStatus DiscsCli(const Options& options, const Environment& env)
         destinations.insert(row.destination);
     }
     const bool withDestination = destinations.size() > 1;
-    const auto dashIfEmpty = [](const std::string& text) { return text.empty() ? "-" : text.c_str(); };
+    const auto dash = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
     char line[1024];
     std::snprintf(line, sizeof line, "%-19s  %-15s  %-16s  %8s  %8s  %9s  %6s  %-11s  %s%s\n", "Datum", "System",
         "Label", "migriert", "schon da", "abgelehnt", "Fehler", "abgebrochen", "geprüft",
@@ -80,9 +86,9 @@ ExitStatus DiscsCli(const Options& options, const Environment& env)
     env.out << line;
     for (const engine::JournalRow& row : rows) {
         std::snprintf(line, sizeof line, "%-19s  %-15s  %-16s  %8s  %8s  %9s  %6s  %-11s  ",
-            row.StartedDateAndTime().c_str(), row.pacs.c_str(), dashIfEmpty(row.label), dashIfEmpty(row.migrated),
-            dashIfEmpty(row.alreadyMigrated), dashIfEmpty(row.rejected), dashIfEmpty(row.failed),
-            row.stopped == "no" ? "nein" : "ja");
+            row.StartedDateAndTime().c_str(), row.pacs.c_str(), dash(row.label).c_str(),
+            dash(CountText(row.migrated)).c_str(), dash(CountText(row.alreadyMigrated)).c_str(),
+            dash(CountText(row.rejected)).c_str(), dash(CountText(row.failed)).c_str(), row.stopped ? "ja" : "nein");
         std::string verdict = verifiedOf(row);
         if (withDestination) {
             verdict.resize(std::max<std::size_t>(verdict.size(), 7), ' ');

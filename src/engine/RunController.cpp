@@ -31,11 +31,11 @@ Digest ReadyDigest(const std::string& hex)
 
 } // namespace
 
-RunController::RunController(RunHost& host, std::string programFolder, support::Log::Clock timeStamp)
+RunController::RunController(RunHost& host, std::string logsHome, support::Log::Clock timeStamp)
     : m_host(host)
-    , m_programFolder(programFolder)
+    , m_logsHome(logsHome)
     , m_log(
-          std::move(programFolder), [&host] { return host.DebugValue() == 1; }, std::move(timeStamp))
+          std::move(logsHome), [&host] { return host.DebugValue() == 1; }, std::move(timeStamp))
     , m_migration(
           m_log, [this] { return NextUniqueName(); }, [&host] { host.ProcessPendingMessages(); })
 { }
@@ -130,7 +130,7 @@ void RunController::OnTimerTick()
     }
     m_look.Clear();
     const std::string started = LocalIsoTime();
-    m_report.Begin(m_programFolder,
+    m_report.Begin(m_logsHome,
         {m_state.RunPacs, source, destination, m_state.TempRoot, started, disc.label, disc.fingerprint}, pump);
     m_journal = JournalRow();
     m_journal.started = started;
@@ -140,7 +140,7 @@ void RunController::OnTimerTick()
     m_journal.source = m_report.Description().source;
     m_journal.destination = m_report.Description().destination;
     m_journal.report = m_report.RowsName();
-    m_journal.selected = std::to_string(disc.selected); // known now: a killed run's row says how far it got
+    m_journal.checked = disc.selected; // known now: a killed run's row says how far it got
     // Before any row of the report: a run killed from here on reads as stopped, and other runs into the
     // destination find the report by this row.
     if (!m_journal.report.empty()) {
@@ -162,6 +162,7 @@ void RunController::OnTimerTick()
         // Per-file errors never get here; this keeps an unexpected one from leaving the run open.
         m_log.WriteError(-1, e.what(), texts::SourceScanFolder, "");
         ++m_state.FailedCount;
+        m_report.CountFailure();
     }
     FinishRun();
     m_running = false;
@@ -278,11 +279,12 @@ void RunController::Flush()
 
 void RunController::WriteJournal()
 {
-    m_journal.migrated = std::to_string(m_report.Count(Outcome::Migrated));
-    m_journal.alreadyMigrated = std::to_string(m_report.Count(Outcome::AlreadyMigrated));
-    m_journal.rejected = std::to_string(m_report.Count(Outcome::Rejected) + m_report.Count(Outcome::AlreadyRejected));
-    m_journal.failed = std::to_string(m_state.FailedCount);
-    WriteJournalRow(RunsFolder(m_programFolder), m_journal);
+    const RunReport::Tally& counts = m_report.Counts();
+    m_journal.migrated = counts.Count(Outcome::Migrated);
+    m_journal.alreadyMigrated = counts.Count(Outcome::AlreadyMigrated);
+    m_journal.rejected = counts.Rejected();
+    m_journal.failed = counts.withError;
+    WriteJournalRow(RunsFolder(m_logsHome), m_journal);
     m_journalWritten = std::chrono::steady_clock::now();
 }
 
@@ -303,17 +305,18 @@ bool RunController::AskAboutEarlierRun(const DiscIdentity& disc, const std::stri
     m_migratedBefore.Clear();
     m_onlyMissing = false;
     const auto before
-        = disc.selected > 0 ? LastRunOfDisc(RunsFolder(m_programFolder), disc.fingerprint, destination) : std::nullopt;
+        = disc.selected > 0 ? LastRunOfDisc(RunsFolder(m_logsHome), disc.fingerprint, destination) : std::nullopt;
     if (!before) {
         return true;
     }
     switch (m_host.AskQuestion(
-        texts::MigratedBefore(before->StartedDate(), std::to_string(before->MigratedInAll()), before->selected),
+        texts::MigratedBefore(before->StartedDate(), std::to_string(before->MigratedInAll()),
+            before->checked ? std::to_string(*before->checked) : std::string()),
         texts::AppTitle)) {
     case Answer::Cancel:
         return false;
     case Answer::Yes:
-        m_migratedBefore.Load(RunsFolder(m_programFolder), destination, disc.fingerprint);
+        m_migratedBefore.Load(RunsFolder(m_logsHome), destination, disc.fingerprint);
         m_onlyMissing = true;
         break;
     case Answer::No:
@@ -355,8 +358,8 @@ ImageMigration::Migration RunController::Handle(const WalkStep& step)
 
 bool RunController::TakeDisc(const DiscIdentity& disc, const std::string& destination)
 {
-    const std::string runs = RunsFolder(m_programFolder);
-    support::CreateFolder(support::LogsFolder(m_programFolder));
+    const std::string runs = RunsFolder(m_logsHome);
+    support::CreateFolder(support::LogsFolder(m_logsHome));
     support::CreateFolder(runs);
     // Only another holder refuses the run: where no lock can be had (no reports folder), it goes on.
     return m_discLock.Lock(LocksFile(runs),
@@ -402,29 +405,32 @@ void RunController::FinishRun()
     // A disc that the run's system made no image of, or wrong ones, is told apart from a damaged one
     // of that system: the operator is to check the system rather than put the disc away.
     std::string looksLike;
-    if (!m_stopRequested && m_state.ScannedCount > 0 && m_look.Doubtful()) {
+    if (!m_stopRequested && m_report.Counts().scanned > 0 && m_look.Doubtful()) {
         if (const auto other = m_look.OtherSystem(*m_state.FileFilter, [this] { m_host.ProcessPendingMessages(); })) {
             looksLike = SystemName(*other);
         }
     }
     // First: it completes the counts.
     const std::string report = m_report.End(LocalIsoTime(), m_stopRequested, looksLike);
-    m_lastRun = {m_state.ScannedCount, m_state.CheckedCount, m_state.MigratedCount,
-        m_report.Count(Outcome::AlreadyMigrated), m_state.FailedCount, m_state.RejectedCount, m_state.SkippedCount, m_stopRequested, false, looksLike, m_report.RunFindings(), report};
+    // The report's counts are the run's: the summary, the journal and the front ends all read them.
+    const RunReport::Tally& counts = m_report.Counts();
+    m_lastRun = {counts.scanned, counts.checked, counts.Migrated(), counts.Count(Outcome::AlreadyMigrated),
+        counts.withError, counts.Rejected(), counts.dotRule, m_stopRequested, false, looksLike, m_report.RunFindings(),
+        report};
     if (m_log.DebugOn() && !m_lastRun.report.empty()) {
         m_log.WriteDebug("Run report: " + m_lastRun.report);
     }
     if (!m_journal.report.empty()) {
         m_journal.ended = LocalIsoTime();
-        m_journal.selected = std::to_string(m_state.CheckedCount);
-        m_journal.stopped = m_stopRequested ? "yes" : "no";
+        m_journal.checked = m_lastRun.checked;
+        m_journal.stopped = m_stopRequested;
         m_journal.looksLike = looksLike;
         WriteJournal();
     }
     m_discLock.Unlock();
     if (!m_stopRequested) {
-        m_host.SetProgressText(texts::ClosingProgress(m_state.ScannedCount));
-        std::string summary = texts::Summary(m_state.MigratedCount, m_state.CheckedCount);
+        m_host.SetProgressText(texts::ClosingProgress(m_lastRun.scanned));
+        std::string summary = texts::Summary(m_lastRun.migrated, m_lastRun.checked);
         if (m_lastRun.alreadyThere > 0) {
             summary += "\r\n\r\n" + texts::AlreadyThere(m_lastRun.alreadyThere);
         }

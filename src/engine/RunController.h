@@ -39,8 +39,8 @@ struct DiscIdentity;
 class RunController
 {
 public:
-    // Logs go to the program folder's Logs, stamped by timeStamp.
-    RunController(RunHost& host, std::string programFolder, support::Log::Clock timeStamp = support::LocalTimeStamp);
+    // Logs and reports go to Logs/ in logsHome (Places::logs), stamped by timeStamp.
+    RunController(RunHost& host, std::string logsHome, support::Log::Clock timeStamp = support::LocalTimeStamp);
 
     void StartRun();
     void OnTimerTick();
@@ -77,7 +77,7 @@ private:
     std::string NextUniqueName();
 
     RunHost& m_host;
-    std::string m_programFolder;
+    std::string m_logsHome;
     support::Log m_log;
     RunReport m_report;
     JournalRow m_journal; // the running run's row in the journal

@@ -70,25 +70,25 @@ std::string LocalTimeStamp()
     return FormatTimeStamp(LocalTimeNow(), formats.date, formats.time);
 }
 
-Log::Log(std::string programFolder, DebugSwitch debugOn, Clock timeStamp)
-    : m_programFolder(std::move(programFolder))
+Log::Log(std::string logsHome, DebugSwitch debugOn, Clock timeStamp)
+    : m_logsHome(std::move(logsHome))
     , m_debugOn(std::move(debugOn))
     , m_timeStamp(std::move(timeStamp))
 { }
 
-std::string LogsFolder(const std::string& programFolder)
+std::string LogsFolder(const std::string& logsHome)
 {
-    return programFolder + "/Logs";
+    return logsHome + "/Logs";
 }
 
 std::string Log::ErrorLogPath() const
 {
-    return LogsFolder(m_programFolder) + "/Error.txt";
+    return LogsFolder(m_logsHome) + "/Error.txt";
 }
 
 std::string Log::DebugLogPath() const
 {
-    return LogsFolder(m_programFolder) + "/DebugPelta.log";
+    return LogsFolder(m_logsHome) + "/DebugPelta.log";
 }
 
 bool Log::DebugOn() const
@@ -124,7 +124,7 @@ void Log::WriteDebug(std::string_view text) const
 void Log::AppendLine(const std::string& path, std::string_view text) const
 {
     std::error_code ignored;
-    std::filesystem::create_directory(LogsFolder(m_programFolder), ignored);
+    std::filesystem::create_directory(LogsFolder(m_logsHome), ignored);
 
     std::string line = m_timeStamp();
     line += " - ";

@@ -15,8 +15,9 @@ std::string FormatTimeStamp(const std::tm& local, std::string_view dateFormat, s
 // C locale's formats when that locale is not installed.
 std::string LocalTimeStamp();
 
-// The folder of the logs and run reports in a program folder.
-std::string LogsFolder(const std::string& programFolder);
+// The folder of the logs and run reports, Logs/, in logsHome: the program folder, or an installed
+// program's state folder (Places::logs).
+std::string LogsFolder(const std::string& logsHome);
 
 // The error log "Logs/Error.txt" and the debug log "Logs/DebugPelta.log" in the program folder.
 // Every call opens the file for appending, writes one line ending in CR LF and closes it again, so
@@ -31,7 +32,7 @@ public:
     using Clock = std::function<std::string()>;
 
     // debugOn is asked at every WriteError call (the window's switch is read at the moment of use).
-    Log(std::string programFolder, DebugSwitch debugOn, Clock timeStamp = LocalTimeStamp);
+    Log(std::string logsHome, DebugSwitch debugOn, Clock timeStamp = LocalTimeStamp);
 
     // With the debug switch on, the mirror line goes to the debug log first, then the error line.
     void WriteError(int number, std::string_view message, std::string_view source, std::string_view extra) const;
@@ -45,7 +46,7 @@ public:
 private:
     void AppendLine(const std::string& path, std::string_view text) const;
 
-    std::string m_programFolder;
+    std::string m_logsHome;
     DebugSwitch m_debugOn;
     Clock m_timeStamp;
 };

@@ -56,9 +56,9 @@ int ParseDebugValue(const std::string& text)
     return value;
 }
 
-std::string SettingsFilePath(const std::string& programFolder)
+std::string SettingsFilePath(const std::string& settingsFolder)
 {
-    return programFolder + "/Settings.ini";
+    return settingsFolder + "/Settings.ini";
 }
 
 } // namespace support

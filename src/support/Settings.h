@@ -35,6 +35,6 @@ std::vector<std::string> SaveSettings(const Settings& settings, const std::strin
 int ParseDebugValue(const std::string& text);
 
 // The settings file in a program folder.
-std::string SettingsFilePath(const std::string& programFolder);
+std::string SettingsFilePath(const std::string& settingsFolder);
 
 } // namespace support

@@ -68,7 +68,7 @@ TEST(Watch, EachDiscMountedUnderTheSourceIsMigratedOnceAndCtrlCEndsTheWait)
     EXPECT_TRUE(ejected.empty()) << "a folder and an image are left alone";
     std::string labels;
     for (const engine::JournalRow& row : engine::ReadJournal(root / "prog/Logs/Runs")) {
-        labels += row.label + "|" + row.stopped + ";";
+        labels += row.label + "|" + (row.stopped ? "yes" : "no") + ";";
     }
     EXPECT_EQ(labels, "|no;|no;ZETPELTA_3|no;");
     EXPECT_TRUE(support::IsOpticalDrive({1, "/media/cdrom", "iso9660", "/dev/sr0", "11:0", "/"}));

@@ -171,6 +171,10 @@ TEST(Journal, ProgramsWritingAtOnceKeepEveryRow)
             row.report = name + std::to_string(i) + ".csv";
             EXPECT_TRUE(engine::WriteJournalRow(runs.Path(), row));
             row.ended = "2026-12-07T10:00:00";
+            row.checked = i;
+            row.migrated = 3;
+            row.alreadyMigrated = 0;
+            row.stopped = false;
             EXPECT_TRUE(engine::WriteJournalRow(runs.Path(), row));
         }
     };
@@ -180,4 +184,14 @@ TEST(Journal, ProgramsWritingAtOnceKeepEveryRow)
     const auto rows = engine::ReadJournal(runs.Path());
     EXPECT_EQ(rows.size(), 200u);
     EXPECT_TRUE(std::all_of(rows.begin(), rows.end(), [](const auto& row) { return !row.ended.empty(); }));
+    // Counts read back as written, and a count the row does not know stays unknown.
+    engine::JournalRow expected;
+    expected.report = "a99.csv";
+    expected.ended = "2026-12-07T10:00:00";
+    expected.checked = 99;
+    expected.migrated = 3;
+    expected.alreadyMigrated = 0;
+    expected.stopped = false;
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), expected), 1);
+    EXPECT_FALSE(rows.front().rejected || rows.front().failed);
 }

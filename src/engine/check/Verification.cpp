@@ -56,11 +56,11 @@ void CheckListedFile(
 
 } // namespace
 
-Verification VerifyDestination(const std::string& programFolder, const std::string& destination)
+Verification VerifyDestination(const std::string& logsHome, const std::string& destination)
 {
     Verification result;
     std::vector<std::string> known;
-    for (const std::string& summary : SummariesOf(RunsFolder(programFolder), destination)) {
+    for (const std::string& summary : SummariesOf(RunsFolder(logsHome), destination)) {
         DiscVerification disc {DiscName(ReadSummary(summary)), RowsFileOf(summary)};
         ForEachRow(summary, [&](const ReportRow& row) {
             using enum ReportColumn;

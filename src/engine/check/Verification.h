@@ -33,6 +33,6 @@ struct Verification
 
     bool Matches() const { return !discs.empty() && missing + changed + verdictChanged + added + leftovers == 0; }
 };
-Verification VerifyDestination(const std::string& programFolder, const std::string& destination);
+Verification VerifyDestination(const std::string& logsHome, const std::string& destination);
 
 } // namespace engine

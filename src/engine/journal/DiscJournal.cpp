@@ -15,23 +15,52 @@ namespace {
 const std::vector<std::string> Columns = {"started", "ended", "pacs", "label", "fingerprint", "source", "destination",
     "selected", "migrated", "already_migrated", "rejected", "failed", "stopped", "report", "looks_like"};
 
-std::vector<std::string*> Fields(JournalRow& row)
+std::string CountText(const std::optional<std::int64_t>& count)
 {
-    return {&row.started, &row.ended, &row.pacs, &row.label, &row.fingerprint, &row.source, &row.destination,
-        &row.selected, &row.migrated, &row.alreadyMigrated, &row.rejected, &row.failed, &row.stopped, &row.report,
-        &row.looksLike};
+    return count ? std::to_string(*count) : std::string();
+}
+
+std::optional<std::int64_t> CountOf(const std::string& text)
+{
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end == text.data() + text.size() ? std::optional(value) : std::nullopt;
+}
+
+std::vector<std::string> Values(const JournalRow& row)
+{
+    return {row.started, row.ended, row.pacs, row.label, row.fingerprint, row.source, row.destination,
+        CountText(row.checked), CountText(row.migrated), CountText(row.alreadyMigrated), CountText(row.rejected),
+        CountText(row.failed), row.stopped ? "yes" : "no", row.report, row.looksLike};
+}
+
+JournalRow RowOf(std::vector<std::string> values)
+{
+    values.resize(Columns.size());
+    JournalRow row;
+    row.started = values[0];
+    row.ended = values[1];
+    row.pacs = values[2];
+    row.label = values[3];
+    row.fingerprint = values[4];
+    row.source = values[5];
+    row.destination = values[6];
+    row.checked = CountOf(values[7]);
+    row.migrated = CountOf(values[8]);
+    row.alreadyMigrated = CountOf(values[9]);
+    row.rejected = CountOf(values[10]);
+    row.failed = CountOf(values[11]);
+    row.stopped = values[12] != "no";
+    row.report = values[13];
+    row.looksLike = values[14];
+    return row;
 }
 
 } // namespace
 
 std::int64_t JournalRow::MigratedInAll() const
 {
-    const auto count = [](const std::string& text) {
-        std::int64_t value = 0;
-        std::from_chars(text.data(), text.data() + text.size(), value); // an unfinished row has none
-        return value;
-    };
-    return count(migrated) + count(alreadyMigrated);
+    return migrated.value_or(0) + alreadyMigrated.value_or(0); // an unfinished row has none
 }
 
 std::string JournalRow::StartedDate() const
@@ -60,11 +89,7 @@ std::vector<JournalRow> ReadJournal(const std::string& runsFolder)
     }
     const auto records = support::ParseCsv(content);
     for (std::size_t i = 1; i < records.size(); ++i) { // after the column names
-        JournalRow row;
-        const auto fields = Fields(row);
-        for (std::size_t c = 0; c < fields.size() && c < records[i].size(); ++c) {
-            *fields[c] = records[i][c];
-        }
+        JournalRow row = RowOf(records[i]);
         if (!row.report.empty()) {
             rows.push_back(std::move(row));
         }
@@ -84,10 +109,10 @@ void ReadProgress(const std::string& runsFolder, JournalRow& row)
             += outcome == OutcomeName(Outcome::Rejected) || outcome == OutcomeName(Outcome::AlreadyRejected) ? 1 : 0;
         failed += file[Error].empty() ? 0 : 1; // as a run counts its failures: every row with an error
     });
-    row.migrated = std::to_string(migrated);
-    row.alreadyMigrated = std::to_string(alreadyMigrated);
-    row.rejected = std::to_string(rejected);
-    row.failed = std::to_string(failed);
+    row.migrated = migrated;
+    row.alreadyMigrated = alreadyMigrated;
+    row.rejected = rejected;
+    row.failed = failed;
 }
 
 std::vector<JournalRow> ReadJournalWithProgress(const std::string& runsFolder)
@@ -120,12 +145,8 @@ bool WriteJournalRow(const std::string& runsFolder, const JournalRow& row)
     }
     // The byte-order mark tells spreadsheets that the file is UTF-8.
     std::string text = "\xEF\xBB\xBF" + support::CsvLine(Columns);
-    for (JournalRow& each : rows) {
-        std::vector<std::string> values;
-        for (const std::string* field : Fields(each)) {
-            values.push_back(*field);
-        }
-        text += support::CsvLine(values);
+    for (const JournalRow& each : rows) {
+        text += support::CsvLine(Values(each));
     }
     support::AtomicFile file;
     const bool written

@@ -19,12 +19,14 @@ struct JournalRow
     std::string fingerprint;
     std::string source;
     std::string destination;
-    std::string selected;
-    std::string migrated; // written in this run
-    std::string alreadyMigrated; // there from an earlier run of the disc
-    std::string rejected;
-    std::string failed;
-    std::string stopped = "yes";
+    // The counts; none where the row does not know them (the files "selected", known from the start,
+    // the rest once the run ended, or from its report while it goes on).
+    std::optional<std::int64_t> checked; // selected by the profile; the column "selected"
+    std::optional<std::int64_t> migrated; // written in this run
+    std::optional<std::int64_t> alreadyMigrated; // there from an earlier run of the disc
+    std::optional<std::int64_t> rejected;
+    std::optional<std::int64_t> failed; // rows with an error
+    bool stopped = true; // until the run has ended; "yes" or "no" in the file
     std::string report; // the rows file's name in Logs/Runs: identifies the run
     std::string looksLike; // the PACS system the disc looks like, when the run's system did not fit it
 

@@ -35,9 +35,9 @@ std::string_view OutcomeName(Outcome outcome)
     return "skipped";
 }
 
-std::string RunsFolder(const std::string& programFolder)
+std::string RunsFolder(const std::string& logsHome)
 {
-    return support::LogsFolder(programFolder) + "/Runs";
+    return support::LogsFolder(logsHome) + "/Runs";
 }
 
 std::string LocksFile(const std::string& runsFolder)

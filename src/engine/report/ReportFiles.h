@@ -49,8 +49,8 @@ inline constexpr std::string_view StudiesSuffix = "-studies.csv";
 const std::vector<std::string>& ReportColumns();
 std::string_view OutcomeName(Outcome outcome);
 
-// The folder of the reports in a program folder.
-std::string RunsFolder(const std::string& programFolder);
+// The folder of the reports, Logs/Runs, in the folder that holds Logs/ (Places::logs).
+std::string RunsFolder(const std::string& logsHome);
 // The lock file of programs that share the reports folder: one slot for the journal, one per
 // destination for the reports' rows, one per disc and destination for the run.
 std::string LocksFile(const std::string& runsFolder);

@@ -42,7 +42,7 @@ constexpr auto SyncInterval = std::chrono::seconds(1);
 
 RunReport::~RunReport() = default;
 
-void RunReport::Begin(const std::string& programFolder, const RunDescription& run, const std::function<void()>& pump)
+void RunReport::Begin(const std::string& logsHome, const RunDescription& run, const std::function<void()>& pump)
 {
     m_rows.Close();
     m_rowsFailed = false;
@@ -50,8 +50,7 @@ void RunReport::Begin(const std::string& programFolder, const RunDescription& ru
     m_destinationLock.Unlock();
     m_waiting.clear();
     m_known.Clear();
-    std::fill(std::begin(m_counts), std::end(m_counts), 0);
-    m_seen = m_selected = 0;
+    m_tally = Tally();
     m_findings = {};
     m_studies.Clear();
     m_bytesRead = m_bytesWritten = 0;
@@ -65,8 +64,8 @@ void RunReport::Begin(const std::string& programFolder, const RunDescription& ru
             *folder = absolute.lexically_normal().string();
         }
     }
-    m_folder = RunsFolder(programFolder);
-    support::CreateFolder(support::LogsFolder(programFolder));
+    m_folder = RunsFolder(logsHome);
+    support::CreateFolder(support::LogsFolder(logsHome));
     support::CreateFolder(m_folder);
     m_destinationSlot = support::LockSlot("destination " + FolderKey(m_run.destination));
 
@@ -123,6 +122,14 @@ void RunReport::MakeDurable()
 
 void RunReport::Add(FileRecord record)
 {
+    ++m_tally.rows;
+    const bool folder = record.path.ends_with('/'); // a folder that could not be read
+    m_tally.scanned += folder ? 0 : 1;
+    m_tally.selected += record.selected ? 1 : 0;
+    m_tally.withError += record.error.empty() ? 0 : 1;
+    m_tally.dotRule += record.notSelectedBecause == LeftOutByDotRule ? 1 : 0;
+    m_tally.checked += record.selected || record.notSelectedBecause == LeftOutByDotRule ? 1 : 0;
+    ++m_tally.byOutcome[static_cast<int>(record.outcome)];
     m_waiting.push_back(std::move(record));
     // Written by WriteReady, a few at a time. The background thread may fall behind (many small files, each parsed
     // there): the run then waits for it rather than holding rows without bound.
@@ -188,10 +195,7 @@ std::string RunReport::Row(FileRecord& record)
 {
     const std::string sourceSha = record.sourceSha256.valid() ? record.sourceSha256.get() : std::string();
     const std::string writtenSha = record.writtenSha256.valid() ? record.writtenSha256.get() : std::string();
-    ++m_seen;
-    m_selected += record.selected ? 1 : 0;
     m_findings.retried += record.retried ? 1 : 0;
-    ++m_counts[static_cast<int>(record.outcome)];
     m_bytesRead += record.bytesRead;
     m_bytesWritten += record.bytesWritten;
     DicomInfo dicom;
@@ -245,8 +249,8 @@ std::string RunReport::SummaryText(const std::string& ended, bool stopped, const
         {"started", m_run.started},
         {"ended", ended},
         {"stopped", stopped ? "yes" : "no"},
-        {"files_seen", std::to_string(m_seen)},
-        {"selected", std::to_string(m_selected)},
+        {"files_seen", std::to_string(m_tally.rows)},
+        {"selected", std::to_string(m_tally.selected)},
         {"migrated", std::to_string(Count(Outcome::Migrated))},
         {"rejected", std::to_string(Count(Outcome::Rejected))},
         {"failed", std::to_string(Count(Outcome::Failed))},

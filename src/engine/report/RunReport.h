@@ -48,7 +48,7 @@ public:
     // remembered, so that duplicates across runs are flagged; pump is called now and then while they
     // are read. A report that cannot be written is given up without a word: it must never stop a
     // migration.
-    void Begin(const std::string& programFolder, const RunDescription& run, const std::function<void()>& pump = {});
+    void Begin(const std::string& logsHome, const RunDescription& run, const std::function<void()>& pump = {});
     // Takes the row of a file; it is written, and flagged as a duplicate where it is one, once its
     // digests are ready, in the order the rows came (by WriteReady, or when too many wait).
     void Add(FileRecord record);
@@ -65,7 +65,26 @@ public:
     std::string RowsName() const { return m_stem.empty() ? std::string() : m_stem + ".csv"; }
     // The run as Begin took it, its folders made absolute.
     const RunDescription& Description() const { return m_run; }
-    std::int64_t Count(Outcome outcome) const { return m_counts[static_cast<int>(outcome)]; }
+    // The run's counts: of every record added so far (all of them once the run has ended).
+    struct Tally
+    {
+        std::int64_t rows = 0; // every file walked, and every folder that could not be read
+        std::int64_t scanned = 0; // the files
+        std::int64_t checked = 0; // of them, counted by the profile (those the "." rule leaves out too)
+        std::int64_t selected = 0; // of those, the files to migrate: the report's column "selected"
+        std::int64_t withError = 0; // rows with an error line (a rejected file whose copy failed too)
+        std::int64_t dotRule = 0; // left out by the "." rule
+        std::int64_t byOutcome[6] = {};
+
+        std::int64_t Count(Outcome outcome) const { return byOutcome[static_cast<int>(outcome)]; }
+        // Migrated now, or there from an earlier run of the disc: as the summary counts them.
+        std::int64_t Migrated() const { return Count(Outcome::Migrated) + Count(Outcome::AlreadyMigrated); }
+        std::int64_t Rejected() const { return Count(Outcome::Rejected) + Count(Outcome::AlreadyRejected); }
+    };
+    const Tally& Counts() const { return m_tally; }
+    std::int64_t Count(Outcome outcome) const { return m_tally.Count(outcome); }
+    // A failure without a row of its own (the walk itself failed unexpectedly).
+    void CountFailure() { ++m_tally.withError; }
 
 private:
     void RememberRow(const ReportRow& row);
@@ -93,9 +112,7 @@ private:
     std::string m_stem;
     RunDescription m_run;
     KnownImages m_known;
-    std::int64_t m_counts[6] = {}; // by Outcome
-    std::int64_t m_seen = 0;
-    std::int64_t m_selected = 0;
+    Tally m_tally;
     Findings m_findings; // without the studies, which m_studies counts
     StudyList m_studies;
     std::uint64_t m_bytesRead = 0;
