@@ -145,7 +145,7 @@ walk-list-order-reversed | src/engine/DiscTree.cpp
 
 walk-list-reads-own-output | src/engine/DiscTree.cpp
             if (!leaveOut || !leaveOut(path)) {
-            if (true) {
+            if (leaveOut || true) {
 
 verify-passes-dead-part-files | src/engine/check/Verification.cpp
                 ++result.leftovers;

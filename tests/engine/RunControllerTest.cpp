@@ -90,7 +90,7 @@ TEST_F(RunControl, TheWalkKeepsOutOfLinksAndItsOwnOutputAndGoesOnPastFoldersThat
     WriteFile(root / "src/c/y", "y");
     fs::create_directory_symlink(root / "src", root / "src/a/loop");
     fs::create_directory_symlink(root / "src/c", root / "src/link");
-    MakeFolders(root / "src/out"); // the destination inside the source tree
+    WriteFile(root / "src/out/earlier.dcm", "e"); // the destination inside the source tree, not read
     host.dest = root / "src/out";
     host.debug = 1;
     host.onPump = [&](int pump) {
@@ -100,7 +100,7 @@ TEST_F(RunControl, TheWalkKeepsOutOfLinksAndItsOwnOutputAndGoesOnPastFoldersThat
     };
     Migrate();
     EXPECT_EQ(LastMessage(), Summary(2, 2));
-    EXPECT_EQ(Names(root / "src/out").size() * 10 + engine.LastRun().failed, 21u);
+    EXPECT_EQ(Names(root / "src/out").size() * 10 + engine.LastRun().failed, 31u);
     EXPECT_EQ(ErrorLines(),
         std::vector<std::string> {"S - 2 - No such file or directory - ScanFolder - " + root / "src/b-gone"});
     auto debug = DebugLines();
