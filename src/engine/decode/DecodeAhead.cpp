@@ -1,5 +1,7 @@
 #include "engine/decode/DecodeAhead.h"
 
+#include <utility>
+
 #include "engine/decode/Decompression.h"
 
 namespace engine {
@@ -29,34 +31,69 @@ std::unique_ptr<DecodeAhead::Result> Decode(DiscReader& reader)
 DecodeAhead::~DecodeAhead()
 {
     Cancel();
+    {
+        const std::lock_guard lock(m_lock);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    if (m_thread.joinable()) {
+        m_thread.join();
+    }
 }
 
 void DecodeAhead::Start(DiscReader& reader)
 {
-    if (m_job.valid()) {
+    const std::lock_guard lock(m_lock);
+    if (m_busy || m_result) {
         return;
     }
-    try {
-        m_job = std::async(std::launch::async, Decode, std::ref(reader));
-    } catch (const std::system_error&) {
-        // No thread to be had: the run decodes every file itself.
+    if (!m_thread.joinable()) {
+        try {
+            m_thread = std::thread([this] { Work(); });
+        } catch (const std::system_error&) {
+            return; // no thread to be had: the run decodes every file itself
+        }
+    }
+    m_reader = &reader;
+    m_busy = true;
+    m_changed.notify_all();
+}
+
+void DecodeAhead::Work()
+{
+    std::unique_lock lock(m_lock);
+    for (;;) {
+        m_changed.wait(lock, [this] { return m_stopping || m_reader != nullptr; });
+        if (m_stopping) {
+            return;
+        }
+        DiscReader* reader = std::exchange(m_reader, nullptr);
+        lock.unlock();
+        std::unique_ptr<Result> result = Decode(*reader);
+        lock.lock();
+        m_result = std::move(result);
+        m_busy = false;
+        m_changed.notify_all();
     }
 }
 
 std::unique_ptr<DecodeAhead::Result> DecodeAhead::Take(const DiscReader::File* file)
 {
-    if (!m_job.valid()) {
-        return nullptr;
+    std::unique_ptr<Result> result;
+    {
+        std::unique_lock lock(m_lock);
+        m_changed.wait(lock, [this] { return !m_busy; });
+        result = std::move(m_result);
     }
-    std::unique_ptr<Result> result = m_job.get();
-    return file != nullptr && result->source.get() == file ? std::move(result) : nullptr;
+    return result && file != nullptr && result->source.get() == file ? std::move(result) : nullptr;
 }
 
 void DecodeAhead::Cancel()
 {
-    if (m_job.valid()) {
-        m_job.get();
-    }
+    std::unique_ptr<Result> dropped;
+    std::unique_lock lock(m_lock);
+    m_changed.wait(lock, [this] { return !m_busy; });
+    dropped = std::move(m_result);
 }
 
 } // namespace engine

@@ -1,19 +1,21 @@
 #pragma once
 
 #include <cstdint>
-#include <future>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <thread>
 
 #include "engine/input/DiscReader.h"
 
 namespace engine {
 
-// Decodes the next compressed image on a thread of its own while the run handles the current one, so
-// that both processor cores decompress. It takes the image's bytes from the disc reader once that has
+// Decodes the next compressed image on a thread of its own, which lives as long as this object (the
+// run's), while the run handles the current one, so that both processor cores decompress. It takes the image's bytes from the disc reader once that has
 // read them whole, and decodes only: the run takes the result and writes, logs and counts exactly as
 // if it had decoded the file itself. A file that cannot be read or is larger than the limits below is
 // left to the run.
@@ -46,7 +48,15 @@ public:
     void Cancel();
 
 private:
-    std::future<std::unique_ptr<Result>> m_job;
+    void Work();
+
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    DiscReader* m_reader = nullptr; // a file to decode was asked for, not yet taken up by the thread
+    bool m_busy = false; // asked for, and not yet decoded
+    std::unique_ptr<Result> m_result; // decoded, not yet taken
+    bool m_stopping = false;
+    std::thread m_thread; // started with the first file
 };
 
 } // namespace engine
