@@ -17,11 +17,6 @@ namespace cli {
 
 namespace {
 
-std::string CountText(const std::optional<std::int64_t>& count)
-{
-    return count ? std::to_string(*count) : std::string();
-}
-
 // Whether each run's files still are in its destination as its report lists them, by report name:
 // "ja", "nein", or "-" for a run without a finished report.
 std::map<std::string, std::string> VerifiedRuns(
@@ -62,9 +57,9 @@ ExitStatus DiscsCli(const Options& options, const Environment& env)
                 "already_migrated", "rejected", "failed", "stopped", "report", "verified", "looks_like"});
         for (const engine::JournalRow& row : rows) {
             env.out << support::CsvLine({row.started, row.ended, row.pacs, row.label, row.fingerprint, row.source,
-                row.destination, CountText(row.checked), CountText(row.migrated), CountText(row.alreadyMigrated),
-                CountText(row.rejected), CountText(row.failed), row.stopped ? "yes" : "no",
-                row.report, verifiedOf(row), row.looksLike});
+                row.destination, engine::CountText(row.checked), engine::CountText(row.migrated),
+                engine::CountText(row.alreadyMigrated), engine::CountText(row.rejected), engine::CountText(row.failed),
+                row.stopped ? "yes" : "no", row.report, verifiedOf(row), row.looksLike});
         }
         return ExitStatus::Completed;
     }
@@ -87,8 +82,9 @@ ExitStatus DiscsCli(const Options& options, const Environment& env)
     for (const engine::JournalRow& row : rows) {
         std::snprintf(line, sizeof line, "%-19s  %-15s  %-16s  %8s  %8s  %9s  %6s  %-11s  ",
             row.StartedDateAndTime().c_str(), row.pacs.c_str(), dash(row.label).c_str(),
-            dash(CountText(row.migrated)).c_str(), dash(CountText(row.alreadyMigrated)).c_str(),
-            dash(CountText(row.rejected)).c_str(), dash(CountText(row.failed)).c_str(), row.stopped ? "ja" : "nein");
+            dash(engine::CountText(row.migrated)).c_str(), dash(engine::CountText(row.alreadyMigrated)).c_str(),
+            dash(engine::CountText(row.rejected)).c_str(), dash(engine::CountText(row.failed)).c_str(),
+            row.stopped ? "ja" : "nein");
         std::string verdict = verifiedOf(row);
         if (withDestination) {
             verdict.resize(std::max<std::size_t>(verdict.size(), 7), ' ');

@@ -15,11 +15,6 @@ namespace {
 const std::vector<std::string> Columns = {"started", "ended", "pacs", "label", "fingerprint", "source", "destination",
     "selected", "migrated", "already_migrated", "rejected", "failed", "stopped", "report", "looks_like"};
 
-std::string CountText(const std::optional<std::int64_t>& count)
-{
-    return count ? std::to_string(*count) : std::string();
-}
-
 std::optional<std::int64_t> CountOf(const std::string& text)
 {
     std::int64_t value = 0;
@@ -61,6 +56,11 @@ JournalRow RowOf(std::vector<std::string> values)
 std::int64_t JournalRow::MigratedInAll() const
 {
     return migrated.value_or(0) + alreadyMigrated.value_or(0); // an unfinished row has none
+}
+
+std::string CountText(const std::optional<std::int64_t>& count)
+{
+    return count ? std::to_string(*count) : std::string();
 }
 
 std::string JournalRow::StartedDate() const

@@ -39,6 +39,9 @@ struct JournalRow
     std::string StartedDateAndTime() const;
 };
 
+// A count as the journal writes it: empty where the row does not know it.
+std::string CountText(const std::optional<std::int64_t>& count);
+
 std::string JournalPath(const std::string& runsFolder);
 // The rows, oldest first; none when there is no journal yet.
 std::vector<JournalRow> ReadJournal(const std::string& runsFolder);
