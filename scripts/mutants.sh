@@ -76,7 +76,7 @@ destination-overwritten | src/engine/ImageMigration.cpp
     std::error_code error = out.Commit(support::Replace::Allowed);
 
 source-hash-of-whole-file-skipped | src/engine/ImageMigration.cpp
-        sourceDigest.Update(*input.whole);
+        sourceDigest.Update(*whole);
         sourceDigest.Update({});
 
 failures-not-counted | src/engine/report/RunReport.cpp
@@ -103,13 +103,25 @@ progress-value-off-by-one | src/engine/FolderWalk.cpp
     m_host.SetProgressValue(static_cast<std::int64_t>(index) + 1);
     m_host.SetProgressValue(static_cast<std::int64_t>(index));
 
-read-ahead-change-unchecked | src/engine/ImageMigration.cpp
-    if (read && !read->Input().IsStill(file.path)) { // changed since, or the reader could not open it
+read-ahead-change-unchecked | src/engine/input/ImageSource.cpp
+    if (read && !read->Input().IsStill(path)) { // changed since, or the reader could not open it
     if (read && false) {
 
-read-ahead-bypassed-while-the-reader-reads | src/engine/ImageMigration.cpp
-    std::shared_ptr<DiscReader::File> read = m_reader ? m_reader->Take(file.path) : nullptr;
+read-ahead-bypassed-while-the-reader-reads | src/engine/input/ImageSource.cpp
+    std::shared_ptr<DiscReader::File> read = m_reader ? m_reader->Take(path) : nullptr;
     std::shared_ptr<DiscReader::File> read = nullptr;
+
+streamed-file-own-read-keeps-stale-bytes | src/engine/input/ImageSource.cpp
+        piece.resize(got);
+        piece.resize(got == 0 ? 0 : piece.size());
+
+streamed-read-error-taken-for-damage | src/engine/ImageMigration.cpp
+    return {error, error && taken.image->ReadError() ? Phase::Reading : Phase::Converting};
+    return {error, Phase::Converting};
+
+plain-read-error-not-retried | src/engine/ImageMigration.cpp
+        return {copy.error, copy.sourceFailed ? Phase::Reading : Phase::Writing};
+        return {copy.error, Phase::Writing};
 
 unreadable-file-not-retried | src/engine/RunController.cpp
         if (migration.record.unreadable) {

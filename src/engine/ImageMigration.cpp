@@ -34,15 +34,6 @@ std::uint64_t DecompressionBound(const std::string& outputFolder)
 
 } // namespace
 
-// A compressed source file as the run has it in hand.
-struct ImageMigration::CompressedInput
-{
-    support::InputFile* file = nullptr; // open
-    std::optional<std::string_view> whole; // its bytes, when it was read whole
-    DiscReader::File* streamed = nullptr; // or the reader's, when it streams through it
-    const DecodeAhead::Result* decoded = nullptr; // and its output, when it was decoded ahead
-};
-
 ImageMigration::ImageMigration(const support::Log& log, NameSource nextName, Pump pump)
     : m_log(log)
     , m_nextName(std::move(nextName))
@@ -61,17 +52,15 @@ ImageMigration::Migration ImageMigration::Migrate(const SourceFile& file, const 
     // The file's one error boundary: whatever goes wrong, one line and on to the next file. An error
     // of reading the file names it; once the file is being converted or quarantined, only errors the
     // system reports name it, and the program's own (-1) messages stand alone.
-    bool converting = false;
-    m_readFailed = false;
     m_output.reset();
-    std::error_code error;
+    Failure failure;
     try {
-        error = IsCompressed(target.profile) ? MigrateCompressed(file, target, record, converting)
-                                             : MigratePlain(file, target, record);
+        failure = IsCompressed(target.profile) ? MigrateCompressed(file, target, record)
+                                               : MigratePlain(file, target, record);
     } catch (const std::system_error& e) {
-        error = e.code();
+        failure = {e.code(), Phase::Writing};
     } catch (const std::bad_alloc&) {
-        error = std::make_error_code(std::errc::not_enough_memory);
+        failure = {std::make_error_code(std::errc::not_enough_memory), Phase::Writing};
     } catch (const std::exception& e) {
         m_output.reset();
         m_log.WriteError(-1, e.what(), texts::SourceScanFolder, file.name);
@@ -79,18 +68,19 @@ ImageMigration::Migration ImageMigration::Migrate(const SourceFile& file, const 
         return migration;
     }
     // Closed now: an output waiting for its batch holds no descriptor.
-    if (!error && m_output) {
-        error = m_output->file.Close();
+    if (!failure.error && m_output) {
+        failure = {m_output->file.Close(), Phase::Writing};
     }
-    if (error) {
+    if (failure.error) {
         m_output.reset();
-        Fail(record, error, file.name, converting);
-        record.unreadable = m_readFailed && error == std::errc::io_error;
+        Fail(record, failure.error, file.name, failure.phase == Phase::Converting);
+        // The drive may read it once it has settled: the run tries it again at its end.
+        record.unreadable = failure.phase == Phase::Reading && failure.error == std::errc::io_error;
         return migration;
     }
     if (m_output) {
         m_output->sourceName = file.name;
-        m_output->converting = converting;
+        m_output->converting = IsCompressed(target.profile);
         migration.output = std::move(m_output);
     }
     return migration;
@@ -217,7 +207,8 @@ std::error_code ImageMigration::CommitNumbered(support::AtomicFile& out, const s
     return error;
 }
 
-std::error_code ImageMigration::MigratePlain(const SourceFile& file, const ImageTarget& target, FileRecord& record)
+ImageMigration::Failure ImageMigration::MigratePlain(
+    const SourceFile& file, const ImageTarget& target, FileRecord& record)
 {
     const std::string workPath = DestinationPath(target); // a name is taken before the "." rule is applied
     if (SkippedByDotRule(target.profile, file.name)) {
@@ -229,8 +220,8 @@ std::error_code ImageMigration::MigratePlain(const SourceFile& file, const Image
     auto output = std::make_unique<Output>();
     support::Sha256 digest;
     // A large image takes a while: the window keeps answering during it.
-    if (auto error = output->file.CreateAsCopy(file.path, workPath, digest, m_pump, &m_readFailed)) {
-        return error;
+    if (const support::CopyResult copy = output->file.CreateAsCopy(file.path, workPath, digest, m_pump); copy.error) {
+        return {copy.error, copy.sourceFailed ? Phase::Reading : Phase::Writing};
     }
     record.sourceSha256 = output->written = digest.Finish(); // the bytes read are the bytes written
     record.bytesRead = output->file.BytesWritten();
@@ -244,89 +235,31 @@ std::error_code ImageMigration::MigratePlain(const SourceFile& file, const Image
     return {};
 }
 
-void ImageMigration::ReadAhead(std::vector<std::string> paths)
-{
-    CancelReadAhead();
-    m_reader = std::make_unique<DiscReader>(std::move(paths));
-}
-
-void ImageMigration::CancelReadAhead()
-{
-    if (m_reader) {
-        m_reader->Stop(); // first: a decode ahead may wait for the reader
-    }
-    m_ahead.Cancel();
-    m_reader.reset();
-}
-
-std::error_code ImageMigration::MigrateCompressed(
-    const SourceFile& file, const ImageTarget& target, FileRecord& record, bool& converting)
+ImageMigration::Failure ImageMigration::MigrateCompressed(
+    const SourceFile& file, const ImageTarget& target, FileRecord& record)
 {
     // Decompression runs in this process, so the disc's file is read as it is, without a staged copy
-    // in the work folder. The reader has usually read it ahead (and the file after it is decoded
-    // meanwhile on another thread); a file it does not have, or one that changed since it was read,
-    // is read here: a file that fits in memory whole, which is where a failure to read it is told, a
-    // larger one as a stream.
-    std::shared_ptr<DiscReader::File> read = m_reader ? m_reader->Take(file.path) : nullptr;
-    if (read && !read->Input().IsStill(file.path)) { // changed since, or the reader could not open it
-        read.reset();
-    }
-    m_readByItself += m_reader && !read ? 1 : 0;
-    std::unique_ptr<DecodeAhead::Result> ahead = m_ahead.Take(read.get());
-    if (m_reader) {
-        m_ahead.Start(*m_reader);
-    }
-    support::InputFile source;
-    CompressedInput input;
-    if (read) {
-        if (read->IsWhole() && read->Error()) {
-            m_readFailed = true;
-            return read->Error();
-        }
-        input.file = &read->Input();
-        input.whole = read->IsWhole() ? std::optional(read->Whole()) : std::nullopt;
-        input.streamed = read->IsWhole() ? nullptr : read.get();
-        input.decoded = ahead.get();
-    } else {
-        if (auto error = source.Open(file.path)) {
-            m_readFailed = true;
-            return error;
-        }
-        input.file = &source;
-        std::size_t length = 0;
-        if (source.SizeAtOpen() <= WholeFileLimit) {
-            if (auto error = source.ReadRest(m_whole, length)) {
-                m_readFailed = true;
-                return error;
-            }
-            input.whole = std::string_view(m_whole.data(), length);
-        }
+    // in the work folder.
+    ImageSource::Taken taken = m_source.Take(file.path);
+    if (taken.error) {
+        return {taken.error, Phase::Reading};
     }
     record.bytesRead = record.size.value_or(0);
-    converting = true;
-    const std::error_code error = Convert(input, file, target, record);
-    ahead.reset(); // it holds the file too, whose buffer the reader takes back now
-    if (read) {
-        m_reader->Recycle(std::move(read));
-    }
-    return error;
+    const std::error_code error = Convert(*taken.image, file, target, record);
+    // A file that streams may fail to read half-way; the decoder then ends with the reader's error.
+    return {error, error && taken.image->ReadError() ? Phase::Reading : Phase::Converting};
 }
 
 std::error_code ImageMigration::DecompressStreamed(
-    const PieceSource& nextPiece, const ByteSink& sink, std::uint64_t bound, support::Sha256& digest)
+    ImageSource::Image& input, const ByteSink& sink, std::uint64_t bound, support::Sha256& digest)
 {
     std::string piece;
     std::size_t offset = 0;
-    const auto next = [&]() -> std::error_code {
-        offset = 0;
-        const std::error_code error = nextPiece(piece);
-        m_readFailed = m_readFailed || error;
-        return error;
-    };
     const ByteSource source = [&](std::span<char> buffer, std::size_t& got) -> std::error_code {
         got = 0;
         if (offset == piece.size()) {
-            if (auto error = next()) {
+            offset = 0;
+            if (auto error = input.NextPiece(piece)) {
                 return error;
             }
         }
@@ -342,7 +275,8 @@ std::error_code ImageMigration::DecompressStreamed(
     // Bytes after the end of the compressed data are part of the source file all the same.
     do {
         digest.Update(std::string_view(piece.data() + offset, piece.size() - offset));
-        if (auto error = next()) {
+        offset = 0;
+        if (auto error = input.NextPiece(piece)) {
             return error;
         }
     } while (!piece.empty());
@@ -350,7 +284,7 @@ std::error_code ImageMigration::DecompressStreamed(
 }
 
 std::error_code ImageMigration::Convert(
-    const CompressedInput& input, const SourceFile& file, const ImageTarget& target, FileRecord& record)
+    ImageSource::Image& input, const SourceFile& file, const ImageTarget& target, FileRecord& record)
 {
     // A "STARC" image goes to the destination as it is; an "Arzt und Praxis" container passes through
     // the cut on its way, so that no container is ever held whole. Either way the decompressed bytes
@@ -379,9 +313,10 @@ std::error_code ImageMigration::Convert(
         return cutting ? cut.Feed(bytes, write) : write(bytes);
     };
     const std::uint64_t bound = DecompressionBound(cutting ? target.destination : target.workFolder);
-    const DecodeAhead::Result* ahead = input.decoded;
-    if (input.whole) {
-        sourceDigest.Update(*input.whole);
+    const DecodeAhead::Result* ahead = input.Decoded();
+    const std::optional<std::string_view> whole = input.Whole();
+    if (whole) {
+        sourceDigest.Update(*whole);
     }
     std::error_code error;
     if (ahead != nullptr && ahead->error != DecompressError::TooLarge && ahead->decoded.size() <= bound) {
@@ -391,21 +326,10 @@ std::error_code ImageMigration::Convert(
         if (!error) {
             error = ahead->error;
         }
-    } else if (input.whole) {
-        error = DecompressWhole(*input.whole, sink, bound);
-    } else if (input.streamed != nullptr) {
-        error = DecompressStreamed(
-            [&](std::string& piece) { return m_reader->NextPiece(*input.streamed, piece); }, sink, bound, sourceDigest);
+    } else if (whole) {
+        error = DecompressWhole(*whole, sink, bound);
     } else {
-        error = DecompressStreamed(
-            [&input](std::string& piece) {
-                piece.resize(support::FilePieceBytes);
-                std::size_t got = 0;
-                const std::error_code failed = input.file->Read(piece, got);
-                piece.resize(got);
-                return failed;
-            },
-            sink, bound, sourceDigest);
+        error = DecompressStreamed(input, sink, bound, sourceDigest);
     }
     if (error && !IsDataError(error)) {
         return error; // the file system failed (a full disk, say), which says nothing about the image
@@ -416,8 +340,8 @@ std::error_code ImageMigration::Convert(
         }
         if (error != DecompressError::NotCompressed) {
             record.look = Look::PackedOther;
-        } else if (input.whole) {
-            record.look = LookOfHead(input.whole->substr(0, support::AtomicFile::HeadBytes));
+        } else if (whole) {
+            record.look = LookOfHead(whole->substr(0, support::AtomicFile::HeadBytes));
         }
         out.Discard(); // a bomb's beginning must not take the room its quarantine copy needs
         return Reject(input, file, target, record);
@@ -430,7 +354,7 @@ std::error_code ImageMigration::Convert(
         out.Discard();
         return Reject(input, file, target, record);
     }
-    out.SetModified(input.file->ModifiedAtOpen());
+    out.SetModified(input.Modified());
     output->written = digest.Finish();
     if (!AlreadyThere(out, output->written, record)) {
         CheckDicom(*output, record);
@@ -441,7 +365,7 @@ std::error_code ImageMigration::Convert(
 }
 
 std::error_code ImageMigration::Reject(
-    const CompressedInput& input, const SourceFile& file, const ImageTarget& target, FileRecord& record)
+    const ImageSource::Image& input, const SourceFile& file, const ImageTarget& target, FileRecord& record)
 {
     m_log.WriteError(-1, "File " + file.name + " could not be migrated.", texts::SourceCorrectImage, "");
     record.outcome = Outcome::Rejected;
@@ -449,7 +373,7 @@ std::error_code ImageMigration::Reject(
 }
 
 std::error_code ImageMigration::Quarantine(
-    const CompressedInput& input, const SourceFile& file, const ImageTarget& target, FileRecord& record)
+    const ImageSource::Image& input, const SourceFile& file, const ImageTarget& target, FileRecord& record)
 {
     const std::string folder = target.destination + "/" + std::string(texts::QuarantineFolder) + "/";
     if (!support::FolderExists(folder)) {
@@ -463,16 +387,16 @@ std::error_code ImageMigration::Quarantine(
     support::AtomicFile& copy = output->file;
     support::Sha256 digest;
     std::error_code error;
-    if (input.whole) {
+    if (const std::optional<std::string_view> whole = input.Whole()) {
         // The bytes in hand are the file's: the disc is not read a second time, out of turn.
         error = copy.Create(stem + ".err");
         if (!error) {
-            digest.Update(*input.whole);
-            error = copy.Write(*input.whole);
-            copy.SetModified(input.file->ModifiedAtOpen());
+            digest.Update(*whole);
+            error = copy.Write(*whole);
+            copy.SetModified(input.Modified());
         }
     } else {
-        error = copy.CreateAsCopy(file.path, stem + ".err", digest);
+        error = copy.CreateAsCopy(file.path, stem + ".err", digest).error;
     }
     if (error) {
         return error;

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "engine/Profile.h"
-#include "engine/decode/DecodeAhead.h"
 #include "engine/decode/Decompression.h"
+#include "engine/input/ImageSource.h"
 #include "engine/report/FileRecord.h"
 #include "support/AtomicFile.h"
 
@@ -105,32 +105,37 @@ public:
     // "<stem>2.err" ... in the order of the batch. The records are final after it; a file that cannot
     // be synced or named is logged, and its output removed.
     void Commit(std::span<Migration> migrations);
-    // The compressed files the run will reach, in order: one thread reads them ahead of their turn.
-    void ReadAhead(std::vector<std::string> paths);
+    // The compressed files the run will reach, in order: they are read ahead of their turn.
+    void ReadAhead(std::vector<std::string> paths) { m_source.ReadAhead(std::move(paths)); }
     // Ends reading and decoding ahead, so that nothing reads on after the run.
-    void CancelReadAhead();
-    // How many compressed files the run read itself while the reader was reading (the reader did not
-    // have them, or they had changed since it read them); starts again from 0.
-    std::int64_t TakeReadByItself() { return std::exchange(m_readByItself, 0); }
+    void CancelReadAhead() { m_source.Stop(); }
+    // How many compressed files the run read itself while the reader was reading; starts from 0 again.
+    std::int64_t TakeReadByItself() { return m_source.TakeReadByItself(); }
 
 private:
-    struct CompressedInput;
+    // Where a file's failure happened: reading the disc (the file may read on a second try), writing a
+    // plain copy, or converting an image (the program's own failures, -1, then stand alone in the log).
+    enum class Phase { Reading, Writing, Converting };
+    struct Failure
+    {
+        std::error_code error;
+        Phase phase = Phase::Writing;
+    };
 
-    std::error_code MigratePlain(const SourceFile& file, const ImageTarget& target, FileRecord& record);
+    Failure MigratePlain(const SourceFile& file, const ImageTarget& target, FileRecord& record);
     // The error line of a file and its row's error; converting: see Output.
     void Fail(FileRecord& record, const std::error_code& error, const std::string& name, bool converting);
-    std::error_code MigrateCompressed(
-        const SourceFile& file, const ImageTarget& target, FileRecord& record, bool& converting);
+    Failure MigrateCompressed(const SourceFile& file, const ImageTarget& target, FileRecord& record);
     std::error_code Convert(
-        const CompressedInput& input, const SourceFile& file, const ImageTarget& target, FileRecord& record);
-    // Fills piece with the next bytes of a file that streams; empty at its end.
-    using PieceSource = std::function<std::error_code(std::string& piece)>;
+        ImageSource::Image& input, const SourceFile& file, const ImageTarget& target, FileRecord& record);
+    // Decompresses a file that streams; its bytes pass through digest, also those after the end of the
+    // compressed data.
     std::error_code DecompressStreamed(
-        const PieceSource& nextPiece, const ByteSink& sink, std::uint64_t bound, support::Sha256& digest);
+        ImageSource::Image& input, const ByteSink& sink, std::uint64_t bound, support::Sha256& digest);
     std::error_code Reject(
-        const CompressedInput& input, const SourceFile& file, const ImageTarget& target, FileRecord& record);
+        const ImageSource::Image& input, const SourceFile& file, const ImageTarget& target, FileRecord& record);
     std::error_code Quarantine(
-        const CompressedInput& input, const SourceFile& file, const ImageTarget& target, FileRecord& record);
+        const ImageSource::Image& input, const SourceFile& file, const ImageTarget& target, FileRecord& record);
     std::string DestinationPath(const ImageTarget& target);
     // True when the destination has the written bytes already (see SetExisting); out is given up.
     bool AlreadyThere(support::AtomicFile& out, const Digest& written, FileRecord& record);
@@ -143,11 +148,7 @@ private:
     NameSource m_nextName;
     Pump m_pump;
     Existing m_existing;
-    std::unique_ptr<DiscReader> m_reader;
-    DecodeAhead m_ahead;
-    std::string m_whole; // a compressed file read whole; its memory serves the next one
-    bool m_readFailed = false; // the file in hand's error came from reading the disc
-    std::int64_t m_readByItself = 0;
+    ImageSource m_source;
     std::unique_ptr<Output> m_output; // the file in hand's, once written
 };
 

@@ -86,19 +86,15 @@ std::error_code AtomicFile::Create(const std::string& target)
     }
 }
 
-std::error_code AtomicFile::CreateAsCopy(const std::string& source, const std::string& target, Sha256& digest,
-    const std::function<void()>& afterChunk, bool* readFailed)
+CopyResult AtomicFile::CreateAsCopy(const std::string& source, const std::string& target, Sha256& digest,
+    const std::function<void()>& afterChunk)
 {
-    bool ignored = false;
-    bool& failed = readFailed != nullptr ? *readFailed : ignored;
-    failed = false;
     InputFile in;
     if (auto error = in.Open(source)) {
-        failed = true;
-        return error;
+        return {error, true};
     }
     if (auto error = Create(target)) {
-        return error;
+        return {error, false};
     }
     // One buffer for every copy the thread makes: allocating (and clearing) a fresh one per file cost
     // more than copying a small file.
@@ -106,14 +102,13 @@ std::error_code AtomicFile::CreateAsCopy(const std::string& source, const std::s
     std::uint64_t copied = 0;
     for (std::size_t got = 0;; copied += got) {
         if (auto error = in.Read(buffer, got)) {
-            failed = true;
-            return error;
+            return {error, true};
         }
         if (got == 0) {
             break;
         }
         if (auto error = Write(std::string_view(buffer).substr(0, got))) {
-            return error;
+            return {error, false};
         }
         digest.Update(std::string_view(buffer).substr(0, got));
         if (afterChunk) {
@@ -121,7 +116,7 @@ std::error_code AtomicFile::CreateAsCopy(const std::string& source, const std::s
         }
     }
     if (copied < in.SizeAtOpen()) {
-        return FileError::SizeChanged; // the source shrank while it was read: a truncated copy
+        return {FileError::SizeChanged, true}; // the source shrank while it was read: a truncated copy
     }
     SetModified(in.ModifiedAtOpen());
     return {};

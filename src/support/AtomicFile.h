@@ -15,6 +15,14 @@ class Sha256;
 
 enum class Replace { Allowed, Never };
 
+// How a copy ended: its error, if any, and whether it was reading the source that failed (the copy's
+// own writing otherwise).
+struct CopyResult
+{
+    std::error_code error;
+    bool sourceFailed = false;
+};
+
 // Temporary files of an unfinished write carry this prefix and the suffix ".part".
 inline constexpr const char* TempFilePrefix = ".zet-pelta-";
 
@@ -42,9 +50,9 @@ public:
     // Create, filled with a copy of the regular file at source and given its modification time. A
     // source that ends before its size at opening reports FileError::SizeChanged. The bytes pass
     // through the digest on their way, and afterChunk is called after every MiB of them, so that a
-    // large file does not hold up the caller. readFailed tells whether an error came from the source.
-    std::error_code CreateAsCopy(const std::string& source, const std::string& target, Sha256& digest,
-        const std::function<void()>& afterChunk = {}, bool* readFailed = nullptr);
+    // large file does not hold up the caller.
+    CopyResult CreateAsCopy(const std::string& source, const std::string& target, Sha256& digest,
+        const std::function<void()>& afterChunk = {});
     std::error_code Write(std::string_view bytes);
     void SetModified(const FileTime& time);
     // Gives the descriptor back once every byte is written; a failed write that only shows at closing

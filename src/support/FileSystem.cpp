@@ -59,7 +59,7 @@ std::error_code RemoveTree(const std::string& path)
 std::error_code CopyFileAtomic(const std::string& source, const std::string& target, Replace replace, Sha256& digest)
 {
     AtomicFile out;
-    if (auto error = out.CreateAsCopy(source, target, digest)) {
+    if (auto error = out.CreateAsCopy(source, target, digest).error) {
         return error;
     }
     return out.Commit(replace);

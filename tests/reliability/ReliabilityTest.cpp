@@ -7,6 +7,7 @@
 #include "engine/journal/DiscJournal.h"
 #include "engine/report/ReportFiles.h"
 #include "support/Csv.h"
+#include "support/Sha256.h"
 
 #include <csignal>
 #include <optional>
@@ -424,6 +425,27 @@ TEST(Crash, AKilledRunResumedWithOnlyMissingEndsWithEveryImageOnce)
             EXPECT_EQ(journal[1][1] + "|" + journal[1][12] + "|" + journal[1][8], "|yes|" + std::to_string(reported));
             EXPECT_EQ(journal[2][12] + journal[2][14], "noja");
         }
+    }
+}
+
+TEST(Faults, AFileThatFailsToReadHalfWayIsReadAgainAtTheEnd)
+{
+    // Large enough to stream (also compressed): the disc fails once in the middle of it, after the
+    // first bytes went into the copy or the decoder. A read error is the drive's, not the image's.
+    for (const char* pacs : Systems) {
+        SCOPED_TRACE(pacs);
+        Disc disc(pacs, 1, std::size_t {30} << 20);
+        const RunResult run = Migrate(disc, "read:EIO:/src/" + disc.files[0].path + ":2:1");
+        EXPECT_LT(run.status, 2) << run.err; // the disc's other files may be rejected
+        std::string outcome;
+        for (const auto& row : ReportRows(disc)) {
+            if (row[engine::ReportColumn::Path] == disc.files[0].path) {
+                outcome += row[engine::ReportColumn::OutcomeColumn] + " " + row[engine::ReportColumn::Retried];
+                EXPECT_EQ(row[engine::ReportColumn::SourceSha], support::Sha256OfFile(disc.src + "/" + disc.files[0].path));
+            }
+        }
+        EXPECT_EQ(outcome, "migrated yes");
+        EXPECT_EQ(Count(disc).migrated, 1);
     }
 }
 
