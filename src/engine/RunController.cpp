@@ -22,13 +22,6 @@ std::string LocalIsoTime()
     return text;
 }
 
-Digest ReadyDigest(const std::string& hex)
-{
-    std::promise<std::string> digest;
-    digest.set_value(hex);
-    return digest.get_future().share();
-}
-
 } // namespace
 
 RunController::RunController(RunHost& host, std::string logsHome, support::Log::Clock timeStamp)
@@ -237,38 +230,21 @@ void RunController::Walk(DiscTree tree)
 
 void RunController::Queue(WalkStep step, ImageMigration::Migration migration)
 {
-    // Outputs are made durable in batches: a file system writes its journal about once per batch,
-    // where a sync per file would cost a journal write per file. A batch waits no longer than a
-    // second and holds no more than a few dozen files and some MiB, so little is redone after a crash.
-    constexpr std::size_t BatchFiles = 32;
-    constexpr std::uint64_t BatchBytes = std::uint64_t {64} << 20;
-    constexpr auto BatchWait = std::chrono::seconds(1);
-    if (migration.output) {
-        if (m_queuedOutputs++ == 0) {
-            m_firstQueued = std::chrono::steady_clock::now();
-        }
-        m_queuedBytes += migration.output->file.BytesWritten();
-    }
-    m_queuedSteps.push_back(std::move(step));
-    m_queued.push_back(std::move(migration));
+    const bool due = m_batch.Add(std::move(step), std::move(migration));
     m_report.WriteReady();
-    if (m_queuedOutputs == 0 || m_queuedOutputs >= BatchFiles || m_queuedBytes >= BatchBytes
-        || std::chrono::steady_clock::now() - m_firstQueued >= BatchWait) {
+    if (due) {
         Flush();
     }
 }
 
 void RunController::Flush()
 {
-    m_migration.Commit(m_queued);
-    for (std::size_t i = 0; i < m_queued.size(); ++i) {
-        Count(m_queuedSteps[i], m_queued[i].record);
-        m_report.Add(std::move(m_queued[i].record));
+    m_migration.Commit(m_batch.Migrations());
+    for (std::size_t i = 0; i < m_batch.Steps().size(); ++i) {
+        Count(m_batch.Steps()[i], m_batch.Migrations()[i].record);
+        m_report.Add(std::move(m_batch.Migrations()[i].record));
     }
-    m_queuedSteps.clear();
-    m_queued.clear();
-    m_queuedOutputs = 0;
-    m_queuedBytes = 0;
+    m_batch.Clear();
     // The journal row of a run that goes on says now and then how far it got: a run killed later
     // reads so there, too.
     constexpr auto JournalInterval = std::chrono::seconds(10);
@@ -332,13 +308,8 @@ ImageMigration::Migration RunController::Handle(const WalkStep& step)
     record.path = step.relative;
     if (step.selected && m_onlyMissing) {
         // The disc again: a file whose output an earlier run left in the destination stays as it is.
-        if (const auto earlier = m_migratedBefore.Find(step.relative, step.size, m_host.DestText())) {
-            record.size = step.size;
-            record.selected = true;
-            record.outcome = earlier->outcome;
-            record.writtenFile = earlier->writtenFile;
-            record.writtenSha256 = ReadyDigest(earlier->writtenSha256);
-            record.sourceSha256 = ReadyDigest(earlier->sourceSha256);
+        if (auto earlier = m_migratedBefore.Find(step.relative, step.size, m_host.DestText())) {
+            migration.record = std::move(*earlier);
             return migration;
         }
     }

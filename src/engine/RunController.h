@@ -8,6 +8,7 @@
 #include "engine/DiscLook.h"
 #include "engine/FolderWalk.h"
 #include "engine/ImageMigration.h"
+#include "engine/OutputBatch.h"
 #include "engine/RunHost.h"
 #include "engine/RunState.h"
 #include "engine/UniqueNameSource.h"
@@ -59,8 +60,8 @@ private:
     void SetTimer(bool enabled);
     void Walk(DiscTree tree);
     ImageMigration::Migration Handle(const WalkStep& step);
-    // Files wait with their outputs until a batch of them is made durable and named; the others with
-    // them, so that rows keep the walk's order. Only then are they counted and reported.
+    // Files wait with their outputs until a batch of them is made durable and named (see OutputBatch).
+    // Only then are they counted and reported.
     void Queue(WalkStep step, ImageMigration::Migration migration);
     void Flush();
     // The run's journal row, with its counts so far.
@@ -91,11 +92,7 @@ private:
     WorkFolder m_work;
     std::unique_ptr<UniqueNameSource> m_names; // created on first use
     ImageMigration m_migration;
-    std::vector<WalkStep> m_queuedSteps;
-    std::vector<ImageMigration::Migration> m_queued;
-    std::size_t m_queuedOutputs = 0;
-    std::uint64_t m_queuedBytes = 0;
-    std::chrono::steady_clock::time_point m_firstQueued; // the oldest output waiting
+    OutputBatch m_batch;
     bool m_timerEnabled = false;
     bool m_running = false;
     bool m_runQueued = false;

@@ -1,6 +1,7 @@
 #include "engine/report/MigratedBefore.h"
 
 #include <charconv>
+#include <future>
 #include <unordered_set>
 
 #include "engine/Texts.h"
@@ -10,6 +11,17 @@
 #include "support/Sha256.h"
 
 namespace engine {
+
+namespace {
+
+Digest ReadyDigest(const std::string& hex)
+{
+    std::promise<std::string> digest;
+    digest.set_value(hex);
+    return digest.get_future().share();
+}
+
+} // namespace
 
 void MigratedBefore::Clear()
 {
@@ -62,7 +74,7 @@ void MigratedBefore::Load(const std::string& runsFolder, const std::string& dest
     }
 }
 
-std::optional<MigratedBefore::Output> MigratedBefore::Find(
+std::optional<FileRecord> MigratedBefore::Find(
     const std::string& relative, std::optional<std::uint64_t> size, const std::string& destination) const
 {
     const auto found = m_outputs.find(relative);
@@ -70,7 +82,16 @@ std::optional<MigratedBefore::Output> MigratedBefore::Find(
         || support::Sha256OfFile(destination + "/" + found->second.writtenFile) != found->second.writtenSha256) {
         return std::nullopt;
     }
-    return found->second;
+    const Output& earlier = found->second;
+    FileRecord record;
+    record.path = relative;
+    record.size = size;
+    record.selected = true;
+    record.outcome = earlier.outcome;
+    record.writtenFile = earlier.writtenFile;
+    record.writtenSha256 = ReadyDigest(earlier.writtenSha256);
+    record.sourceSha256 = ReadyDigest(earlier.sourceSha256);
+    return record;
 }
 
 std::optional<std::string> MigratedBefore::Unlisted(std::string_view folder, std::uint64_t size, const Digest& digest)
