@@ -23,7 +23,7 @@ int main(int argc, char** argv)
 {
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = support::ProgramArguments(argc, argv);
     const cli::Environment env {support::PlacesOf(support::ProgramFolder()), std::cout, std::cerr,
         support::StderrIsTerminal(), support::StderrColumns(), [] { return g_interrupted != 0; }};
     return static_cast<int>(cli::RunCli(args, env));

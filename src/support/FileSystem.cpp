@@ -49,10 +49,28 @@ std::string JoinPath(const std::string& folder, const std::string& name)
     return folder + "/" + name;
 }
 
+std::filesystem::path PathOf(std::string_view utf8)
+{
+    return std::filesystem::path(std::u8string_view(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
+}
+
+std::string Utf8Of(const std::filesystem::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(PathOf(path), error);
+    return error || path.empty() ? path : Utf8Of(absolute.lexically_normal());
+}
+
 std::error_code RemoveTree(const std::string& path)
 {
     std::error_code ec;
-    std::filesystem::remove_all(path, ec);
+    std::filesystem::remove_all(PathOf(path), ec);
     return ec;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -36,6 +38,12 @@ std::string ProgramFolder();
 
 // folder & "/" & name, without doubling a separator that the folder already ends with.
 std::string JoinPath(const std::string& folder, const std::string& name);
+// Paths are UTF-8 strings everywhere above the platform files. These convert them to and from the
+// standard library's paths, which hold the platform's own encoding (UTF-16 on some systems).
+std::filesystem::path PathOf(std::string_view utf8);
+std::string Utf8Of(const std::filesystem::path& path);
+// The path made absolute against the working folder, and normalised; as it is when that fails.
+std::string AbsolutePath(const std::string& path);
 
 // True for a folder, also one reached through a symbolic link; false for an empty path.
 bool FolderExists(const std::string& path);

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/FileSystem.h"
 #include "support/LocalTime.h"
 
 namespace support {
@@ -124,7 +125,7 @@ void Log::WriteDebug(std::string_view text) const
 void Log::AppendLine(const std::string& path, std::string_view text) const
 {
     std::error_code ignored;
-    std::filesystem::create_directory(LogsFolder(m_logsHome), ignored);
+    std::filesystem::create_directory(PathOf(LogsFolder(m_logsHome)), ignored);
 
     std::string line = m_timeStamp();
     line += " - ";
@@ -133,7 +134,7 @@ void Log::AppendLine(const std::string& path, std::string_view text) const
 
     // Append mode, so two programs logging at once cannot overwrite each other's lines. A failure only
     // sets the stream's state, which is deliberately not read.
-    std::ofstream file(path, std::ios::binary | std::ios::app);
+    std::ofstream file(PathOf(path), std::ios::binary | std::ios::app);
     file.write(line.data(), static_cast<std::streamsize>(line.size()));
 }
 

@@ -1,5 +1,7 @@
 #include "support/Terminal.h"
 
+#include <algorithm>
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -17,6 +19,11 @@ int StderrColumns()
         return size.ws_col;
     }
     return 80;
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv)
+{
+    return std::vector<std::string>(argv + std::min(argc, 1), argv + argc); // UTF-8 already
 }
 
 } // namespace support

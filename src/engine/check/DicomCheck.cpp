@@ -12,6 +12,7 @@
 #include <exception>
 #include <vector>
 
+#include "support/FileSystem.h"
 #include "support/Utf8.h"
 
 namespace engine {
@@ -143,7 +144,7 @@ DicomInfo Check(const std::string& path)
 {
     DicomInfo info;
     DcmFileFormat file;
-    const OFCondition status = file.loadFile(path.c_str(), EXS_Unknown, EGL_noChange, LargeValueBytes, ERM_autoDetect);
+    const OFCondition status = file.loadFile(OFFilename(support::PathOf(path).c_str()), EXS_Unknown, EGL_noChange, LargeValueBytes, ERM_autoDetect);
     DcmDataset& dataset = *file.getDataset();
     if (status.good()) {
         info.transferSyntax = DcmXfer(dataset.getOriginalXfer()).getXferID();

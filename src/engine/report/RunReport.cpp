@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 #include <iterator>
 
 #include "engine/report/ReportFiles.h"
@@ -58,11 +57,7 @@ void RunReport::Begin(const std::string& logsHome, const RunDescription& run, co
     m_stem.clear();
     // Folders are stored absolute: the report is read later, from wherever --verify is started.
     for (std::string* folder : {&m_run.source, &m_run.destination, &m_run.temp}) {
-        std::error_code error;
-        const auto absolute = std::filesystem::absolute(*folder, error);
-        if (!error && !folder->empty()) {
-            *folder = absolute.lexically_normal().string();
-        }
+        *folder = support::AbsolutePath(*folder);
     }
     m_folder = RunsFolder(logsHome);
     support::CreateFolder(support::LogsFolder(logsHome));
