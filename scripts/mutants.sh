@@ -231,7 +231,11 @@ profile-file-comments-read-as-keys | src/support/ProfileFile.cpp
     if (trimmed.starts_with(';') || equals == std::string_view::npos) {
     if (equals == std::string_view::npos) {
 
-leftovers-of-other-machines-taken | src/support/ProcessWatchPosix.cpp
+disc-in-the-drive-again-not-new | src/support/Mounts.cpp
+    m_seen = std::move(seen);
+    m_seen.merge(seen);
+
+leftovers-of-other-machines-taken | src/support/ProcessWatch.cpp
     if (!name.starts_with(prefix)) {
     if (name.empty()) {
 

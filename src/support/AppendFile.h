@@ -4,6 +4,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "support/InputFile.h"
+
 namespace support {
 
 // A file that grows by whole records, such as a run report's rows: each Write reaches the system at
@@ -22,10 +24,10 @@ public:
     std::error_code Write(std::string_view bytes);
     std::error_code Sync();
     std::error_code Close();
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_handle != NoFile; }
 
 private:
-    int m_fd = -1;
+    FileHandle m_handle = NoFile;
 };
 
 } // namespace support

@@ -8,6 +8,15 @@
 
 namespace support {
 
+namespace {
+
+int Fd(FileHandle handle)
+{
+    return static_cast<int>(handle);
+}
+
+} // namespace
+
 AppendFile::~AppendFile()
 {
     Close();
@@ -16,14 +25,18 @@ AppendFile::~AppendFile()
 std::error_code AppendFile::CreateNew(const std::string& path)
 {
     Close();
-    m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOCTTY, 0666);
-    return m_fd >= 0 ? std::error_code {} : LastError();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) {
+        return LastError();
+    }
+    m_handle = fd;
+    return {};
 }
 
 std::error_code AppendFile::Write(std::string_view bytes)
 {
     while (!bytes.empty()) {
-        const ssize_t n = ::write(m_fd, bytes.data(), bytes.size());
+        const ssize_t n = ::write(Fd(m_handle), bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -37,16 +50,16 @@ std::error_code AppendFile::Write(std::string_view bytes)
 
 std::error_code AppendFile::Sync()
 {
-    return ::fdatasync(m_fd) == 0 ? std::error_code {} : LastError();
+    return ::fdatasync(Fd(m_handle)) == 0 ? std::error_code {} : LastError();
 }
 
 std::error_code AppendFile::Close()
 {
-    if (m_fd < 0) {
+    if (m_handle == NoFile) {
         return {};
     }
-    const int fd = m_fd;
-    m_fd = -1;
+    const int fd = Fd(m_handle);
+    m_handle = NoFile;
     return ::close(fd) == 0 ? std::error_code {} : LastError();
 }
 

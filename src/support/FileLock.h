@@ -4,6 +4,8 @@
 #include <string>
 #include <system_error>
 
+#include "support/InputFile.h"
+
 namespace support {
 
 // An advisory lock on one slot (a byte) of a lock file, for programs that share a program folder or a
@@ -28,7 +30,7 @@ public:
     bool Held() const { return m_held; }
 
 private:
-    int m_fd = -1;
+    FileHandle m_handle = NoFile;
     std::string m_path;
     std::uint64_t m_slot = 0;
     bool m_held = false;

@@ -39,26 +39,27 @@ std::error_code SetLock(int fd, short type, std::uint64_t slot, bool wait)
 FileLock::~FileLock()
 {
     Unlock();
-    if (m_fd >= 0) {
-        ::close(m_fd);
+    if (m_handle != NoFile) {
+        ::close(static_cast<int>(m_handle));
     }
 }
 
 std::error_code FileLock::Lock(const std::string& path, std::uint64_t slot, Mode mode)
 {
     Unlock();
-    if (m_fd >= 0 && path != m_path) {
-        ::close(m_fd);
-        m_fd = -1;
+    if (m_handle != NoFile && path != m_path) {
+        ::close(static_cast<int>(m_handle));
+        m_handle = NoFile;
     }
-    if (m_fd < 0) {
-        m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
-        if (m_fd < 0) {
+    if (m_handle == NoFile) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+        if (fd < 0) {
             return LastError();
         }
+        m_handle = fd;
         m_path = path;
     }
-    if (auto error = SetLock(m_fd, F_WRLCK, slot, mode == Mode::Wait)) {
+    if (auto error = SetLock(static_cast<int>(m_handle), F_WRLCK, slot, mode == Mode::Wait)) {
         return error;
     }
     m_slot = slot;
@@ -69,19 +70,9 @@ std::error_code FileLock::Lock(const std::string& path, std::uint64_t slot, Mode
 void FileLock::Unlock()
 {
     if (m_held) {
-        SetLock(m_fd, F_UNLCK, m_slot, false);
+        SetLock(static_cast<int>(m_handle), F_UNLCK, m_slot, false);
         m_held = false;
     }
-}
-
-std::uint64_t LockSlot(std::string_view key)
-{
-    std::uint64_t hash = 14695981039346656037ull; // FNV-1a, 64 bits
-    for (const char c : key) {
-        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    }
-    // Below 2^62, so that the slot is a valid file offset; the first 16 are for fixed uses.
-    return 16 + (hash >> 2);
 }
 
 } // namespace support

@@ -1,6 +1,5 @@
 #include "support/InputFile.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,11 +17,6 @@ int Fd(FileHandle handle)
 }
 
 } // namespace
-
-InputFile::~InputFile()
-{
-    Close();
-}
 
 void InputFile::Close()
 {
@@ -80,34 +74,6 @@ std::error_code InputFile::Read(std::span<char> buffer, std::size_t& got)
 std::error_code InputFile::Seek(std::uint64_t offset)
 {
     return ::lseek(Fd(m_handle), static_cast<off_t>(offset), SEEK_SET) >= 0 ? std::error_code {} : LastError();
-}
-
-std::error_code InputFile::ReadRest(std::string& buffer, std::size_t& length, const std::function<bool()>& stopped)
-{
-    length = 0;
-    for (;;) {
-        // Room for the whole file and one byte more, which tells its end without another call.
-        const std::size_t wanted = std::max<std::size_t>(static_cast<std::size_t>(m_size) + 1, length * 2);
-        if (buffer.size() < wanted) {
-            buffer.resize(wanted);
-        }
-        std::size_t got = 0;
-        const std::size_t room = buffer.size() - length;
-        if (auto error = Read({buffer.data() + length, stopped ? std::min(room, FilePieceBytes) : room}, got)) {
-            return error;
-        }
-        if (got == 0) {
-            break;
-        }
-        length += got;
-        if (stopped && stopped()) {
-            return std::make_error_code(std::errc::operation_canceled);
-        }
-    }
-    if (length < m_size) {
-        return FileError::SizeChanged; // the file shrank while it was read
-    }
-    return {};
 }
 
 } // namespace support

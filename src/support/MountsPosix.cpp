@@ -158,20 +158,6 @@ std::vector<Mount> MountsAtOrBelow(const std::string& folder)
     return found;
 }
 
-std::vector<Mount> MountWatch::Arrived(const std::string& folder)
-{
-    std::vector<Mount> arrived;
-    std::set<std::string> seen;
-    for (Mount& mount : MountsAtOrBelow(folder)) {
-        seen.insert(mount.Key());
-        if (!m_seen.contains(mount.Key())) {
-            arrived.push_back(std::move(mount));
-        }
-    }
-    m_seen = std::move(seen);
-    return arrived;
-}
-
 std::string VolumeLabel(const Mount& mount)
 {
     const std::string image = ImageOfFuseMount(mount);

@@ -2,29 +2,21 @@
 
 #include <algorithm>
 
-#include <openssl/evp.h>
-
-#include "support/InputFile.h"
 #include "support/Background.h"
+#include "support/InputFile.h"
+#include "support/Sha256Context.h"
 
 namespace support {
 
-struct Sha256::Context
-{
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    Context() { EVP_DigestInit_ex(ctx, EVP_sha256(), nullptr); }
-    ~Context() { EVP_MD_CTX_free(ctx); }
-};
-
 namespace {
 
-std::string Hex(const unsigned char* bytes, unsigned int size)
+std::string Hex(const Sha256::Context::Digest& bytes)
 {
     static constexpr char Digits[] = "0123456789abcdef";
     std::string text;
-    for (unsigned int i = 0; i < size; ++i) {
-        text += Digits[bytes[i] >> 4];
-        text += Digits[bytes[i] & 15];
+    for (const unsigned char byte : bytes) {
+        text += Digits[byte >> 4];
+        text += Digits[byte & 15];
     }
     return text;
 }
@@ -58,7 +50,7 @@ void Sha256::Update(std::string_view bytes)
         bytes.remove_prefix(taken);
         if (m_batch.size() == Background::BufferBytes) {
             background.Submit(std::move(m_batch), [context = m_context](std::string_view full) {
-                EVP_DigestUpdate(context->ctx, full.data(), full.size());
+                context->Update(full);
             });
             m_batch = std::string();
         }
@@ -70,11 +62,8 @@ std::shared_future<std::string> Sha256::Finish()
     auto digest = std::make_shared<std::promise<std::string>>();
     std::shared_future<std::string> result = digest->get_future().share();
     Background::Instance().Submit(std::move(m_batch), [context = m_context, digest](std::string_view batch) {
-        EVP_DigestUpdate(context->ctx, batch.data(), batch.size());
-        unsigned char bytes[EVP_MAX_MD_SIZE];
-        unsigned int size = 0;
-        EVP_DigestFinal_ex(context->ctx, bytes, &size);
-        digest->set_value(Hex(bytes, size));
+        context->Update(batch);
+        digest->set_value(Hex(context->Final()));
     });
     m_batch = std::string();
     m_context = std::make_shared<Context>();
