@@ -180,8 +180,8 @@ eject-unmounts-another-drive | src/support/MountsPosix.cpp
         if (device == "") {
 
 sha256-full-buffer-loses-a-byte | src/support/Sha256.cpp
-                EVP_DigestUpdate(context->ctx, full.data(), full.size());
-                EVP_DigestUpdate(context->ctx, full.data(), full.size() - 1);
+                context->Update(full);
+                context->Update(full.substr(1));
 
 report-un-read-as-bytes | src/engine/check/DicomCheck.cpp
         dcmEnableUnknownVRConversion.set(OFTrue);
@@ -231,9 +231,9 @@ profile-file-comments-read-as-keys | src/support/ProfileFile.cpp
     if (trimmed.starts_with(';') || equals == std::string_view::npos) {
     if (equals == std::string_view::npos) {
 
-disc-in-the-drive-again-not-new | src/support/Mounts.cpp
-    m_seen = std::move(seen);
-    m_seen.merge(seen);
+disc-in-the-drive-not-new | src/support/Mounts.cpp
+        if (!m_seen.contains(mount.Key())) {
+        if (m_seen.empty()) {
 
 leftovers-of-other-machines-taken | src/support/ProcessWatch.cpp
     if (!name.starts_with(prefix)) {

@@ -19,7 +19,7 @@ prefix=$cache/prefix # the cross-built dependencies, installed
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 jobs=${ZP_JOBS:-2}
 
-scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine64 nsis xvfb xauth zip
+scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64 nsis xvfb xauth zip
 
 mkdir -p "$cache/src" "$cache/logs" "$prefix"
 
@@ -68,9 +68,22 @@ cross_cmake() { # source build [options]: configure, build and install into the 
     cmake --install "$build"
 }
 
+# This version of libdeflate builds with a plain Makefile only: its few sources are compiled here.
 build_libdeflate() {
-    cross_cmake "$(source_dir libdeflate)" "$cache/build/libdeflate" -DLIBDEFLATE_BUILD_SHARED_LIB=OFF \
-        -DLIBDEFLATE_BUILD_GZIP=OFF
+    local source out
+    source=$(source_dir libdeflate)
+    out=$cache/build/libdeflate
+    rm -rf "$out" && mkdir -p "$out" "$prefix/lib/pkgconfig" "$prefix/include"
+    for file in "$source"/lib/*.c "$source"/lib/*/*.c; do
+        x86_64-w64-mingw32-gcc-posix -O2 -DNDEBUG -I"$source" -c "$file" \
+            -o "$out/$(basename "$(dirname "$file")")_$(basename "$file" .c).o"
+    done
+    rm -f "$prefix/lib/libdeflate.a"
+    x86_64-w64-mingw32-ar rcs "$prefix/lib/libdeflate.a" "$out"/*.o
+    cp "$source/libdeflate.h" "$prefix/include/"
+    printf '%s\n' "prefix=$prefix" 'libdir=${prefix}/lib' 'includedir=${prefix}/include' '' 'Name: libdeflate' \
+        'Description: DEFLATE, zlib and gzip (de)compression' 'Version: 1.14' 'Libs: -L${libdir} -ldeflate' \
+        'Cflags: -I${includedir}' >"$prefix/lib/pkgconfig/libdeflate.pc"
 }
 
 build_googletest() {
@@ -98,7 +111,7 @@ build_dcmtk() {
         -DDCMTK_WITH_TIFF=OFF -DDCMTK_WITH_XML=OFF -DDCMTK_WITH_ZLIB=ON -DDCMTK_WITH_ICONV=OFF \
         -DDCMTK_WITH_ICU=OFF -DDCMTK_WITH_SNDFILE=OFF -DDCMTK_WITH_WRAP=OFF -DDCMTK_WITH_OPENJPEG=OFF \
         -DDCMTK_WITH_DOXYGEN=OFF -DDCMTK_ENABLE_BUILTIN_DICTIONARY=ON -DDCMTK_ENABLE_EXTERNAL_DICTIONARY=OFF \
-        -DDCMTK_WIDE_CHAR_FILE_IO_FUNCTIONS=ON
+        -DDCMTK_WIDE_CHAR_FILE_IO_FUNCTIONS=ON -DCMAKE_INSTALL_DATADIC=share/dcmtk
 }
 
 deps() {

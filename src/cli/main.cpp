@@ -6,13 +6,14 @@
 #include "cli/CliMain.h"
 #include "support/FileSystem.h"
 #include "support/Places.h"
+#include "support/StopSignals.h"
 #include "support/Terminal.h"
 
 namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-extern "C" void OnInterrupt(int)
+void OnInterrupt()
 {
     g_interrupted = 1;
 }
@@ -21,8 +22,7 @@ extern "C" void OnInterrupt(int)
 
 int main(int argc, char** argv)
 {
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
+    support::WatchConsoleStop(OnInterrupt);
     const std::vector<std::string> args = support::ProgramArguments(argc, argv);
     const cli::Environment env {support::PlacesOf(support::ProgramFolder()), std::cout, std::cerr,
         support::StderrIsTerminal(), support::StderrColumns(), [] { return g_interrupted != 0; }};

@@ -124,8 +124,9 @@ std::error_code ListFolder(const std::string& path, FolderListing& listing)
         windows::LongPath(JoinPath(path, "*")).c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
     if (find == INVALID_HANDLE_VALUE) {
         const DWORD code = ::GetLastError();
-        if (code == ERROR_DIRECTORY || (code == ERROR_PATH_NOT_FOUND && PathExists(path))) {
-            return std::make_error_code(std::errc::not_a_directory);
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (AttributesOf(path, data) && !IsFolder(data.dwFileAttributes)) {
+            return std::make_error_code(std::errc::not_a_directory); // systems differ in what they say here
         }
         return windows::ErrorOf(code);
     }

@@ -11,6 +11,7 @@ namespace support {
 namespace {
 
 int g_write = -1;
+void (*volatile g_onStop)() = nullptr;
 
 extern "C" void OnStopSignal(int)
 {
@@ -38,6 +39,14 @@ int MakeDescriptor()
 }
 
 } // namespace
+
+void WatchConsoleStop(void (*onStop)())
+{
+    g_onStop = onStop;
+    for (const int signal : {SIGINT, SIGTERM}) {
+        std::signal(signal, [](int) { g_onStop(); });
+    }
+}
 
 int StopSignalDescriptor()
 {

@@ -8,6 +8,8 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+// The system's headers name their calls by macros; one of them is also a function of support's.
+#undef DeleteFile
 
 #include <cstdint>
 #include <string>
