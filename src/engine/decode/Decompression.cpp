@@ -84,7 +84,9 @@ bool DecodeWholeFast(std::string_view in, std::uint64_t maxOutputBytes, const st
     if (length > MaxWholeOutputBytes || length > maxOutputBytes) {
         return false;
     }
-    thread_local const std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> decompressor(
+    // One per image: its few KiB cost nothing beside the image, and an object that lives per thread
+    // would have to be destroyed at the thread's end, which some systems' runtimes get wrong at exit.
+    const std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> decompressor(
         libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
     if (!decompressor) {
         return false;
