@@ -55,7 +55,12 @@ std::error_code InputFile::Open(const std::string& path)
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
         nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        return windows::LastError();
+        const DWORD code = ::GetLastError();
+        const DWORD attributes = ::GetFileAttributesW(windows::LongPath(path).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            return FileError::NotARegularFile; // a folder does not open as a file here at all
+        }
+        return windows::ErrorOf(code);
     }
     m_handle = reinterpret_cast<FileHandle>(file);
     Facts facts;

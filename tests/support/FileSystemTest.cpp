@@ -57,28 +57,6 @@ TEST(FileSystem, ListingsAndRemovalsNeverFollowLinks)
     EXPECT_EQ(fs::path(support::ProgramFolder()), fs::canonical("/proc/self/exe").parent_path());
 }
 
-// Paths are UTF-8 above the platform files, whatever the system's own encoding: names with umlauts
-// and characters beyond 16 bits come back from every call as they went in.
-TEST(FileSystem, PathsAreUtf8InEveryCall)
-{
-    TempDir dir;
-    const std::string folder = dir / "Röntgen Ärztin", name = "Bild ß \xF0\x9F\x98\x80.dcm";
-    ASSERT_FALSE(support::CreateFolder(folder));
-    WriteFile(dir / "src", "bytes");
-    support::Sha256 digest;
-    ASSERT_FALSE(support::CopyFileAtomic(dir / "src", support::JoinPath(folder, name), support::Replace::Never, digest));
-    support::FolderListing listing;
-    ASSERT_FALSE(support::ListFolder(folder, listing));
-    EXPECT_EQ(listing.files, std::vector<std::string> {name});
-    EXPECT_EQ(support::FileSize(support::JoinPath(folder, name)), 5u);
-    EXPECT_EQ(support::Utf8Of(support::PathOf(folder)), folder);
-    const fs::path before = fs::current_path();
-    fs::current_path(dir.Path());
-    EXPECT_EQ(support::AbsolutePath("Röntgen Ärztin/./x/.."), fs::canonical(folder).string() + "/");
-    fs::current_path(before);
-    EXPECT_FALSE(support::RemoveTree(folder) || fs::exists(folder));
-}
-
 TEST(Places, AFolderOfItsOwnKeepsEverythingAnInstalledProgramUsesTheUsersFolders)
 {
     const TempDir dir;
