@@ -6,11 +6,6 @@ namespace support {
 
 namespace {
 
-HANDLE Native(FileHandle handle)
-{
-    return reinterpret_cast<HANDLE>(handle);
-}
-
 OVERLAPPED At(std::uint64_t slot)
 {
     OVERLAPPED at {};
@@ -27,7 +22,7 @@ FileLock::~FileLock()
 {
     Unlock();
     if (m_handle != NoFile) {
-        ::CloseHandle(Native(m_handle));
+        ::CloseHandle(windows::Native(m_handle));
     }
 }
 
@@ -35,7 +30,7 @@ std::error_code FileLock::Lock(const std::string& path, std::uint64_t slot, Mode
 {
     Unlock();
     if (m_handle != NoFile && path != m_path) {
-        ::CloseHandle(Native(m_handle));
+        ::CloseHandle(windows::Native(m_handle));
         m_handle = NoFile;
     }
     if (m_handle == NoFile) {
@@ -50,7 +45,7 @@ std::error_code FileLock::Lock(const std::string& path, std::uint64_t slot, Mode
     }
     OVERLAPPED at = At(slot);
     const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (mode == Mode::Try ? LOCKFILE_FAIL_IMMEDIATELY : 0);
-    if (!::LockFileEx(Native(m_handle), flags, 0, 1, 0, &at)) {
+    if (!::LockFileEx(windows::Native(m_handle), flags, 0, 1, 0, &at)) {
         const DWORD code = ::GetLastError();
         if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) {
             return std::make_error_code(std::errc::resource_unavailable_try_again);
@@ -66,7 +61,7 @@ void FileLock::Unlock()
 {
     if (m_held) {
         OVERLAPPED at = At(m_slot);
-        ::UnlockFileEx(Native(m_handle), 0, 1, 0, &at);
+        ::UnlockFileEx(windows::Native(m_handle), 0, 1, 0, &at);
         m_held = false;
     }
 }

@@ -9,11 +9,6 @@ namespace support {
 
 namespace {
 
-HANDLE Native(FileHandle handle)
-{
-    return reinterpret_cast<HANDLE>(handle);
-}
-
 // What tells a file apart on Windows: its volume, its index there, its size and its time.
 struct Facts
 {
@@ -43,7 +38,7 @@ bool FactsOf(HANDLE file, Facts& facts)
 void InputFile::Close()
 {
     if (m_handle != NoFile) {
-        ::CloseHandle(Native(m_handle));
+        ::CloseHandle(windows::Native(m_handle));
         m_handle = NoFile;
     }
 }
@@ -96,7 +91,7 @@ std::error_code InputFile::Read(std::span<char> buffer, std::size_t& got)
     DWORD read = 0;
     const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), 1u << 30));
     got = 0;
-    if (!::ReadFile(Native(m_handle), buffer.data(), wanted, &read, nullptr)) {
+    if (!::ReadFile(windows::Native(m_handle), buffer.data(), wanted, &read, nullptr)) {
         return windows::LastError();
     }
     got = read;
@@ -107,7 +102,7 @@ std::error_code InputFile::Seek(std::uint64_t offset)
 {
     LARGE_INTEGER to;
     to.QuadPart = static_cast<LONGLONG>(offset);
-    return ::SetFilePointerEx(Native(m_handle), to, nullptr, FILE_BEGIN) ? std::error_code {} : windows::LastError();
+    return ::SetFilePointerEx(windows::Native(m_handle), to, nullptr, FILE_BEGIN) ? std::error_code {} : windows::LastError();
 }
 
 } // namespace support

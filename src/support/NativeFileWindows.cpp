@@ -6,15 +6,6 @@
 
 namespace support::native {
 
-namespace {
-
-HANDLE Native(FileHandle handle)
-{
-    return reinterpret_cast<HANDLE>(handle);
-}
-
-} // namespace
-
 std::error_code CreateNew(const std::string& path, FileHandle& handle)
 {
     // Others may read it (a second program checking the destination) but not write it. Created with
@@ -33,7 +24,7 @@ std::error_code WriteAll(FileHandle handle, std::string_view bytes)
     while (!bytes.empty()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
         DWORD written = 0;
-        if (!::WriteFile(Native(handle), bytes.data(), chunk, &written, nullptr)) {
+        if (!::WriteFile(windows::Native(handle), bytes.data(), chunk, &written, nullptr)) {
             return windows::LastError();
         }
         bytes.remove_prefix(written);
@@ -44,7 +35,7 @@ std::error_code WriteAll(FileHandle handle, std::string_view bytes)
 void SetModified(FileHandle handle, const FileTime& time)
 {
     const FILETIME modified = windows::ToFileTime(time);
-    ::SetFileTime(Native(handle), nullptr, nullptr, &modified);
+    ::SetFileTime(windows::Native(handle), nullptr, nullptr, &modified);
 }
 
 void StartWriteOut(FileHandle)
@@ -54,12 +45,12 @@ void StartWriteOut(FileHandle)
 
 std::error_code Close(FileHandle handle)
 {
-    return ::CloseHandle(Native(handle)) ? std::error_code {} : windows::LastError();
+    return ::CloseHandle(windows::Native(handle)) ? std::error_code {} : windows::LastError();
 }
 
 std::error_code SyncData(FileHandle handle)
 {
-    return ::FlushFileBuffers(Native(handle)) ? std::error_code {} : windows::LastError();
+    return ::FlushFileBuffers(windows::Native(handle)) ? std::error_code {} : windows::LastError();
 }
 
 std::error_code SyncData(const std::string& path)

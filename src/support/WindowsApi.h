@@ -53,6 +53,12 @@ private:
     HANDLE m_handle;
 };
 
+// The system's handle behind support's FileHandle.
+inline HANDLE Native(FileHandle handle)
+{
+    return reinterpret_cast<HANDLE>(handle);
+}
+
 // FILETIME (100 ns since 1601) to and from the Unix epoch, to the nanosecond.
 FileTime FromFileTime(const FILETIME& time);
 FILETIME ToFileTime(const FileTime& time);
