@@ -29,10 +29,10 @@ std::string UsageText(const support::Places& places)
            "  -V, --version  Version anzeigen\n"
            "\n"
            "Einstellungen: "
-        + support::SettingsFilePath(places.settings)
+        + support::ShownPath(support::SettingsFilePath(places.settings))
         + "\n"
           "Logs und Laufberichte: "
-        + support::LogsFolder(places.logs) + "\n" + std::string(engine::texts::PlacesNote);
+        + support::ShownPath(support::LogsFolder(places.logs)) + "\n" + std::string(support::PlacesNote());
 }
 
 } // namespace

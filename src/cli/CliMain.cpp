@@ -6,6 +6,7 @@
 #include "engine/report/Findings.h"
 #include "engine/report/ReportFiles.h"
 #include "engine/check/Verification.h"
+#include "support/FileSystem.h"
 #include "support/Places.h"
 #include "support/Settings.h"
 
@@ -57,7 +58,7 @@ ExitStatus VerifyCli(const std::string& destination, const Environment& env)
 {
     const engine::Verification result = engine::VerifyDestination(env.places.logs, destination);
     if (result.discs.empty()) {
-        env.out << "Kein Laufbericht in " << engine::RunsFolder(env.places.logs) << " hat nach " << destination
+        env.out << "Kein Laufbericht in " << support::ShownPath(engine::RunsFolder(env.places.logs)) << " hat nach " << destination
                 << " geschrieben.\n";
         return ExitStatus::NotStarted;
     }
@@ -153,12 +154,12 @@ std::string UsageText(const support::Places& places)
            "\n"
            "Fehlende Angaben kommen aus Settings.ini (die Datei wird nicht geändert):\n"
            "  "
-        + support::SettingsFilePath(places.settings)
+        + support::ShownPath(support::SettingsFilePath(places.settings))
         + "\n"
           "Fehler stehen in Logs/Error.txt, jeder Lauf schreibt einen Bericht (CSV) nach Logs/Runs;\n"
           "die letzte Zeile nennt ihn. Logs/ liegt in:\n"
           "  "
-        + places.logs + "\n" + std::string(engine::texts::PlacesNote)
+        + support::ShownPath(places.logs) + "\n" + std::string(support::PlacesNote())
         + "\n"
           "Exit-Status: 0 Lauf beendet, alle ausgewählten Dateien migriert;\n"
           "             1 Lauf beendet, mindestens eine Datei oder ein Ordner mit Fehler, oder die\n"

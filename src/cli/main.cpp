@@ -23,6 +23,7 @@ void OnInterrupt()
 int main(int argc, char** argv)
 {
     support::WatchConsoleStop(OnInterrupt);
+    support::UseUtf8Console();
     const std::vector<std::string> args = support::ProgramArguments(argc, argv);
     const cli::Environment env {support::PlacesOf(support::ProgramFolder()), std::cout, std::cerr,
         support::StderrIsTerminal(), support::StderrColumns(), [] { return g_interrupted != 0; }};

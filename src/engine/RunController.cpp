@@ -389,7 +389,7 @@ void RunController::FinishRun()
         counts.withError, counts.Rejected(), counts.dotRule, m_stopRequested, false, looksLike, m_report.RunFindings(),
         report};
     if (m_log.DebugOn() && !m_lastRun.report.empty()) {
-        m_log.WriteDebug("Run report: " + m_lastRun.report);
+        m_log.WriteDebug("Run report: " + support::ShownPath(m_lastRun.report));
     }
     if (!m_journal.report.empty()) {
         m_journal.ended = LocalIsoTime();

@@ -7,11 +7,6 @@
 namespace engine::texts {
 
 inline constexpr std::string_view AppTitle = "Zet-Pelta";
-// Both programs' --help, after the paths of Settings.ini and Logs/.
-inline constexpr std::string_view PlacesNote
-    = "Neben dem Programm, wenn dessen Ordner beschreibbar ist; installiert in\n"
-      "$XDG_CONFIG_HOME/zet-pelta (~/.config/zet-pelta) und $XDG_STATE_HOME/zet-pelta\n"
-      "(~/.local/state/zet-pelta).\n";
 
 inline constexpr std::string_view SourceMissingLog = "Source folder doesn´t exist.";
 inline constexpr std::string_view SourceMissingBox = "Quellverzeichnis exestiert nicht.";

@@ -1,5 +1,6 @@
 #include "support/FileSystem.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace support {
@@ -47,6 +48,14 @@ std::string JoinPath(const std::string& folder, const std::string& name)
         return folder + name;
     }
     return folder + "/" + name;
+}
+
+std::string ShownPath(std::string path)
+{
+    if constexpr (std::filesystem::path::preferred_separator != '/') {
+        std::replace(path.begin(), path.end(), '/', static_cast<char>(std::filesystem::path::preferred_separator));
+    }
+    return path;
 }
 
 std::filesystem::path PathOf(std::string_view utf8)

@@ -38,6 +38,9 @@ std::string ProgramFolder();
 
 // folder & "/" & name, without doubling a separator that the folder already ends with.
 std::string JoinPath(const std::string& folder, const std::string& name);
+// A path as the system's own programs show it to a user: with "\" between the names on Windows
+// (where "/" works in every call but reads as foreign), as it is elsewhere.
+std::string ShownPath(std::string path);
 // Paths are UTF-8 strings everywhere above the platform files. These convert them to and from the
 // standard library's paths, which hold the platform's own encoding (UTF-16 on some systems).
 std::filesystem::path PathOf(std::string_view utf8);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace support {
 
@@ -29,6 +30,10 @@ struct Places
 // folder beside share/applications/zet-pelta.desktop, where an installation put it. Nothing is made:
 // asking for help or the version writes nothing anywhere.
 Places PlacesOf(const std::string& programFolder);
+
+// Where the program keeps them, for both programs' --help after the paths of Settings.ini and Logs/:
+// the places differ between the systems, and so does the sentence that names them.
+std::string_view PlacesNote();
 
 // Makes the per-user folders an installed program keeps its files in, readable by their user alone
 // (the logs and reports name patients). One that cannot be made shows in the first file that cannot

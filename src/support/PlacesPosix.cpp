@@ -55,4 +55,11 @@ void MakePlaceFolders(const Places& places)
     }
 }
 
+std::string_view PlacesNote()
+{
+    return "Neben dem Programm, wenn dessen Ordner beschreibbar ist; installiert in\n"
+           "$XDG_CONFIG_HOME/zet-pelta (~/.config/zet-pelta) und $XDG_STATE_HOME/zet-pelta\n"
+           "(~/.local/state/zet-pelta).\n";
+}
+
 } // namespace support

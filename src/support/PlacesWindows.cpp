@@ -59,4 +59,10 @@ void MakePlaceFolders(const Places& places)
     }
 }
 
+std::string_view PlacesNote()
+{
+    return "Neben dem Programm, wenn dessen Ordner beschreibbar ist; installiert (unter Programme)\n"
+           "Settings.ini in %APPDATA%\\Zet-Pelta und Logs\\ in %LOCALAPPDATA%\\Zet-Pelta.\n";
+}
+
 } // namespace support

@@ -11,5 +11,8 @@ bool StderrIsTerminal();
 int StderrColumns();
 // The program's arguments after its name, as UTF-8 whatever the system hands a program.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
+// Makes a console show the program's UTF-8 text as it is: a Windows console otherwise reads the
+// bytes in its own code page and garbles every umlaut.
+void UseUtf8Console();
 
 } // namespace support

@@ -26,4 +26,6 @@ std::vector<std::string> ProgramArguments(int argc, char** argv)
     return std::vector<std::string>(argv + std::min(argc, 1), argv + argc); // UTF-8 already
 }
 
+void UseUtf8Console() {} // terminals here take UTF-8
+
 } // namespace support

@@ -43,4 +43,9 @@ std::vector<std::string> ProgramArguments(int, char**)
     return arguments;
 }
 
+void UseUtf8Console()
+{
+    ::SetConsoleOutputCP(CP_UTF8);
+}
+
 } // namespace support

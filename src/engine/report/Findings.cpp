@@ -1,5 +1,7 @@
 #include "engine/report/Findings.h"
 
+#include "support/FileSystem.h"
+
 namespace engine {
 
 std::string StudiesLine(const Findings& findings)
@@ -43,7 +45,7 @@ std::vector<std::string> FindingLines(const Findings& findings)
 
 std::string ReportLine(const std::string& reportPath)
 {
-    return reportPath.empty() ? "Bericht: konnte nicht geschrieben werden." : "Bericht: " + reportPath;
+    return reportPath.empty() ? "Bericht: konnte nicht geschrieben werden." : "Bericht: " + support::ShownPath(reportPath);
 }
 
 } // namespace engine
