@@ -17,6 +17,9 @@ QFont Tahoma(double points, bool bold)
 {
     QFont font(QStringLiteral("Tahoma"));
     font.setStyleHint(QFont::SansSerif);
+    // Advances as the face designs them, hinted only up and down, as the Linux font engine renders
+    // by default: fully hinted Windows text is wider, and "Migrieren" no longer fits its button.
+    font.setHintingPreference(QFont::PreferVerticalHinting);
     font.setPointSizeF(points);
     font.setBold(bold);
     return font;

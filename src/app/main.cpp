@@ -63,6 +63,9 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    // One look on every system: the fixed layout's sizes were set for this style, and the native
+    // Windows style's wider button margins cut the toolbar's texts ("Mig...ren").
+    QApplication::setStyle(QStringLiteral("Fusion"));
     app::LoadWindowFonts();
     QApplication::setFont(app::WindowFont());
     app::FrmMain window(places);
