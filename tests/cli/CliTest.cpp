@@ -62,7 +62,7 @@ TEST_F(Cli, OptionsOverrideSettingsWhichStayUntouched)
     const std::string settings = ReadFile(root / "program/Settings.ini");
     EXPECT_EQ(Run({}), cli::ExitStatus::Completed);
     EXPECT_EQ(SummaryPart(out.str()) + err.str(), SummaryLines(2, 2));
-    EXPECT_TRUE(LastLine(out.str()).starts_with("Bericht: " + root / "program/Logs/Runs/")) << out.str();
+    EXPECT_TRUE(LastLine(out.str()).starts_with("Bericht: " + Shown(root / "program/Logs/Runs/"))) << out.str();
     EXPECT_EQ(Run({"--pacs", "GEMED", "--dest", root / "dest2"}), cli::ExitStatus::NotStarted);
     EXPECT_EQ(out.str() + err.str(), "Zielordner exestiert nicht.\n");
     MakeFolders(root / "dest2");
@@ -84,6 +84,7 @@ TEST_F(Cli, OptionsOverrideSettingsWhichStayUntouched)
     EXPECT_EQ(out.str(), "zet-pelta-cli 0.1.0\n");
 }
 
+#ifndef _WIN32 // Wine makes no links
 TEST_F(Cli, FailuresGiveExitOneWithAHintAndCtrlCStopsAfterTheFileInHand)
 {
     WriteFile(root / "program/Logs", "blocks the log folder: the run must go on regardless");
@@ -105,6 +106,7 @@ TEST_F(Cli, FailuresGiveExitOneWithAHintAndCtrlCStopsAfterTheFileInHand)
     EXPECT_EQ(err.str(), "Migration abgebrochen: 1 von 1 Dateien wurden bis dahin migriert.\n");
     EXPECT_FALSE(fs::exists(root / "temp/TempPelta"));
 }
+#endif
 
 TEST_F(Cli, VerifyCoversEveryDiscThatWroteIntoTheDestination)
 {
@@ -146,7 +148,7 @@ TEST_F(Cli, VerifyCoversEveryDiscThatWroteIntoTheDestination)
     }
     EXPECT_EQ(Run({"--verify", root / "temp"}), cli::ExitStatus::NotStarted);
     EXPECT_EQ(
-        out.str(), "Kein Laufbericht in " + root / "program/Logs/Runs hat nach " + root / "temp" + " geschrieben.\n");
+        out.str(), "Kein Laufbericht in " + Shown(root / "program/Logs/Runs") + " hat nach " + root / "temp" + " geschrieben.\n");
 }
 
 TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
@@ -213,7 +215,7 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
     EXPECT_NE(table.find("HIPAX            -                        3         3  "), std::string::npos) << table;
     EXPECT_TRUE(std::regex_search(table, std::regex("\n[0-9]{2}\\.[0-9]{2}\\.[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}  HIPAX")))
         << table;
-    EXPECT_EQ(table.find(root / "dest"), std::string::npos) << table;
+    EXPECT_EQ(table.find(Shown(root / "dest")), std::string::npos) << table;
     EXPECT_EQ(Run({"--discs", "--csv"}), cli::ExitStatus::Completed);
     const auto rows = support::ParseCsv(out.str());
     ASSERT_EQ(rows.size(), 5u);
@@ -225,8 +227,8 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
     EXPECT_EQ(Run({"-q", "--dest", root / "dest2"}), cli::ExitStatus::Completed);
     EXPECT_EQ(Run({"--discs"}), cli::ExitStatus::Completed);
     EXPECT_NE(out.str().find("  Zielverzeichnis\n"), std::string::npos) << out.str();
-    EXPECT_NE(out.str().find("  nein     " + root / "dest\n"), std::string::npos) << out.str();
-    EXPECT_NE(out.str().find("  ja       " + root / "dest2\n"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("  nein     " + Shown(root / "dest") + "\n"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("  ja       " + Shown(root / "dest2") + "\n"), std::string::npos) << out.str();
 }
 
 // The operator's mistakes a run can catch: a disc of another PACS system than the one chosen, and the

@@ -1,45 +1,58 @@
 #include "common/TempTree.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <regex>
 #include <stdexcept>
+
+#include "support/FileSystem.h"
 
 namespace fs = std::filesystem;
 
 namespace testing_support {
 
 TempDir::TempDir()
-    : m_path((fs::temp_directory_path() / "zet-pelta-test-XXXXXX").string())
 {
-    if (!::mkdtemp(m_path.data())) {
-        throw std::runtime_error("mkdtemp failed");
+    // A random name made here, as mkdtemp does: create_directory fails rather than share a folder.
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "zet-pelta-test-%012llx",
+            static_cast<unsigned long long>(random() & 0xffffffffffffULL));
+        const fs::path path = fs::temp_directory_path() / name;
+        if (fs::create_directory(path)) {
+            m_path = support::Utf8Of(path.generic_u8string());
+            return;
+        }
     }
+    throw std::runtime_error("cannot make a temp folder");
 }
 
 TempDir::~TempDir()
 {
     std::error_code ignored;
     // Tests may leave folders without permissions behind; make everything removable first.
-    for (auto it = fs::recursive_directory_iterator(m_path, ignored); it != fs::recursive_directory_iterator();
+    for (auto it = fs::recursive_directory_iterator(support::PathOf(m_path), ignored); it != fs::recursive_directory_iterator();
          it.increment(ignored)) {
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add | fs::perm_options::nofollow, ignored);
     }
-    fs::remove_all(m_path, ignored);
+    fs::remove_all(support::PathOf(m_path), ignored);
 }
 
 void MakeFolders(const std::string& path)
 {
-    fs::create_directories(path);
+    fs::create_directories(support::PathOf(path));
 }
 
 void WriteFile(const std::string& path, const std::string& bytes)
 {
-    MakeFolders(fs::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    fs::create_directories(support::PathOf(path).parent_path());
+    std::ofstream out(support::PathOf(path), std::ios::binary | std::ios::trunc);
     if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
         throw std::runtime_error("cannot write " + path);
     }
@@ -47,7 +60,7 @@ void WriteFile(const std::string& path, const std::string& bytes)
 
 std::string ReadFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(support::PathOf(path), std::ios::binary);
     if (!in) {
         throw std::runtime_error("cannot read " + path);
     }
@@ -57,10 +70,10 @@ std::string ReadFile(const std::string& path)
 std::map<std::string, std::string> Snapshot(const std::string& root)
 {
     std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    for (const auto& entry : fs::recursive_directory_iterator(support::PathOf(root))) {
         std::ifstream in(entry.path(), std::ios::binary); // a path longer than the system opens is left out
         if (entry.is_regular_file() && !entry.is_symlink() && in) {
-            files[fs::relative(entry.path(), root).string()].assign(std::istreambuf_iterator<char>(in), {});
+            files[support::Utf8Of(fs::relative(entry.path(), support::PathOf(root)).generic_u8string())].assign(std::istreambuf_iterator<char>(in), {});
         }
     }
     return files;
@@ -69,10 +82,21 @@ std::map<std::string, std::string> Snapshot(const std::string& root)
 std::vector<std::string> Names(const std::string& folder)
 {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.insert(std::upper_bound(names.begin(), names.end(), entry.path().filename()), entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(support::PathOf(folder))) {
+        const std::string name = support::Utf8Of(entry.path().filename());
+        names.insert(std::upper_bound(names.begin(), names.end(), name), name);
     }
     return names;
+}
+
+std::string RandomBytes(std::size_t size, std::uint64_t seed)
+{
+    std::mt19937_64 random(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(random() >> 56);
+    }
+    return bytes;
 }
 
 std::string Filter(const std::string& command, const std::string& input)
@@ -88,7 +112,7 @@ std::string Filter(const std::string& command, const std::string& input)
 std::vector<std::string> LogLines(const std::string& path)
 {
     std::vector<std::string> lines;
-    const std::string content = fs::exists(path) ? ReadFile(path) : "";
+    const std::string content = fs::exists(support::PathOf(path)) ? ReadFile(path) : "";
     for (std::size_t start = 0; start < content.size();) {
         const auto end = content.find("\r\n", start);
         lines.push_back(
@@ -96,6 +120,14 @@ std::vector<std::string> LogLines(const std::string& path)
         start = end == std::string::npos ? content.size() : end + 2;
     }
     return lines;
+}
+
+std::string Shown(std::string path)
+{
+#ifdef _WIN32
+    std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+    return path;
 }
 
 bool IsDestinationName(std::string_view name)

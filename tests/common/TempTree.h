@@ -29,8 +29,12 @@ void MakeFolders(const std::string& path);
 // Relative path -> content of every regular file below root that can be read; links are not followed.
 std::map<std::string, std::string> Snapshot(const std::string& root);
 std::vector<std::string> Names(const std::string& folder); // directly in the folder, sorted
+// Noise: size pseudo-random bytes, the same for the same seed.
+std::string RandomBytes(std::size_t size, std::uint64_t seed);
 // The output of a shell command fed with input, e.g. Filter("gzip -9", bytes); throws when it fails.
 std::string Filter(const std::string& command, const std::string& input);
+// A path as the programs show it: with the system's own separators ("\" on Windows).
+std::string Shown(std::string path);
 // Whether name is what the program gives a destination file: a lower-case UUID version 7 and ".dcm".
 bool IsDestinationName(std::string_view name);
 // Lines of a log file without their CR LF (a last line without one is marked); none for a missing file.

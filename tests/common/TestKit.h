@@ -13,3 +13,4 @@
 namespace fs = std::filesystem;
 using namespace testing_support;
 using namespace std::string_literals;
+

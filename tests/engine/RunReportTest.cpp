@@ -46,7 +46,7 @@ protected:
     }
 };
 
-std::string Sha(const std::string& bytes)
+[[maybe_unused]] std::string Sha(const std::string& bytes) // the Windows build leaves out its one user
 {
     support::Sha256 digest;
     digest.Update(bytes);
@@ -55,6 +55,7 @@ std::string Sha(const std::string& bytes)
 
 } // namespace
 
+#ifndef _WIN32 // Wine makes no links
 TEST_F(RunReportTest, ARowForEveryFileTheWalkSawAndASummary)
 {
     const std::string ct = ReadFile(Pydicom + "CT_small.dcm");
@@ -82,6 +83,7 @@ TEST_F(RunReportTest, ARowForEveryFileTheWalkSawAndASummary)
             + summary["not_dicom"],
         "432111");
 }
+#endif
 
 TEST_F(RunReportTest, DuplicatesWithinAndAcrossRunsAreFlaggedNotSkipped)
 {
@@ -136,7 +138,7 @@ TEST_F(RunReportTest, VerdictsFindingsAndTheStudiesOnTheDisc)
         "3 Dateien sind kein gültiges DICOM (siehe Bericht).\r\n2 Dateien sind keine Bilder, die ein PACS aufnimmt: "
         "DICOMDIR oder fehlende UIDs (siehe Bericht).\r\n1 Datei hat keinen DICOM-Dateikopf; strenge PACS lehnen sie "
         "ab (siehe Bericht).\r\n1 Bild war schon einmal migriert worden (siehe Bericht).\r\nBericht: "
-            + run.report);
+            + Shown(run.report));
     EXPECT_EQ(summary["images"] + summary["studies"] + summary["patients"] + summary["not_an_image"]
             + summary["no_part10_header"] + summary["not_dicom"] + summary["duplicates"],
         "4332131");

@@ -4,7 +4,7 @@
 TEST(Log, TimeStampsLinesInOrderAndTheirDebugMirrorOneLineEach)
 {
     std::tm t {};
-    ::strptime("2026-12-06 00:00:00", "%Y-%m-%d %T", &t);
+    t.tm_year = 2026 - 1900, t.tm_mon = 11, t.tm_mday = 6;
     EXPECT_EQ(support::FormatTimeStamp(t, "%d.%m.%Y", "%T"), "06.12.2026"); // the date alone at midnight
     t.tm_sec = 1;
     EXPECT_EQ(support::FormatTimeStamp(t, "%m/%d/%y", "%H:%M:%S"), "12/06/26 00:00:01");

@@ -24,9 +24,12 @@ TEST(FileSystem, PathsAreUtf8InEveryCall)
     EXPECT_EQ(support::Utf8Of(support::PathOf(folder)), folder);
     const fs::path before = fs::current_path();
     fs::current_path(dir.Path());
-    EXPECT_EQ(support::AbsolutePath("Röntgen Ärztin/./x/.."), fs::canonical(folder).string() + "/");
+    // The system's own separators; a last one after ".." is there on some systems only.
+    std::string absolute = support::AbsolutePath("Röntgen Ärztin/./x/..");
+    absolute.erase(absolute.find_last_not_of("/\\") + 1);
+    EXPECT_EQ(absolute, support::Utf8Of(fs::canonical(support::PathOf(folder))));
     fs::current_path(before);
-    EXPECT_FALSE(support::RemoveTree(folder) || fs::exists(folder));
+    EXPECT_FALSE(support::RemoveTree(folder) || fs::exists(support::PathOf(folder)));
 }
 
 // Locks exclude every other holder, also in the same process, until unlocked; a file that changes

@@ -36,7 +36,7 @@ TEST(Settings, SavedInTheirOrderAndLoadedWholeOrAsDefaults)
     EXPECT_EQ(ReadFile(dir / "Settings.ini"),
         "[Temp]\r\nTempPath=/tmp\r\n[Path]\r\nSourcePath=/cdrom\r\n"
         "DestinationPath=/ziel\r\n[Debug]\r\nDebugValue=1\r\n[PACS]\r\nPACS=STARC\r\n");
-    WriteFile(dir / "garbage/Settings.ini", Filter("head -c 4096 /dev/urandom", ""));
+    WriteFile(dir / "garbage/Settings.ini", RandomBytes(4096, 1));
     MakeFolders(dir / "folder/Settings.ini");
     // Missing, a folder, or binary garbage: the defaults, and no complaint.
     for (const auto& [folder, loaded] :

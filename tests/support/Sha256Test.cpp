@@ -23,12 +23,19 @@ TEST(Sha256, KnownAnswersAndSha256sumAcrossEveryBufferBoundary)
 
     TempDir dir;
     constexpr std::size_t Buffer = support::Background::BufferBytes;
-    const std::string random = Filter("head -c " + std::to_string(3 * Buffer + 2) + " /dev/urandom", "");
+    const std::string random = RandomBytes(3 * Buffer + 2, 2);
     for (const std::size_t size : {Buffer - 1, Buffer, Buffer + 1, 2 * Buffer - 1, 2 * Buffer, 2 * Buffer + 1,
              3 * Buffer + 2}) {
         const std::string bytes = random.substr(0, size);
         WriteFile(dir / "bytes", bytes);
+#ifdef _WIN32
+        // No sha256sum under Wine: the bytes hashed in one piece are the reference for the pieces.
+        support::Sha256 whole;
+        whole.Update(bytes);
+        const std::string expected = whole.HexDigest();
+#else
         const std::string expected = Filter("sha256sum '" + dir / "bytes" + "'", "").substr(0, 64);
+#endif
         for (const std::size_t piece : {size, Buffer - 1, Buffer + 1, std::size_t {4093}}) {
             for (std::size_t fed = 0; fed < size; fed += piece) {
                 digest.Update(std::string_view(bytes).substr(fed, piece));

@@ -1,0 +1,287 @@
+#!/usr/bin/env python3
+"""The Windows build as its users get it, run under Wine (scripts/windows.sh sets WINEPREFIX):
+
+1. the zip holds the two programs and the DLLs they need, nothing else, and every DLL any of them
+   imports is either in the zip or one of the system's own;
+2. zet-pelta-cli.exe migrates a sample disc of each system (with a cut file among the images)
+   exactly as the Linux build does: the same destination contents, the same exit status and summary,
+   the same log lines and report rows, paths and times aside;
+3. the window starts on a virtual X display with its fixed client size, a screenshot is kept, and
+   closing it writes its settings beside the program.
+
+4. the installer puts the programs under Program Files with a Start menu entry, and its uninstaller
+   removes them again.
+
+usage: windows_test.py --zip ZIP --setup EXE --linux-cli PROGRAM --make-disc PROGRAM --screenshot PNG
+"""
+import argparse
+import csv
+import difflib
+import hashlib
+import io
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import zipfile
+
+SYSTEMS = ["Arzt und Praxis", "GEMED", "HIPAX", "STARC"]
+EXPECTED_FILES = {
+    "zet-pelta.exe", "zet-pelta-cli.exe", "Qt6Core.dll", "Qt6Gui.dll", "Qt6Widgets.dll",
+    "libstdc++-6.dll", "libgcc_s_seh-1.dll", "libwinpthread-1.dll", "platforms/qwindows.dll",
+}
+UUID_NAME = re.compile(r"[0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}\.dcm")
+failures = []
+
+
+def check(condition, what):
+    print(("ok:   " if condition else "FAIL: ") + what, flush=True)
+    if not condition:
+        failures.append(what)
+    return condition
+
+
+def windows_path(path):
+    """How a Windows program names a path here: Wine's drive Z: is the root of this machine."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine(program, *args, **kwargs):
+    return subprocess.run(["wine", program, *args], capture_output=True, timeout=600, **kwargs)
+
+
+def check_zip(zip_path, folder):
+    with zipfile.ZipFile(zip_path) as archive:
+        names = {n for n in archive.namelist() if not n.endswith("/")}
+        archive.extractall(folder)
+    check(names == EXPECTED_FILES, f"the zip holds the programs and their DLLs: {sorted(names)}")
+    system32 = os.path.join(os.environ["WINEPREFIX"], "drive_c/windows/system32")
+    system_dlls = {n.lower() for n in os.listdir(system32)}
+    shipped = {os.path.basename(n).lower() for n in names}
+    for name in sorted(names):
+        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", os.path.join(folder, name)],
+                              check=True, capture_output=True, text=True).stdout
+        imports = re.findall(r"DLL Name: (\S+)", dump)
+        # API sets (api-ms-win-...) are names the system's loader maps to its own DLLs.
+        missing = [d for d in imports if d.lower() not in shipped and d.lower() not in system_dlls
+                   and not d.lower().startswith(("api-ms-win-", "ext-ms-win-"))]
+        check(not missing, f"{name} finds every DLL it imports {missing or ''}")
+
+
+def damaged_copy(disc):
+    """A copy of the disc's largest file cut in half, beside it under a name of the same kind."""
+    files = [os.path.join(d, f) for d, _, fs in os.walk(disc) for f in fs]
+    largest = max(files, key=os.path.getsize)
+    folder, name = os.path.split(largest)
+    stem, dot, extension = name.rpartition(".")
+    cut = os.path.join(folder, (stem + "9" + dot + extension) if dot else name[:-1] + "9")
+    with open(largest, "rb") as source, open(cut, "wb") as target:
+        target.write(source.read()[: os.path.getsize(largest) // 2])
+
+
+def normalise(text, paths):
+    """Text with the run's own paths (in either system's spelling) and its times made alike."""
+    for path, mark in paths:
+        for spelling in {path, windows_path(path)}:
+            text = text.replace(spelling, mark)
+    text = text.replace("\\", "/")  # what is left of a path after its mark
+    text = re.sub(r"\d{4}-\d{2}-\d{2}[T_ ]\d{2}[-:]?\d{2}[-:]?\d{2}(\.\d+)?", "<time>", text)
+    text = re.sub(r"\d{1,2}[./]\d{1,2}[./]\d{2,4}( \d{1,2}:\d{2}(:\d{2})?)?( [AP]M)?", "<time>", text)
+    text = re.sub(r"\b\d{1,2}:\d{2}:\d{2}\b", "<time>", text)
+    text = re.sub(r"\d+(,\d+)? ?(s|Sekunden|MB/s|MiB/s)\b", "<measure>", text)
+    text = re.sub(r"(writer\|)[0-9a-f]+-\d+", r"\1<host>-<process>", text)
+    return UUID_NAME.sub("<name>.dcm", text)
+
+
+def destination(folder):
+    """Every file below folder: the program's unique names as one mark, everything else as it is."""
+    found = []
+    for root, _, files in os.walk(folder):
+        for name in files:
+            path = os.path.join(root, name)
+            relative = os.path.relpath(path, folder).replace(os.sep, "/")
+            with open(path, "rb") as f:
+                digest = hashlib.sha256(f.read()).hexdigest()
+            found.append((UUID_NAME.sub("<name>.dcm", relative), digest))
+    return sorted(found)
+
+
+def logs(program, paths):
+    """The program's logs: every line of each text log, the report's rows, normalised."""
+    found = {}
+    for root, _, files in os.walk(os.path.join(program, "Logs")):
+        for name in files:
+            path = os.path.join(root, name)
+            key = normalise(os.path.relpath(path, program).replace(os.sep, "/"), paths)
+            with open(path, encoding="utf-8", errors="replace", newline="") as f:
+                text = f.read()
+            if name.endswith(".csv"):
+                rows = list(csv.reader(io.StringIO(text)))
+                text = "\n".join("|".join(row) for row in rows)
+            found[key] = normalise(text, paths).split("\n")
+    return found
+
+
+def compare_cli(linux_cli, make_disc, work):
+    program_linux = os.path.join(work, "linux")
+    os.makedirs(program_linux)
+    shutil.copy(linux_cli, program_linux)
+    program_windows = os.path.join(work, "program")
+    for pacs in SYSTEMS:
+        disc = os.path.join(work, "discs", pacs.replace(" ", "_"))
+        subprocess.run([make_disc, pacs, disc, "20", "20000", "8"], check=True, capture_output=True)
+        damaged_copy(disc)
+        results = {}
+        for system, program, cli in [("linux", program_linux, [os.path.join(program_linux, "zet-pelta-cli")]),
+                                     ("windows", program_windows, ["wine", os.path.join(program_windows,
+                                                                                        "zet-pelta-cli.exe")])]:
+            dest, temp = (os.path.join(work, system, pacs, part) for part in ("dest", "temp"))
+            os.makedirs(dest)
+            os.makedirs(temp)
+            args = ["--pacs", pacs, "--source", disc, "--dest", dest, "--temp", temp, "--debug", "-q"]
+            if system == "windows":
+                args = [windows_path(a) if a.startswith("/") else a for a in args]
+            shutil.rmtree(os.path.join(program, "Logs"), ignore_errors=True)
+            run = subprocess.run(cli + args, stdin=subprocess.DEVNULL, capture_output=True, timeout=600)
+            paths = [(disc, "<disc>"), (dest, "<dest>"), (temp, "<temp>"), (program, "<program>")]
+            if system == "windows":
+                shown = "Bericht: " + windows_path(program) + "\\Logs\\Runs\\"
+                check(shown in run.stdout.decode("utf-8", "replace"), f"{pacs}: the report's path as Windows shows it")
+            results[system] = {
+                "exit status": run.returncode,
+                # A Windows console program ends its lines with CR LF; the logs end theirs alike anyway.
+                "output": normalise(run.stdout.decode("utf-8", "replace").replace("\r\n", "\n"), paths),
+                # Wine's own complaints (the drive Z: has no volume serial) are not the program's.
+                "errors": normalise("".join(line for line in run.stderr.decode("utf-8", "replace")
+                                            .replace("\r\n", "\n").splitlines(True)
+                                            if not line.startswith("wine: ")), paths),
+                "destination": destination(dest),
+                "logs": logs(program, paths),
+            }
+        linux, windows = results["linux"], results["windows"]
+        images = sum(1 for name, _ in linux["destination"] if name == "<name>.dcm")
+        check(images >= 20, f"{pacs}: the Linux build migrates the sample disc ({images} images)")
+        for what in linux:
+            same = linux[what] == windows[what]
+            if not check(same, f"{pacs}: the same {what} on Windows as on Linux") and what == "logs":
+                for name in sorted(set(linux[what]) | set(windows[what])):
+                    for line in difflib.unified_diff(linux[what].get(name, []), windows[what].get(name, []),
+                                                     f"linux {name}", f"windows {name}", lineterm="", n=0):
+                        print("  " + line[:300])
+            elif not same:
+                print(f"  linux:   {linux[what]!r}\n  windows: {windows[what]!r}")
+
+
+def check_installer(setup):
+    """The installer, run silently as an administrator's script would: the programs under Program
+    Files, a Start menu entry, an uninstaller that takes it all away again."""
+    drive = os.path.join(os.environ["WINEPREFIX"], "drive_c")
+    folder = os.path.join(drive, "Program Files", "Zet-Pelta")
+    menu = os.path.join(drive, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs", "Zet-Pelta")
+    shutil.rmtree(folder, ignore_errors=True)
+    shutil.rmtree(menu, ignore_errors=True)
+    run = subprocess.run(["wine", setup, "/S"], stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
+    check(run.returncode == 0, f"the installer ends with status 0 ({run.returncode})")
+    installed = {os.path.relpath(os.path.join(d, f), folder).replace(os.sep, "/")
+                 for d, _, fs in os.walk(folder) for f in fs}
+    check(EXPECTED_FILES <= installed, f"the installer puts the programs under Program Files: {sorted(installed)}")
+    entries = os.listdir(menu) if os.path.isdir(menu) else []
+    check("Zet-Pelta.lnk" in entries, f"a Start menu entry: {entries}")
+    version = wine(os.path.join(folder, "zet-pelta-cli.exe"), "--version", stdin=subprocess.DEVNULL)
+    check(version.returncode == 0 and b"0." in version.stdout, f"the installed CLI runs: {version.stdout!r}")
+    # The uninstaller copies itself away and goes on from there: wait until the folder is gone.
+    subprocess.run(["wine", os.path.join(folder, "Uninstall.exe"), "/S"], stdin=subprocess.DEVNULL,
+                   capture_output=True, timeout=300)
+    for _ in range(120):
+        if not os.path.exists(os.path.join(folder, "zet-pelta.exe")) and not os.path.isdir(menu):
+            break
+        time.sleep(0.5)
+    check(not os.path.exists(os.path.join(folder, "zet-pelta.exe")) and not os.path.isdir(menu),
+          "the uninstaller removes the programs and the Start menu entry")
+
+
+def start_display():
+    """A virtual X display of the test's own for every Wine program (Wine's desktop process keeps the
+    display it was started with); DISPLAY names it."""
+    display = next(n for n in range(90, 200) if not os.path.exists(f"/tmp/.X11-unix/X{n}"))
+    xvfb = subprocess.Popen(["Xvfb", f":{display}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    for _ in range(100):
+        if os.path.exists(f"/tmp/.X11-unix/X{display}"):
+            break
+        time.sleep(0.1)
+    os.environ["DISPLAY"] = f":{display}"
+    return xvfb
+
+
+def window(program, screenshot):
+    env = os.environ
+    app = None
+    try:
+        settings = os.path.join(program, "Settings.ini")
+        if os.path.exists(settings):
+            os.remove(settings)
+        app = subprocess.Popen(["wine", os.path.join(program, "zet-pelta.exe")], env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        found = ""
+        for _ in range(120):
+            found = subprocess.run(["xdotool", "search", "--name", "^Zet - Pelta$"], env=env,
+                                   capture_output=True, text=True).stdout.split()
+            if found:
+                break
+            time.sleep(0.5)
+        if not check(bool(found), "the window appears under Wine"):
+            return
+        time.sleep(3)  # the first paint
+        geometry = subprocess.run(["xdotool", "getwindowgeometry", found[0]], env=env, capture_output=True,
+                                  text=True).stdout
+        size = re.search(r"Geometry: (\d+)x(\d+)", geometry)
+        check(size is not None and size.groups() == ("406", "292"), f"the window's client area is 406 x 292: "
+              f"{size.groups() if size else geometry}")
+        os.makedirs(os.path.dirname(screenshot), exist_ok=True)
+        subprocess.run(["import", "-window", found[0], screenshot], env=env, check=True)
+        check(os.path.getsize(screenshot) > 0, f"a screenshot of the window in {screenshot}")
+        # Closing as a user does: the window gets WM_CLOSE, saves its fields and ends.
+        subprocess.run(["wine", "taskkill", "/im", "zet-pelta.exe"], env=env, capture_output=True)
+        app.wait(timeout=60)
+        check(app.returncode == 0, f"the window ends with status 0 when closed ({app.returncode})")
+        text = open(settings, encoding="utf-8", errors="replace").read() if os.path.exists(settings) else ""
+        check(re.search(r"\[PACS\]\r?\nPACS=Arzt und Praxis", text) is not None,
+              f"closing the window wrote Settings.ini: {text!r}")
+    finally:
+        if app and app.poll() is None:
+            app.kill()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for option in ("--zip", "--setup", "--linux-cli", "--make-disc", "--screenshot"):
+        parser.add_argument(option, required=True)
+    args = parser.parse_args()
+    xvfb = start_display()
+    # One Wine server for every program started here, not one starting and stopping with each, and
+    # Wine's own services started first: a service started by a program whose output is read here
+    # would keep that output open after the program's end.
+    subprocess.run(["wineserver", "-k"], capture_output=True)
+    subprocess.run(["wineserver", "-p"], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run(["wine", "cmd", "/c", "exit"], check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    with tempfile.TemporaryDirectory(prefix="zet-pelta-windows-") as work:
+        program = os.path.join(work, "program")
+        check_zip(args.zip, program)
+        compare_cli(args.linux_cli, args.make_disc, work)
+        window(program, args.screenshot)
+        check_installer(args.setup)
+    subprocess.run(["wineserver", "-k"], capture_output=True)
+    xvfb.send_signal(signal.SIGTERM)
+    xvfb.wait(timeout=30)
+    print(f"{len(failures)} failed" if failures else "all passed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
