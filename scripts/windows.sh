@@ -1,15 +1,19 @@
 #!/usr/bin/env bash
 # Cross-builds Zet-Pelta for 64-bit Windows on Debian, from Debian's own packages and sources only.
 #
-#   scripts/windows.sh              dependencies (once), both programs and the tests
+#   scripts/windows.sh              dependencies (once), both programs, the tests under Wine, the zip
+#                                   and the installer (build-windows/package/)
 #   scripts/windows.sh deps         only the dependencies
-#   scripts/windows.sh build        the dependencies and both programs (build-windows/)
+#   scripts/windows.sh build        the dependencies and both programs with their tests (build-windows/)
 #
 # The dependencies (Qt's Core, Gui, Widgets and Test with the Windows platform plugin; DCMTK's data
 # and network modules; libdeflate; GoogleTest) are built from the sources Debian ships for its own
 # packages, fetched with `apt-get source` through a sources file of this script's own, into a cache
 # outside the checkout: $ZP_WINDOWS_CACHE, by default ~/.cache/zet-pelta-windows. The first build takes
-# about an hour on two cores and says how long it took; later runs reuse it while the machine keeps it.
+# about two hours on two cores (Qt most of it) and says how long each part took; later runs reuse it
+# while the machine keeps it. The tests run under Wine in a prefix of the cache's own, on a virtual X
+# display for the window (tests/windows/windows_test.py); the Linux build in build/ lends the icon,
+# the sample discs and the CLI the Windows one is compared with.
 # Nothing is downloaded from anywhere but Debian's archive, and no prebuilt Windows library is used.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,7 +24,8 @@ prefix=$cache/prefix # the cross-built dependencies, installed
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 jobs=${ZP_JOBS:-2}
 
-scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64 nsis xvfb xauth zip
+scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64 nsis xvfb xauth \
+    zip unzip imagemagick xdotool
 
 mkdir -p "$cache/src" "$cache/logs" "$prefix"
 
@@ -116,32 +121,66 @@ build_dcmtk() {
 }
 
 deps() {
-    local started=$SECONDS
     step sources fetch_sources
     step libdeflate build_libdeflate
     step googletest build_googletest
     step dcmtk build_dcmtk
     step qt build_qt
-    if [ ! -f "$cache/logs/all.done" ]; then
-        echo "$((SECONDS - started))" >"$cache/logs/all.done"
-        echo "windows: the dependencies took $((SECONDS - started)) s to build; they are kept in $cache" >&2
-    else
-        echo "windows: dependencies from $cache (first built in $(cat "$cache/logs/all.done") s)" >&2
-    fi
+    # What each step took when it ran (a step cut off and run again counts its last run only).
+    local total=0 parts=() name seconds
+    for name in sources libdeflate googletest dcmtk qt; do
+        seconds=$(cat "$cache/logs/$name.done")
+        total=$((total + seconds))
+        parts+=("$name $seconds s")
+    done
+    echo "windows: dependencies in $cache, built in $total s ($(IFS=,; echo "${parts[*]}" | sed 's/,/, /g'))" >&2
 }
 
-# Both programs for Windows, against the cross-built dependencies (Qt's own qt-cmake chains the
-# toolchain file), into build-windows/.
+# What the Windows build takes from this machine's build (build/, as ./test.sh makes it): the icon
+# drawn by the window's code, and for the comparison the Linux CLI and the sample-disc generator.
+linux_helpers() {
+    cmake -S "$root" -B "$root/build" -G Ninja >/dev/null
+    cmake --build "$root/build" -j "$jobs" --target zet-pelta-cli zet-pelta-make-disc zet-pelta-icons
+    local icons=$root/build-windows/icons
+    rm -rf "$icons"
+    QT_QPA_PLATFORM=offscreen "$root/build/tools/zet-pelta-icons" "$icons"
+    convert "$icons"/{16x16,24x24,32x32,48x48,64x64,256x256}/apps/zet-pelta.png "$icons/zet-pelta.ico"
+}
+
+# Both programs and the tests for Windows, against the cross-built dependencies (Qt's own qt-cmake
+# chains the toolchain file), into build-windows/.
 build_programs() {
     export ZP_WINDOWS_PREFIX=$prefix
     PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig "$prefix/bin/qt-cmake" -S "$root" -B "$root/build-windows" -G Ninja \
-        -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=/ -DZLIB_USE_STATIC_LIBS=ON -DBUILD_TESTING=OFF
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=/ -DZLIB_USE_STATIC_LIBS=ON -DZP_WERROR=ON \
+        -DZP_WINDOWS_ICON="$root/build-windows/icons/zet-pelta.ico"
     cmake --build "$root/build-windows" -j "$jobs"
 }
 
+# Wine in a prefix of the build's own, without the dialogs of a first start and without its debug
+# chatter; a virtual X display for the window.
+wine_setup() {
+    export WINEPREFIX=$cache/wine-tests WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
+}
+
+run_tests() {
+    wine_setup
+    ctest --test-dir "$root/build-windows" --output-on-failure
+    local package=$root/build-windows/package
+    (cd "$root/build-windows" && cpack -G ZIP && cpack -G NSIS -D CPACK_PACKAGE_FILE_NAME="zet-pelta-$version-setup")
+    python3 "$root/tests/windows/windows_test.py" --zip "$package/zet-pelta-$version-win64.zip" \
+        --setup "$package/zet-pelta-$version-setup.exe" \
+        --linux-cli "$root/build/zet-pelta-cli" --make-disc "$root/build/bench/zet-pelta-make-disc" \
+        --screenshot "$root/build-windows/window-windows.png"
+    echo "windows: $package/zet-pelta-$version-win64.zip" >&2
+    echo "windows: $package/zet-pelta-$version-setup.exe" >&2
+}
+
+version=$(sed -n 's/^project(ZetPelta VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
 deps
 [ "$stage" = deps ] && exit 0
+linux_helpers
 build_programs
 [ "$stage" = build ] && exit 0
-echo "windows: the tests under Wine, the zip and the installer are not done yet" >&2
-exit 1
+run_tests
