@@ -157,8 +157,8 @@ build_programs() {
     cmake --build "$root/build-windows" -j "$jobs"
 }
 
-# Wine in a prefix of the build's own, without the dialogs of a first start and without its debug
-# chatter; a virtual X display for the window.
+# Wine in a prefix of the cache's own, without the dialogs of a first start and without its debug
+# chatter (the window's test starts a virtual X display of its own).
 wine_setup() {
     export WINEPREFIX=$cache/wine-tests WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
     [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
