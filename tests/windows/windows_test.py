@@ -7,8 +7,7 @@
    exactly as the Linux build does: the same destination contents, the same exit status and summary,
    the same log lines and report rows, paths and times aside;
 3. the window starts on a virtual X display with its fixed client size, a screenshot is kept, and
-   closing it writes its settings beside the program.
-
+   closing it writes its settings beside the program;
 4. the installer puts the programs under Program Files with a Start menu entry, and its uninstaller
    removes them again.
 
