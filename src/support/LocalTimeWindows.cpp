@@ -1,6 +1,8 @@
 #include "support/LocalTime.h"
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 
 #include "support/WindowsApi.h"
 
@@ -20,29 +22,28 @@ std::string StrftimeFormat(const std::wstring& picture)
         while (i + count < picture.size() && picture[i + count] == letter) {
             ++count;
         }
-        const bool one = count == 1;
+        // Fields by their letter: the strftime format for one letter, for two, three and four or more.
+        static const struct
+        {
+            wchar_t letter;
+            const char* formats[4];
+        } fields[] = {
+            {L'd', {"%#d", "%d", "%a", "%A"}},
+            {L'M', {"%#m", "%m", "%b", "%B"}},
+            {L'y', {"%y", "%y", "%Y", "%Y"}},
+            {L'H', {"%#H", "%H", "%H", "%H"}},
+            {L'h', {"%#I", "%I", "%I", "%I"}},
+            {L'm', {"%#M", "%M", "%M", "%M"}},
+            {L's', {"%#S", "%S", "%S", "%S"}},
+        };
+        const auto field = std::find_if(
+            std::begin(fields), std::end(fields), [letter](const auto& entry) { return entry.letter == letter; });
+        if (field != std::end(fields)) {
+            format += field->formats[std::min<std::size_t>(count, 4) - 1];
+            i += count;
+            continue;
+        }
         switch (letter) {
-        case L'd':
-            format += count >= 4 ? "%A" : count == 3 ? "%a" : one ? "%#d" : "%d";
-            break;
-        case L'M':
-            format += count >= 4 ? "%B" : count == 3 ? "%b" : one ? "%#m" : "%m";
-            break;
-        case L'y':
-            format += count >= 3 ? "%Y" : "%y";
-            break;
-        case L'H':
-            format += one ? "%#H" : "%H";
-            break;
-        case L'h':
-            format += one ? "%#I" : "%I";
-            break;
-        case L'm':
-            format += one ? "%#M" : "%M";
-            break;
-        case L's':
-            format += one ? "%#S" : "%S";
-            break;
         case L't':
             format += "%p";
             break;
