@@ -20,6 +20,7 @@
 #include "app/Controls.h"
 #include "app/WindowHost.h"
 #include "engine/RunController.h"
+#include "engine/Texts.h"
 #include "support/Log.h"
 #include "support/Settings.h"
 
@@ -243,6 +244,19 @@ void FrmMain::LoadFields()
 {
     const support::Settings fields = support::LoadSettings(support::SettingsFilePath(m_places.settings));
     m_ejectAfterRun = fields.ejectAfterRun;
+    // [Senden] names the new PACS: every run's images go there before its summary.
+    std::optional<engine::SendSettings> send;
+    if (!fields.sendNode.empty()) {
+        std::string error;
+        send = engine::MakeSendSettings(fields.sendNode, fields.sendOwnAet, fields.sendListenPort, error);
+        if (!send) {
+            m_engine->Log().WriteError(-1, "The PACS node in Settings.ini is not valid.", "LoadSettings", error);
+            m_host->ShowMessage(engine::MessageKind::Stop,
+                "Settings.ini, Abschnitt [Senden]: " + error + "\r\nDie Bilder werden nicht an das PACS gesendet.",
+                engine::texts::AppTitle);
+        }
+    }
+    m_engine->SetPacsTarget(send);
     if (fields.autoStart && m_discTimer == nullptr) {
         m_discTimer = new QTimer(this);
         connect(m_discTimer, &QTimer::timeout, this, &FrmMain::LookForDisc);

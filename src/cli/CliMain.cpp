@@ -1,5 +1,7 @@
 #include "cli/CliMain.h"
 
+#include <algorithm>
+
 #include "cli/ConsoleHost.h"
 #include "engine/RunController.h"
 #include "engine/Texts.h"
@@ -93,7 +95,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         const std::string& arg = args[i];
         if (TakeValue(args, i, "--pacs", options.pacs, error) || TakeValue(args, i, "--source", options.source, error)
             || TakeValue(args, i, "--dest", options.dest, error) || TakeValue(args, i, "--temp", options.temp, error)
-            || TakeValue(args, i, "--verify", options.verify, error)) {
+            || TakeValue(args, i, "--verify", options.verify, error) || TakeValue(args, i, "--send", options.send, error)
+            || TakeValue(args, i, "--send-only", options.sendOnly, error) || TakeValue(args, i, "--aet", options.aet, error)
+            || TakeValue(args, i, "--listen", options.listen, error)) {
             continue;
         }
         if (arg == "--discs") {
@@ -118,6 +122,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             error = "Unbekannte Option: " + arg;
         }
     }
+    if (error.empty() && options.sendOnly && !options.send) {
+        error = "--send-only braucht --send AET@RECHNER:PORT.";
+    }
     if (!error.empty()) {
         return std::nullopt;
     }
@@ -128,7 +135,9 @@ std::string UsageText(const support::Places& places)
 {
     return "Aufruf: zet-pelta-cli [--pacs NAME] [--source DIR] [--dest DIR] [--temp DIR] [--debug]\n"
            "                     [-q | --quiet] [--only-missing] [--watch]\n"
-           "       zet-pelta-cli --verify DIR\n"
+           "                     [--send AET@RECHNER:PORT [--aet NAME] [--listen PORT]]\n"
+           "       zet-pelta-cli --send-only DIR --send AET@RECHNER:PORT [--aet NAME] [--listen PORT]\n"
+           "       zet-pelta-cli --verify DIR [--send AET@RECHNER:PORT]\n"
            "       zet-pelta-cli --discs [DIR] [--csv]\n"
            "\n"
            "Migriert die Bilder einer PACS-Archiv-CD/DVD in einen Ordner mit DICOM-Dateien,\n"
@@ -147,6 +156,14 @@ std::string UsageText(const support::Places& places)
            "  --verify DIR     ein Zielverzeichnis mit allen Laufberichten vergleichen, die hineingeschrieben\n"
            "                   haben: alle Dateien da, Prüfsummen und DICOM-Befund gleich, keine fremden\n"
            "                   Dateien (Exit-Status 0 wenn ja)\n"
+           "  --send AET@RECHNER:PORT\n"
+           "                   nach dem Lauf alle Bilder an diesen DICOM-Knoten (das neue PACS) senden und\n"
+           "                   ihre Ankunft bestätigen lassen (Speicherbestätigung, sonst C-FIND); mit\n"
+           "                   --verify: das PACS erneut fragen\n"
+           "  --send-only DIR  ohne Lauf die Bilder aller Laufberichte senden, die nach DIR geschrieben\n"
+           "                   haben; schon bestätigte werden nicht erneut gesendet\n"
+           "  --aet NAME       eigener AE-Titel (Vorgabe ZETPELTA)\n"
+           "  --listen PORT    Port für die Speicherbestätigungen des PACS (Vorgabe 11113)\n"
            "  --discs [DIR]    alle migrierten CDs / DVDs (in DIR) als Tabelle\n"
            "  --csv            mit --discs: die Liste als CSV\n"
            "  -h, --help       diese Hilfe anzeigen\n"
@@ -161,11 +178,14 @@ std::string UsageText(const support::Places& places)
           "  "
         + support::ShownPath(places.logs) + "\n" + std::string(support::PlacesNote())
         + "\n"
-          "Exit-Status: 0 Lauf beendet, alle ausgewählten Dateien migriert;\n"
+          "Exit-Status: 0 Lauf beendet, alle ausgewählten Dateien migriert (mit --send: und alle\n"
+          "               Bilder vom PACS bestätigt);\n"
           "             1 Lauf beendet, mindestens eine Datei oder ein Ordner mit Fehler, oder die\n"
-          "               CD / DVD sieht aus wie eine eines anderen PACS-Systems;\n"
+          "               CD / DVD sieht aus wie eine eines anderen PACS-Systems, oder nicht jedes\n"
+          "               Bild vom PACS bestätigt;\n"
           "             2 Lauf nicht gestartet (Prüfung fehlgeschlagen, falscher Aufruf, dieselbe\n"
-          "               CD / DVD wird gerade in dasselbe Zielverzeichnis migriert);\n"
+          "               CD / DVD wird gerade in dasselbe Zielverzeichnis migriert), oder mit --send\n"
+          "               konnte nichts gesendet werden (PACS nicht erreichbar oder lehnt ab);\n"
           "           130 mit Strg+C abgebrochen.\n";
 }
 
@@ -187,8 +207,22 @@ ExitStatus RunCli(const std::vector<std::string>& args, const Environment& env)
     }
     support::MakePlaceFolders(env.places);
 
+    std::optional<engine::SendSettings> send;
+    if (options->send) {
+        send = SendSettingsOf(*options, env);
+        if (!send) {
+            return ExitStatus::NotStarted;
+        }
+    }
     if (options->verify) {
-        return VerifyCli(*options->verify, env);
+        const ExitStatus files = VerifyCli(*options->verify, env);
+        if (!send || files == ExitStatus::NotStarted) {
+            return files;
+        }
+        return std::max(files, ConfirmCli(*options->verify, *send, *options, env));
+    }
+    if (options->sendOnly) {
+        return SendOnlyCli(*options, *send, env);
     }
 
     if (options->discs) {
@@ -213,6 +247,9 @@ ExitStatus MigrateOnce(const Options& options, const Environment& env, const std
 
     ConsoleHost host(fields, {env.out, env.err, env.stderrIsTerminal && !options.quiet, env.columns});
     engine::RunController engine(host, env.places.logs);
+    if (options.send) {
+        engine.SetPacsTarget(SendSettingsOf(options, env));
+    }
     host.SetInterruptCheck(env.interrupted, [&engine] { engine.RequestStop(); });
     host.SetCountsSource([&engine] { return RunCounts(engine.State()); });
     host.SetOnlyMissing(options.onlyMissing);
@@ -241,7 +278,13 @@ ExitStatus MigrateOnce(const Options& options, const Environment& env, const std
     }
     PrintReportLines(run, env);
     // A disc of another system is not done with, whatever its files' outcomes.
-    return failures > 0 || !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
+    const ExitStatus migrated
+        = failures > 0 || !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
+    if (!run.pacs) {
+        return migrated;
+    }
+    PrintSendLines(*run.pacs, env);
+    return std::max(migrated, SendStatus(*run.pacs));
 }
 
 } // namespace cli

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "engine/send/PacsRecords.h"
 #include "support/Mounts.h"
 #include "support/Places.h"
 
@@ -28,6 +29,10 @@ struct Options
     std::optional<std::string> temp;
     std::optional<std::string> verify; // a destination to check against every run report that wrote into it
     std::optional<std::string> discs; // --discs: the journal, of one destination when given ("" for all)
+    std::optional<std::string> send; // a DICOM node, "AET@HOST:PORT", to send the images to
+    std::optional<std::string> sendOnly; // a destination whose reported images are sent, without a run
+    std::optional<std::string> aet; // our own AE title
+    std::optional<std::string> listen; // the port of our listener for the node's commitment reports
     bool csv = false; // --discs as CSV
     bool onlyMissing = false;
     bool watch = false;
@@ -66,5 +71,17 @@ ExitStatus WatchCli(const Options& options, const Environment& env);
 // One migration with the options and Settings.ini, as "Migrieren" runs it; source replaces the
 // source folder when given.
 ExitStatus MigrateOnce(const Options& options, const Environment& env, const std::optional<std::string>& source = {});
+// Sending to a DICOM node (--send, --send-only, --verify with --send); in SendCli.cpp. The node's
+// settings from the options, Settings.ini filling in what they leave out; nullopt after telling err why
+// they are wrong.
+std::optional<engine::SendSettings> SendSettingsOf(const Options& options, const Environment& env);
+ExitStatus SendOnlyCli(const Options& options, const engine::SendSettings& settings, const Environment& env);
+// Asks the node about every image of the destination's reports, after a --verify.
+ExitStatus ConfirmCli(
+    const std::string& destination, const engine::SendSettings& settings, const Options& options, const Environment& env);
+// The exit status after a send: 2 when nothing could be sent, 1 when not every image is confirmed.
+ExitStatus SendStatus(const engine::PacsTally& tally);
+// The lines after a send: every image that did not arrive on err, then the confirmed count on out.
+void PrintSendLines(const engine::PacsTally& tally, const Environment& env);
 
 } // namespace cli

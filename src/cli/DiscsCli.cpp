@@ -54,12 +54,14 @@ ExitStatus DiscsCli(const Options& options, const Environment& env)
     if (options.csv) {
         env.out << support::CsvLine(
             {"started", "ended", "pacs", "label", "fingerprint", "source", "destination", "selected", "migrated",
-                "already_migrated", "rejected", "failed", "stopped", "report", "verified", "looks_like"});
+                "already_migrated", "rejected", "failed", "stopped", "report", "verified", "looks_like", "pacs_node",
+                "pacs_images", "pacs_confirmed"});
         for (const engine::JournalRow& row : rows) {
             env.out << support::CsvLine({row.started, row.ended, row.pacs, row.label, row.fingerprint, row.source,
                 row.destination, engine::CountText(row.checked), engine::CountText(row.migrated),
                 engine::CountText(row.alreadyMigrated), engine::CountText(row.rejected), engine::CountText(row.failed),
-                row.stopped ? "yes" : "no", row.report, verifiedOf(row), row.looksLike});
+                row.stopped ? "yes" : "no", row.report, verifiedOf(row), row.looksLike, row.pacsNode,
+                engine::CountText(row.pacsImages), engine::CountText(row.pacsConfirmed)});
         }
         return ExitStatus::Completed;
     }
@@ -75,8 +77,8 @@ ExitStatus DiscsCli(const Options& options, const Environment& env)
     const bool withDestination = destinations.size() > 1;
     const auto dash = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
     char line[1024];
-    std::snprintf(line, sizeof line, "%-19s  %-15s  %-16s  %8s  %8s  %9s  %6s  %-11s  %s%s\n", "Datum", "System",
-        "Label", "migriert", "schon da", "abgelehnt", "Fehler", "abgebrochen", "geprüft",
+    std::snprintf(line, sizeof line, "%-19s  %-15s  %-16s  %8s  %8s  %9s  %6s  %-11s  %-7s  %s%s\n", "Datum",
+        "System", "Label", "migriert", "schon da", "abgelehnt", "Fehler", "abgebrochen", "geprüft", "im PACS",
         withDestination ? "  Zielverzeichnis" : "");
     env.out << line;
     for (const engine::JournalRow& row : rows) {
@@ -86,8 +88,10 @@ ExitStatus DiscsCli(const Options& options, const Environment& env)
             dash(engine::CountText(row.rejected)).c_str(), dash(engine::CountText(row.failed)).c_str(),
             row.stopped ? "ja" : "nein");
         std::string verdict = verifiedOf(row);
+        verdict.resize(std::max<std::size_t>(verdict.size(), 7), ' ');
+        verdict += "  " + dash(row.PacsText());
         if (withDestination) {
-            verdict.resize(std::max<std::size_t>(verdict.size(), 7), ' ');
+            verdict.resize(std::max<std::size_t>(verdict.size(), 7 + 2 + 7), ' ');
             verdict += "  " + row.destination;
         }
         env.out << line << verdict << "\n";

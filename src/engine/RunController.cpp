@@ -1,5 +1,6 @@
 #include "engine/RunController.h"
 
+#include <algorithm>
 #include <ctime>
 #include <exception>
 
@@ -14,13 +15,6 @@ namespace engine {
 namespace {
 
 // Local time as ISO 8601, for the run report.
-std::string LocalIsoTime()
-{
-    const std::tm local = support::LocalTimeNow();
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
-    return text;
-}
 
 } // namespace
 
@@ -122,7 +116,7 @@ void RunController::OnTimerTick()
         return;
     }
     m_look.Clear();
-    const std::string started = LocalIsoTime();
+    const std::string started = support::LocalIsoTime();
     m_report.Begin(m_logsHome,
         {m_state.RunPacs, source, destination, m_state.TempRoot, started, disc.label, disc.fingerprint}, pump);
     m_journal = JournalRow();
@@ -382,23 +376,26 @@ void RunController::FinishRun()
         }
     }
     // First: it completes the counts.
-    const std::string report = m_report.End(LocalIsoTime(), m_stopRequested, looksLike);
+    const std::string report = m_report.End(support::LocalIsoTime(), m_stopRequested, looksLike);
     // The report's counts are the run's: the summary, the journal and the front ends all read them.
     const RunReport::Tally& counts = m_report.Counts();
     m_lastRun = {counts.scanned, counts.checked, counts.Migrated(), counts.Count(Outcome::AlreadyMigrated),
         counts.withError, counts.Rejected(), counts.dotRule, m_stopRequested, false, looksLike, m_report.RunFindings(),
-        report};
+        report, std::nullopt};
     if (m_log.DebugOn() && !m_lastRun.report.empty()) {
         m_log.WriteDebug("Run report: " + support::ShownPath(m_lastRun.report));
     }
     if (!m_journal.report.empty()) {
-        m_journal.ended = LocalIsoTime();
+        m_journal.ended = support::LocalIsoTime();
         m_journal.checked = m_lastRun.checked;
         m_journal.stopped = m_stopRequested;
         m_journal.looksLike = looksLike;
         WriteJournal();
     }
     m_discLock.Unlock();
+    if (m_pacs && !m_stopRequested && !report.empty()) {
+        m_lastRun.pacs = SendToPacs(report);
+    }
     if (!m_stopRequested) {
         m_host.SetProgressText(texts::ClosingProgress(m_lastRun.scanned));
         std::string summary = texts::Summary(m_lastRun.migrated, m_lastRun.checked);
@@ -408,8 +405,12 @@ void RunController::FinishRun()
         if (!looksLike.empty()) {
             summary += "\r\n\r\n" + texts::LooksLike(looksLike);
         }
-        m_host.ShowRunSummary(looksLike.empty() ? MessageKind::Information : MessageKind::Warning, summary,
-            FindingsText(m_lastRun), texts::SummaryCaption);
+        const bool allInPacs = !m_lastRun.pacs || m_lastRun.pacs->confirmed == m_lastRun.pacs->total;
+        if (m_lastRun.pacs) {
+            summary += "\r\n\r\n" + ConfirmedLine(m_lastRun.pacs->confirmed, m_lastRun.pacs->total);
+        }
+        m_host.ShowRunSummary(looksLike.empty() && allInPacs ? MessageKind::Information : MessageKind::Warning,
+            summary, FindingsText(m_lastRun), texts::SummaryCaption);
     }
     m_work.Remove();
     m_state.MigratedCount = 0;
@@ -417,6 +418,25 @@ void RunController::FinishRun()
     m_host.SetProgressText("");
     m_host.SetProgressValue(0);
     m_host.SetStatusLine("");
+}
+
+PacsTally RunController::SendToPacs(const std::string& report)
+{
+    const SendPlan plan = PlanOfReports({report}, m_report.Description().destination, m_pacs->node);
+    m_host.SetProgressValue(0);
+    const auto progress = [this](const SendProgress& now) {
+        m_host.SetProgressText(SendProgressText(m_pacs->node, now));
+        if (now.phase == SendProgress::Phase::Storing) {
+            m_host.SetProgressMax(std::max<std::int64_t>(1, now.toStore));
+            m_host.SetProgressValue(now.stored);
+        }
+        m_host.ProcessPendingMessages(); // the window stays alive, and can be closed
+    };
+    PacsTally tally = SendPlanned(*m_pacs, plan, false, m_log, progress, [this] { return m_stopRequested; });
+    if (m_log.DebugOn()) {
+        m_log.WriteDebug("Sent to " + m_pacs->node.Text() + ": " + ConfirmedLine(tally.confirmed, tally.total));
+    }
+    return tally;
 }
 
 std::string RunController::NextUniqueName()

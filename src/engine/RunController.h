@@ -16,6 +16,7 @@
 #include "engine/journal/DiscJournal.h"
 #include "engine/report/MigratedBefore.h"
 #include "engine/report/RunReport.h"
+#include "engine/send/PacsRecords.h"
 #include "support/FileLock.h"
 #include "support/Log.h"
 
@@ -36,7 +37,8 @@ struct DiscIdentity;
 // A headless front end calls RunUntilIdle() after StartRun(). "Migrieren" while a run executes queues
 // one further run, which starts with its own checks when the current one has ended; the running run
 // keeps its profile and work folder. RequestStop() (the window closes) ends the run after the file in
-// hand, removes the work folder and shows no summary.
+// hand, removes the work folder and shows no summary. With a DICOM node set, a run that ends sends its
+// images there before the summary, which then tells how many the node confirmed.
 class RunController
 {
 public:
@@ -47,6 +49,8 @@ public:
     void OnTimerTick();
     void RunUntilIdle();
     void RequestStop();
+    // The node each run's images go to after the run; none: nothing is sent.
+    void SetPacsTarget(std::optional<SendSettings> target) { m_pacs = std::move(target); }
 
     bool TimerEnabled() const { return m_timerEnabled; }
     bool Running() const { return m_running; }
@@ -74,6 +78,7 @@ private:
     // earlier run; false when the operator cancels.
     bool AskAboutEarlierRun(const DiscIdentity& disc, const std::string& destination);
     void FinishRun();
+    PacsTally SendToPacs(const std::string& report);
     static std::string FindingsText(const RunSummary& run);
     std::string NextUniqueName();
 
@@ -97,6 +102,7 @@ private:
     bool m_running = false;
     bool m_runQueued = false;
     bool m_stopRequested = false;
+    std::optional<SendSettings> m_pacs;
 };
 
 } // namespace engine

@@ -6,6 +6,7 @@
 
 #include "engine/Profile.h"
 #include "engine/report/Findings.h"
+#include "engine/send/PacsRecords.h"
 
 namespace engine {
 
@@ -45,6 +46,7 @@ struct RunSummary
     std::string looksLike; // the PACS system the disc looks like, when the run's did not fit it
     Findings findings;
     std::string report; // the run report's path; empty when none could be written
+    std::optional<PacsTally> pacs; // what the DICOM node confirmed, when the run's images were sent to one
 };
 
 } // namespace engine

@@ -21,6 +21,8 @@ public:
 
     // Creates the file; an existing one is std::errc::file_exists and stays as it is.
     std::error_code CreateNew(const std::string& path);
+    // Opens the file to add to its end, creating it when it is not there; created tells which.
+    std::error_code OpenOrCreate(const std::string& path, bool& created);
     std::error_code Write(std::string_view bytes);
     std::error_code Sync();
     std::error_code Close();

@@ -33,6 +33,20 @@ std::error_code AppendFile::CreateNew(const std::string& path)
     return {};
 }
 
+std::error_code AppendFile::OpenOrCreate(const std::string& path, bool& created)
+{
+    created = !CreateNew(path);
+    if (created) {
+        return {};
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return LastError();
+    }
+    m_handle = fd;
+    return {};
+}
+
 std::error_code AppendFile::Write(std::string_view bytes)
 {
     while (!bytes.empty()) {

@@ -24,6 +24,19 @@ std::error_code AppendFile::CreateNew(const std::string& path)
     return {};
 }
 
+std::error_code AppendFile::OpenOrCreate(const std::string& path, bool& created)
+{
+    Close();
+    const HANDLE file = ::CreateFileW(windows::LongPath(path).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return windows::LastError();
+    }
+    created = ::GetLastError() != ERROR_ALREADY_EXISTS;
+    m_handle = reinterpret_cast<FileHandle>(file);
+    return {};
+}
+
 std::error_code AppendFile::Write(std::string_view bytes)
 {
     while (!bytes.empty()) {

@@ -17,4 +17,13 @@ TimeFormats UserTimeFormats();
 // The time now, broken down in the local time zone.
 std::tm LocalTimeNow();
 
+// The local time now as the reports write it: "2026-12-06T10:05:03".
+inline std::string LocalIsoTime()
+{
+    const std::tm local = LocalTimeNow();
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
+}
+
 } // namespace support

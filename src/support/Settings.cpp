@@ -24,6 +24,9 @@ Settings LoadSettings(const std::string& file)
     s.pacs = value("PACS", "PACS", s.pacs);
     s.autoStart = value("Ablauf", "AutoStart", "0") == "1";
     s.ejectAfterRun = value("Ablauf", "Auswerfen", "0") == "1";
+    s.sendNode = value("Senden", "Knoten", "");
+    s.sendOwnAet = value("Senden", "EigenerAETitel", "");
+    s.sendListenPort = value("Senden", "Empfangsport", "");
     return s;
 }
 

@@ -19,6 +19,11 @@ struct Settings
     // ejects it after each run. Both off unless the file says 1.
     bool autoStart = false;
     bool ejectAfterRun = false;
+    // [Senden], read only: the DICOM node each run's images go to ("AET@HOST:PORT"; empty: none), our
+    // own AE title and the port of our listener for the node's commitment reports (empty: defaults).
+    std::string sendNode {};
+    std::string sendOwnAet {};
+    std::string sendListenPort {};
 };
 
 // Loads the five values; a file that is missing or cannot be read, and a missing section or key, give

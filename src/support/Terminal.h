@@ -14,5 +14,7 @@ std::vector<std::string> ProgramArguments(int argc, char** argv);
 // Makes a console show the program's UTF-8 text as it is: a Windows console otherwise reads the
 // bytes in its own code page and garbles every umlaut.
 void UseUtf8Console();
+// Sets a variable of the program's own environment, for libraries that read their settings there.
+void SetEnvironmentValue(const std::string& name, const std::string& value);
 
 } // namespace support

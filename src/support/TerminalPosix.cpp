@@ -1,6 +1,7 @@
 #include "support/Terminal.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -27,5 +28,10 @@ std::vector<std::string> ProgramArguments(int argc, char** argv)
 }
 
 void UseUtf8Console() {} // terminals here take UTF-8
+
+void SetEnvironmentValue(const std::string& name, const std::string& value)
+{
+    ::setenv(name.c_str(), value.c_str(), 1);
+}
 
 } // namespace support

@@ -1,6 +1,7 @@
 #include "support/Terminal.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <io.h>
 
 #include "support/WindowsApi.h"
@@ -46,6 +47,12 @@ std::vector<std::string> ProgramArguments(int, char**)
 void UseUtf8Console()
 {
     ::SetConsoleOutputCP(CP_UTF8);
+}
+
+// The C runtime's copy, which getenv reads (SetEnvironmentVariable would not reach it).
+void SetEnvironmentValue(const std::string& name, const std::string& value)
+{
+    ::_putenv_s(name.c_str(), value.c_str());
 }
 
 } // namespace support

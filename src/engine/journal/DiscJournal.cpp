@@ -13,7 +13,8 @@ namespace engine {
 namespace {
 
 const std::vector<std::string> Columns = {"started", "ended", "pacs", "label", "fingerprint", "source", "destination",
-    "selected", "migrated", "already_migrated", "rejected", "failed", "stopped", "report", "looks_like"};
+    "selected", "migrated", "already_migrated", "rejected", "failed", "stopped", "report", "looks_like", "pacs_node",
+    "pacs_images", "pacs_confirmed"};
 
 std::optional<std::int64_t> CountOf(const std::string& text)
 {
@@ -26,7 +27,8 @@ std::vector<std::string> Values(const JournalRow& row)
 {
     return {row.started, row.ended, row.pacs, row.label, row.fingerprint, row.source, row.destination,
         CountText(row.checked), CountText(row.migrated), CountText(row.alreadyMigrated), CountText(row.rejected),
-        CountText(row.failed), row.stopped ? "yes" : "no", row.report, row.looksLike};
+        CountText(row.failed), row.stopped ? "yes" : "no", row.report, row.looksLike, row.pacsNode,
+        CountText(row.pacsImages), CountText(row.pacsConfirmed)};
 }
 
 JournalRow RowOf(std::vector<std::string> values)
@@ -48,6 +50,9 @@ JournalRow RowOf(std::vector<std::string> values)
     row.stopped = values[12] != "no";
     row.report = values[13];
     row.looksLike = values[14];
+    row.pacsNode = values[15];
+    row.pacsImages = CountOf(values[16]);
+    row.pacsConfirmed = CountOf(values[17]);
     return row;
 }
 
@@ -73,6 +78,11 @@ std::string JournalRow::StartedDate() const
 std::string JournalRow::StartedDateAndTime() const
 {
     return started.size() < 19 ? started : StartedDate() + " " + started.substr(11, 8);
+}
+
+std::string JournalRow::PacsText() const
+{
+    return pacsImages ? CountText(pacsConfirmed.value_or(0)) + "/" + CountText(pacsImages) : std::string();
 }
 
 std::string JournalPath(const std::string& runsFolder)

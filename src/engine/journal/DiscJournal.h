@@ -29,6 +29,11 @@ struct JournalRow
     bool stopped = true; // until the run has ended; "yes" or "no" in the file
     std::string report; // the rows file's name in Logs/Runs: identifies the run
     std::string looksLike; // the PACS system the disc looks like, when the run's system did not fit it
+    // The DICOM node its images were last sent to or checked at ("AET@HOST:PORT"), how many images that
+    // were, and how many of them the node confirmed; empty until then.
+    std::string pacsNode;
+    std::optional<std::int64_t> pacsImages;
+    std::optional<std::int64_t> pacsConfirmed;
 
     bool operator==(const JournalRow&) const = default;
     // Files the run left migrated in the destination: written then, or there from before.
@@ -37,6 +42,8 @@ struct JournalRow
     // may start in one minute).
     std::string StartedDate() const;
     std::string StartedDateAndTime() const;
+    // "3/5" images confirmed by the node; empty when none was sent to one.
+    std::string PacsText() const;
 };
 
 // A count as the journal writes it: empty where the row does not know it.
