@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     zlib1g-dev libdeflate-dev libssl-dev libdcmtk-dev libblkid-dev
     googletest libgtest-dev libgmock-dev
-    gzip ncompress python3-pydicom orthanc genisoimage fuseiso
+    gzip ncompress python3-pydicom orthanc dcmtk genisoimage fuseiso
     dpkg-dev file
     qt6-base-dev qt6-wayland
     fonts-wine fonts-dejavu-core

@@ -170,6 +170,10 @@ PacsTally SendPlanned(const SendSettings& settings, const SendPlan& plan, bool c
     for (std::size_t i = 0; i < plan.items.size(); ++i) {
         tally.confirmed += arrived[i] ? 1 : 0;
     }
+    if (log.DebugOn()) {
+        log.WriteDebug("PACS " + settings.node.Text() + ": " + std::to_string(result.storesSent) + " C-STORE requests for "
+            + std::to_string(items.size()) + " images asked about; " + ConfirmedLine(tally.confirmed, tally.total));
+    }
     // The journal rows of the reports: the node and the counts of each.
     const std::string runs = FolderOf(plan.reports.empty() ? std::string() : plan.reports.front());
     std::vector<JournalRow> journal = plan.reports.empty() ? std::vector<JournalRow>() : ReadJournal(runs);

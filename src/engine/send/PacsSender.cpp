@@ -97,6 +97,16 @@ Syntaxes UncompressedSyntaxes()
     return syntaxes;
 }
 
+// A DCMTK condition's text on one line: some hold the socket's error on a second one.
+std::string Text(const OFCondition& condition)
+{
+    std::string text = condition.text();
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at)) {
+        text.replace(at, 1, "; ");
+    }
+    return text;
+}
+
 std::string SyntaxName(const std::string& uid)
 {
     return dcmFindNameOfUID(uid.c_str(), uid.c_str());
@@ -159,8 +169,8 @@ public:
         if (condition == NET_EC_NoAcceptablePresentationContexts) {
             return "PACS nimmt keinen der angebotenen Dienste an";
         }
-        return rejected ? "PACS lehnt die Verbindung ab (" + std::string(condition.text()) + ")"
-                        : "PACS nicht erreichbar (" + std::string(condition.text()) + ")";
+        return rejected ? "PACS lehnt die Verbindung ab (" + Text(condition) + ")"
+                        : "PACS nicht erreichbar (" + Text(condition) + ")";
     }
 
     // A C-STORE whose answer keeps the node's Error Comment, which DcmSCU's own store drops.
@@ -271,7 +281,7 @@ public:
         const OFCondition condition = openListenPort();
         if (condition.bad()) {
             return "Port " + std::to_string(settings.listenPort) + " für die Speicherbestätigung des PACS ist nicht frei ("
-                + condition.text() + ")";
+                + Text(condition) + ")";
         }
         m_thread = std::thread([this] { acceptAssociations(); });
         return {};
@@ -456,7 +466,7 @@ private:
                     m_result.reached = true;
                     return true;
                 }
-                error = "PACS beantwortet kein C-ECHO (" + std::string(answer.text()) + ")";
+                error = "PACS beantwortet kein C-ECHO (" + Text(answer) + ")";
             }
             if (rejected || Clock::now() - since >= (first ? m_settings.startPatience : m_settings.patience)) {
                 Problem(m_settings.node.Text() + ": " + error);
@@ -587,7 +597,7 @@ private:
         const OFCondition read = file.loadFile(
             item.file.c_str(), EXS_Unknown, EGL_noChange, DCM_MaxReadLength, ERM_autoDetect);
         if (read.bad()) {
-            Settle(i, Arrival::NotSent, "Datei nicht lesbar: " + std::string(read.text()));
+            Settle(i, Arrival::NotSent, "Datei nicht lesbar: " + Text(read));
             ++stored;
             return true;
         }
@@ -628,7 +638,7 @@ private:
             = association.Store(context, dataset, item.sopClassUid, item.sopInstanceUid, status, comment);
         ++stored;
         if (condition.bad()) {
-            outcome.error = "Verbindung zum PACS abgebrochen (" + std::string(condition.text()) + ")";
+            outcome.error = "Verbindung zum PACS abgebrochen (" + Text(condition) + ")";
             m_state[i] = State::Uncertain;
             return false;
         }
@@ -662,35 +672,69 @@ private:
         if (instances.empty() || Stopping()) {
             return;
         }
-        Association association(m_settings);
-        Syntaxes syntaxes = UncompressedSyntaxes();
-        association.addPresentationContext(UID_StorageCommitmentPushModelSOPClass, syntaxes);
-        association.addPresentationContext(UID_FINDStudyRootQueryRetrieveInformationModel, syntaxes);
-        bool rejected = false;
-        if (const std::string error = association.Open(rejected); !error.empty()) {
-            if (rejected) {
-                m_proof = Proof::None;
-                Unconfirmed(instances, before, NoProof + " (" + error + ")", true);
-            } else {
-                Unconfirmed(instances, before, "PACS konnte nicht gefragt werden: " + error);
+        if (m_proof == Proof::Unknown || m_proof == Proof::Commitment) {
+            switch (AskForCommitment(instances, before)) {
+            case Asked::Answered:
+                m_proof = Proof::Commitment;
+                return;
+            case Asked::NotReached:
+                return;
+            case Asked::NotOffered:
+                break;
             }
-            return;
         }
-        const T_ASC_PresentationContextID commitment
-            = association.findAnyPresentationContextID(UID_StorageCommitmentPushModelSOPClass, "");
-        const T_ASC_PresentationContextID find
-            = association.findAnyPresentationContextID(UID_FINDStudyRootQueryRetrieveInformationModel, "");
-        if (m_proof != Proof::Find && commitment != 0 && Commit(association, commitment, instances, before)) {
-            m_proof = Proof::Commitment;
-            return;
+        if (m_proof != Proof::None) {
+            AskByFind(instances, before);
         }
-        if (find != 0) {
+        if (m_proof == Proof::None) {
+            Unconfirmed(instances, before, NoProof, true);
+        }
+    }
+
+    enum class Asked { Answered, NotReached, NotOffered };
+
+    // An association for one service; NotOffered when the node takes no association for it.
+    Asked OpenFor(Association& association, const char* service, const std::vector<std::size_t>& instances, bool before,
+        T_ASC_PresentationContextID& context)
+    {
+        Syntaxes syntaxes = UncompressedSyntaxes();
+        association.addPresentationContext(service, syntaxes);
+        bool rejected = false;
+        const std::string error = association.Open(rejected);
+        if (rejected) {
+            return Asked::NotOffered;
+        }
+        if (!error.empty()) {
+            Unconfirmed(instances, before, "PACS konnte nicht gefragt werden: " + error);
+            return Asked::NotReached;
+        }
+        context = association.findAnyPresentationContextID(service, "");
+        return context == 0 ? Asked::NotOffered : Asked::Answered;
+    }
+
+    Asked AskForCommitment(const std::vector<std::size_t>& instances, bool before)
+    {
+        Association association(m_settings);
+        T_ASC_PresentationContextID context = 0;
+        const Asked opened = OpenFor(association, UID_StorageCommitmentPushModelSOPClass, instances, before, context);
+        return opened == Asked::Answered ? Commit(association, context, instances, before) : opened;
+    }
+
+    void AskByFind(const std::vector<std::size_t>& instances, bool before)
+    {
+        Association association(m_settings);
+        T_ASC_PresentationContextID context = 0;
+        switch (OpenFor(association, UID_FINDStudyRootQueryRetrieveInformationModel, instances, before, context)) {
+        case Asked::Answered:
             m_proof = Proof::Find;
-            Find(association, find, instances, before);
-            return;
+            Find(association, context, instances, before);
+            break;
+        case Asked::NotOffered:
+            m_proof = Proof::None;
+            break;
+        case Asked::NotReached:
+            break;
         }
-        m_proof = Proof::None;
-        Unconfirmed(instances, before, NoProof, true);
     }
 
     // What could not be asked about: asked again in the next pass, unless asking cannot help (final).
@@ -706,8 +750,9 @@ private:
         }
     }
 
-    // False when the node does not take the request: the caller tries a C-FIND.
-    bool Commit(Association& association, T_ASC_PresentationContextID context, const std::vector<std::size_t>& instances,
+    // NotOffered when the node does not take the request (refuses it, or drops the association on the
+    // first one): the caller tries a C-FIND.
+    Asked Commit(Association& association, T_ASC_PresentationContextID context, const std::vector<std::size_t>& instances,
         bool before)
     {
         std::vector<std::pair<std::string, std::vector<std::size_t>>> transactions;
@@ -727,13 +772,16 @@ private:
             }
             Uint16 status = 0;
             const OFCondition condition = association.sendACTIONRequest(context, CommitmentInstance, 1, &request, status);
+            if (condition.bad() && from == 0) {
+                return Asked::NotOffered;
+            }
             if (condition.bad()) {
-                Unconfirmed(instances, before, "Speicherbestätigung abgebrochen (" + std::string(condition.text()) + ")");
-                return true;
+                Unconfirmed(instances, before, "Speicherbestätigung abgebrochen (" + Text(condition) + ")");
+                return Asked::NotReached;
             }
             if (status != STATUS_Success) {
-                if (transactions.empty()) {
-                    return false;
+                if (from == 0) {
+                    return Asked::NotOffered;
                 }
                 Unconfirmed(chunk, before, "PACS lehnt die Speicherbestätigung ab (Status " + Hex(status) + ")", true);
                 continue;
@@ -768,7 +816,7 @@ private:
                 "keine Speicherbestätigung vom PACS erhalten (bis " + std::to_string(m_settings.commitWait.count())
                     + " s je 1000 Bilder gewartet)");
         }
-        return true;
+        return Asked::Answered;
     }
 
     void Apply(const CommitmentReport& report, const std::vector<std::size_t>& instances, bool before)
@@ -825,7 +873,7 @@ private:
             if (condition.bad() || (last != STATUS_Success && last != STATUS_Pending)) {
                 Unconfirmed(members, before,
                     "Suche im PACS fehlgeschlagen ("
-                        + (condition.bad() ? std::string(condition.text()) : "Status " + Hex(last)) + ")");
+                        + (condition.bad() ? Text(condition) : "Status " + Hex(last)) + ")");
                 continue;
             }
             for (const std::size_t i : members) {
