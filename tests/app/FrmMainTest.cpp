@@ -111,6 +111,7 @@ private slots:
     void runsThroughTheWindow();
     void resumesAKilledRunWithJaAndWarnsOfAnotherSystemsDisc();
     void autoStartsForADiscBelowTheSourceAndEjectsIt();
+    void sendsEachRunToTheNodeSettingsName();
 };
 
 void FrmMainTest::layoutTextsAndFonts()
@@ -433,6 +434,59 @@ void FrmMainTest::autoStartsForADiscBelowTheSourceAndEjectsIt()
     QCOMPARE(boxes.size(), std::size_t {1});
     QVERIFY(boxes[0].text.startsWith("2 von 2 Dateien konnten erfolgreich migriert werden."));
     QCOMPARE(ejected, QStringList {QString::fromStdString(root / "src/cd")});
+}
+
+// [Senden] in Settings.ini: after the run the images go to the node, the progress bar says so, and the
+// summary box counts what the node confirmed: here DCMTK's storescp, which acknowledges and keeps
+// nothing, so nothing is confirmed and the box is a warning. A node the window cannot use is told at once.
+void FrmMainTest::sendsEachRunToTheNodeSettingsName()
+{
+    TempDir programFolder, root;
+    const int port = 20000 + QRandomGenerator::global()->bounded(30000);
+    QProcess storescp;
+    storescp.start(QStringLiteral("storescp"), {QStringLiteral("--ignore"), QString::number(port)});
+    QVERIFY2(storescp.waitForStarted(), "storescp is missing: scripts/install-deps.sh installs dcmtk");
+    QTest::qWait(300);
+    for (const char* folder : {"src", "dest", "temp"}) {
+        MakeFolders(root / folder);
+    }
+    WriteFile(root / "src/IMG1", ReadFile(ZP_PYDICOM_DATA "/test_files/CT_small.dcm"));
+    WriteFile(root / "src/IMG2", ReadFile(ZP_PYDICOM_DATA "/test_files/MR_small.dcm"));
+    const std::string fields = "[Temp]\r\nTempPath=" + root / "temp" + "\r\n[Path]\r\nSourcePath=" + root / "src"
+        + "\r\nDestinationPath=" + root / "dest" + "\r\n[PACS]\r\nPACS=HIPAX\r\n[Senden]\r\nEmpfangsport="
+        + std::to_string(port + 1) + "\r\nKnoten=";
+    WriteFile(programFolder / "Settings.ini", fields + "STORESCP@127.0.0.1:" + std::to_string(port) + "\r\n");
+    std::vector<app::MessageBox::Request> boxes;
+    app::MessageBox::SetAnswerer([&](const app::MessageBox::Request& request) {
+        boxes.push_back(request);
+        return app::MessageBox::Reply::Ok;
+    });
+    auto window = ShowWindow(programFolder);
+    auto* bar = Control<app::TextProgressBar>(window.get(), "ProgBar");
+    QStringList seen;
+    QTimer watch;
+    watch.callOnTimeout([&] { seen << bar->text(); });
+    watch.start(0);
+    QTest::mouseClick(Button(window.get(), 0), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!boxes.empty() && !window->Engine().Running(), 60000);
+    storescp.kill();
+    storescp.waitForFinished();
+    QCOMPARE(boxes.size(), std::size_t {1});
+    QVERIFY2(boxes[0].icon == app::MessageBox::Icon::Warning
+            && boxes[0].text.startsWith("2 von 2 Dateien konnten erfolgreich migriert werden.")
+            && boxes[0].text.contains("\n\n0 von 2 Bildern im PACS bestätigt."),
+        qPrintable(boxes[0].text));
+    QVERIFY2(!seen.filter(QStringLiteral("PACS STORESCP: ")).isEmpty(), qPrintable(seen.join("|")));
+    watch.stop(); // it reads the bar of this window
+    window.reset();
+
+    boxes.clear();
+    WriteFile(programFolder / "Settings.ini", fields + "STORESCP@127.0.0.1\r\n");
+    window = ShowWindow(programFolder);
+    app::MessageBox::SetAnswerer({});
+    QVERIFY2(boxes.size() == 1 && boxes[0].icon == app::MessageBox::Icon::Stop
+            && boxes[0].text.startsWith("Settings.ini, Abschnitt [Senden]: PACS-Knoten \"STORESCP@127.0.0.1\""),
+        qPrintable(boxes.empty() ? QString() : boxes[0].text));
 }
 
 QTEST_MAIN(FrmMainTest)
