@@ -90,6 +90,8 @@ def main():
         os.makedirs(work + "/program")
         shutil.copy(options.cli, work + "/program/zet-pelta-cli")
         for label, images, pixels in (("small images", options.small, 0), ("images of 8 MiB", options.large, 8 << 20)):
+            if images == 0:
+                continue
             disc, dest = work + "/disc-%d" % images, work + "/dest-%d" % images
             os.makedirs(dest)
             subprocess.run([options.make_disc, "HIPAX", disc, str(images)] + ([str(pixels)] if pixels else []),

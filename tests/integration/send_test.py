@@ -186,6 +186,16 @@ def main(cli_path, make_disc):
               "C-FIND: without commitment, 59 found and the dropped image not found", out + err)
         finder.stop()
 
+        # A node that knows us under another port: its reports never come; after the wait, C-FIND tells.
+        astray = Orthanc(root + "/astray", free_port())
+        nodes.append(astray)
+        code, out, err = cli.run("--send-only", dest, "--send", astray.node(), *listen_args)
+        check(code == 0 and verdicts(cli.records(astray.node())) == {"found": 60}
+              and "keine Speicherbestätigung vom PACS erhalten" in err and "Port %d" % listen in err,
+              "commitment reports that never come: the operator is told where they must go, C-FIND confirms",
+              out + err)
+        astray.stop()
+
         # A node that acknowledges every store and keeps nothing.
         scp_port = free_port()
         scp = subprocess.Popen([STORESCP, "--ignore", str(scp_port)], stdout=subprocess.DEVNULL,

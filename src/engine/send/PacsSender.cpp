@@ -304,10 +304,17 @@ public:
         m_reports.erase(found);
         return report;
     }
-    void Put(std::pair<std::string, CommitmentReport> report)
+    void Put(std::pair<std::string, CommitmentReport> report, bool fromListener = false)
     {
         const std::lock_guard lock(m_mutex);
         m_reports[report.first] = std::move(report.second);
+        m_reported = m_reported || fromListener;
+    }
+    // Whether a node has reported to the listener.
+    bool Reported()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_reported;
     }
 
 protected:
@@ -321,7 +328,7 @@ protected:
         const OFCondition condition
             = handleEVENTREPORTRequest(message->msg.NEventReportRQ, context.presentationContextID, dataset, eventType);
         if (auto report = ReadReport(dataset)) {
-            Put(std::move(*report));
+            Put(std::move(*report), true);
         }
         delete dataset;
         return condition;
@@ -334,6 +341,7 @@ private:
     std::thread m_thread;
     std::mutex m_mutex;
     std::map<std::string, CommitmentReport> m_reports;
+    bool m_reported = false;
 };
 
 // How the node lets itself be asked which images it holds.
@@ -679,6 +687,13 @@ private:
                 return;
             case Asked::NotReached:
                 return;
+            case Asked::NoReport:
+                m_proof = Proof::Find;
+                AskByFind(m_unreported, before);
+                if (m_proof == Proof::None) {
+                    Unconfirmed(m_unreported, before, NoProof, true);
+                }
+                return;
             case Asked::NotOffered:
                 break;
             }
@@ -691,7 +706,8 @@ private:
         }
     }
 
-    enum class Asked { Answered, NotReached, NotOffered };
+    // NoReport: the node took the commitment requests but sent no report in time (m_unreported).
+    enum class Asked { Answered, NotReached, NotOffered, NoReport };
 
     // An association for one service; NotOffered when the node takes no association for it.
     Asked OpenFor(Association& association, const char* service, const std::vector<std::size_t>& instances, bool before,
@@ -733,6 +749,7 @@ private:
             m_proof = Proof::None;
             break;
         case Asked::NotReached:
+        case Asked::NoReport:
             break;
         }
     }
@@ -791,9 +808,12 @@ private:
         // The reports come to our listener or on this association, each within the wait per thousand.
         const auto deadline = Clock::now()
             + m_settings.commitWait * static_cast<long>(std::max<std::size_t>(1, transactions.size()));
-        bool ownAssociation = true;
+        // Our association is listened on a second at a time, so it is left alone for the first two seconds
+        // (most nodes report within them), and for good once a report came to the listener.
+        const auto listenerFirst = Clock::now() + std::chrono::seconds(2);
+        bool ownAssociation = !m_reportsToListener;
         while (!transactions.empty() && Clock::now() < deadline && !Stopping()) {
-            if (ownAssociation) {
+            if (ownAssociation && Clock::now() >= listenerFirst) {
                 DcmDataset* report = nullptr;
                 ownAssociation = association.TakeReport(report);
                 if (auto read = ReadReport(report)) {
@@ -801,7 +821,7 @@ private:
                 }
                 delete report;
             } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
             std::erase_if(transactions, [&](const auto& transaction) {
                 const auto report = m_listener.Take(transaction.first);
@@ -811,12 +831,22 @@ private:
                 return report.has_value();
             });
         }
-        for (const auto& transaction : transactions) {
-            Unconfirmed(transaction.second, before,
-                "keine Speicherbestätigung vom PACS erhalten (bis " + std::to_string(m_settings.commitWait.count())
-                    + " s je 1000 Bilder gewartet)");
+        m_reportsToListener = m_reportsToListener || m_listener.Reported();
+        if (transactions.empty() || Stopping()) {
+            return Asked::Answered;
         }
-        return Asked::Answered;
+        // A node that takes the requests but never reports back does not know where we listen (or cannot
+        // reach us): waiting again would not help. It is asked by C-FIND from now on.
+        Problem(m_settings.node.Text() + ": keine Speicherbestätigung vom PACS erhalten (bis "
+            + std::to_string(m_settings.commitWait.count()) + " s je 1000 Bilder gewartet); das PACS muss sie an "
+            + m_settings.ownAet + ", Port " + std::to_string(m_settings.listenPort)
+            + " dieses Rechners senden. Weiter mit C-FIND.");
+        m_unreported.clear();
+        for (const auto& transaction : transactions) {
+            Unconfirmed(transaction.second, before, "keine Speicherbestätigung vom PACS erhalten");
+            m_unreported.insert(m_unreported.end(), transaction.second.begin(), transaction.second.end());
+        }
+        return Asked::NoReport;
     }
 
     void Apply(const CommitmentReport& report, const std::vector<std::size_t>& instances, bool before)
@@ -919,6 +949,8 @@ private:
     std::vector<std::size_t> m_instances; // the items that stand for an instance
     std::vector<State> m_state;
     Proof m_proof = Proof::Unknown;
+    std::vector<std::size_t> m_unreported; // of the last commitment requests that got no report
+    bool m_reportsToListener = false; // the node sends its reports on an association of its own
     CommitmentListener m_listener;
     std::mutex m_mutex;
     std::atomic<std::int64_t> m_storesSent {0};
