@@ -79,7 +79,21 @@ TEST_F(Cli, OptionsOverrideSettingsWhichStayUntouched)
     EXPECT_TRUE(std::regex_search(LastLine(out.str()), std::regex("_HIPAX(_[0-9]+)?\\.csv$"))) << out.str();
     EXPECT_EQ(Run({"-q", "--pacs", "Hipax 2"}), cli::ExitStatus::NotStarted);
     EXPECT_EQ(err.str(), "PACS-System ist unbekannt.\nPACS-Systeme: Arzt und Praxis, GEMED, HIPAX, STARC\n");
+    // Sending: the node and our own settings are checked before anything runs.
+    const std::pair<std::vector<std::string>, std::string> wrongSends[] = {
+        {{"--send-only", root / "dest"}, "--send-only braucht --send AET@RECHNER:PORT."},
+        {{"--send", "ORTHANC@host"}, "PACS-Knoten \"ORTHANC@host\" ist nicht in der Form AE-TITEL@RECHNER:PORT angegeben."},
+        {{"--send", "ORTHANC@host:104", "--aet", "ZU_LANGER_AE_TITEL"}, "AE-Titel \"ZU_LANGER_AE_TITEL\" ist ungültig"},
+        {{"--send", "ORTHANC@host:104", "--listen", "0"}, "Empfangsport \"0\" ist keine Zahl von 1 bis 65535."},
+    };
+    const std::size_t reports = Names(root / "program/Logs/Runs").size();
+    for (const auto& [args, message] : wrongSends) {
+        EXPECT_EQ(Run(args), cli::ExitStatus::NotStarted) << message;
+        EXPECT_NE(err.str().find("zet-pelta-cli: " + message), std::string::npos) << err.str();
+        EXPECT_EQ(Names(root / "program/Logs/Runs").size(), reports) << "no run, no send";
+    }
     EXPECT_EQ(Run({"--help"}), cli::ExitStatus::Completed);
+    EXPECT_NE(out.str().find("  --send-only DIR  "), std::string::npos);
     EXPECT_EQ(Run({"-V"}), cli::ExitStatus::Completed);
     EXPECT_EQ(out.str(), "zet-pelta-cli 0.1.0\n");
 }
