@@ -9,7 +9,9 @@
 3. the window starts on a virtual X display with its fixed client size, a screenshot is kept, and
    closing it writes its settings beside the program;
 4. the installer puts the programs under Program Files with a Start menu entry, and its uninstaller
-   removes them again.
+   removes them again;
+5. zet-pelta-cli.exe sends the last sample disc's images to a loopback Orthanc and has every one
+   confirmed by storage commitment, through its own listener.
 
 usage: windows_test.py --zip ZIP --setup EXE --linux-cli PROGRAM --make-disc PROGRAM --screenshot PNG
 """
@@ -175,6 +177,24 @@ def compare_cli(linux_cli, make_disc, work):
                 print(f"  linux:   {linux[what]!r}\n  windows: {windows[what]!r}")
 
 
+def send_to_orthanc(work):
+    """The Windows CLI sends what its last run wrote, and the node's commitment reports reach it."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "integration"))
+    from send_test import Orthanc, free_port
+    dest = os.path.join(work, "windows", SYSTEMS[-1], "dest")
+    images = sum(1 for name in os.listdir(dest) if name.endswith(".dcm"))
+    listen = free_port()
+    node = Orthanc(os.path.join(work, "orthanc"), listen)
+    try:
+        run = wine(os.path.join(work, "program", "zet-pelta-cli.exe"), "--send-only", windows_path(dest), "--send",
+                   node.node(), "--listen", str(listen), stdin=subprocess.DEVNULL)
+        out = run.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+        check(run.returncode == 0 and out.endswith(f"{images} von {images} Bildern im PACS bestätigt.\n")
+              and node.count() == images, f"the Windows CLI sends {images} images, each confirmed: {out[-200:]!r}")
+    finally:
+        node.stop()
+
+
 def check_installer(setup):
     """The installer, run silently as an administrator's script would: the programs under Program
     Files, a Start menu entry, an uninstaller that takes it all away again."""
@@ -273,6 +293,7 @@ def main():
         program = os.path.join(work, "program")
         check_zip(args.zip, program)
         compare_cli(args.linux_cli, args.make_disc, work)
+        send_to_orthanc(work)
         window(program, args.screenshot)
         check_installer(args.setup)
     subprocess.run(["wineserver", "-k"], capture_output=True)
