@@ -39,8 +39,8 @@ std::vector<std::string> ReportsOf(const std::string& destination, const Environ
         rows.push_back(engine::RowsFileOf(summary));
     }
     if (rows.empty()) {
-        env.out << "Kein Laufbericht in " << support::ShownPath(engine::RunsFolder(env.places.logs))
-                << " hat nach " << destination << " geschrieben.\n";
+        env.out << "Kein Laufbericht in " << support::ShownPath(engine::RunsFolder(env.places.logs)) << " hat nach "
+                << destination << " geschrieben.\n";
     }
     return rows;
 }
@@ -54,8 +54,8 @@ ExitStatus SendDestination(const std::string& destination, const engine::SendSet
     }
     const engine::SendPlan plan = engine::PlanOfReports(reports, destination, settings.node);
     const support::Log log(env.places.logs, [&options] { return options.debug; });
-    const engine::PacsTally tally = engine::SendPlanned(
-        settings, plan, confirmOnly, log, LiveProgress(options, settings, env), env.interrupted);
+    const engine::PacsTally tally
+        = engine::SendPlanned(settings, plan, confirmOnly, log, LiveProgress(options, settings, env), env.interrupted);
     EndLiveProgress(options, env);
     PrintSendLines(tally, env);
     return env.interrupted() ? ExitStatus::Interrupted : SendStatus(tally);
@@ -96,8 +96,8 @@ ExitStatus SendOnlyCli(const Options& options, const engine::SendSettings& setti
     return SendDestination(*options.sendOnly, settings, false, options, env);
 }
 
-ExitStatus ConfirmCli(
-    const std::string& destination, const engine::SendSettings& settings, const Options& options, const Environment& env)
+ExitStatus ConfirmCli(const std::string& destination, const engine::SendSettings& settings, const Options& options,
+    const Environment& env)
 {
     return SendDestination(destination, settings, true, options, env);
 }

@@ -91,8 +91,8 @@ protected:
             Uint16 type = 0;
             OFCondition condition = receiveACTIONRequest(action, id, request, type);
             if (condition.good()) {
-                condition = sendACTIONResponse(id, action.MessageID, action.RequestedSOPClassUID,
-                    action.RequestedSOPInstanceUID, STATUS_Success);
+                condition = sendACTIONResponse(
+                    id, action.MessageID, action.RequestedSOPClassUID, action.RequestedSOPInstanceUID, STATUS_Success);
             }
             if (condition.good()) {
                 condition = SendReport(id, *request);
@@ -152,7 +152,8 @@ TEST(Send, RefusalsWithTheNodesCommentDecompressionAndCommitmentOnTheAskingAssoc
     std::string error;
     auto settings = engine::MakeSendSettings("TESTNODE@127.0.0.1:" + std::to_string(node.port), "", "", error);
     ASSERT_TRUE(settings) << error;
-    settings->listenPort = static_cast<std::uint16_t>(node.port + 1); // nobody reports there: the report comes on the association
+    settings->listenPort
+        = static_cast<std::uint16_t>(node.port + 1); // nobody reports there: the report comes on the association
     settings->commitWait = std::chrono::seconds(20);
 
     const std::vector<engine::SendItem> items = {
@@ -160,8 +161,8 @@ TEST(Send, RefusalsWithTheNodesCommentDecompressionAndCommitmentOnTheAskingAssoc
         {data + "MR_small_RLE.dcm", UID_MRImageStorage, "1.3.6.1.4.1.5962.1.1.4.1.1.20040826185059.5457",
             UID_RLELosslessTransferSyntax, "", ""},
         {data + "ExplVR_LitEndNoMeta.dcm", UID_RTIonPlanStorage, "1.2.333.4444.5.6.7.8", "", "", ""},
-        {data + "SC_rgb_jpeg_dcmtk.dcm", UID_SecondaryCaptureImageStorage, "1.2.276.0.7230010.3.1.4.8323329.15150.1506363677.126194",
-            UID_JPEGProcess1TransferSyntax, "", ""},
+        {data + "SC_rgb_jpeg_dcmtk.dcm", UID_SecondaryCaptureImageStorage,
+            "1.2.276.0.7230010.3.1.4.8323329.15150.1506363677.126194", UID_JPEGProcess1TransferSyntax, "", ""},
         {data + "MR_small.dcm", UID_MRImageStorage, "1.3.6.1.4.1.5962.1.1.4.1.1.20040826185059.5457", "", "", ""},
     };
     std::vector<engine::SendOutcome> outcomes;

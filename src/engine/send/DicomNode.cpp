@@ -8,7 +8,8 @@ namespace engine {
 bool CheckAet(std::string_view aet, std::string& error)
 {
     // Leading and trailing blanks are not significant in an AE title, so they would be lost on the wire.
-    const bool printable = std::all_of(aet.begin(), aet.end(), [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; });
+    const bool printable
+        = std::all_of(aet.begin(), aet.end(), [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; });
     if (aet.empty() || aet.size() > 16 || !printable || aet.front() == ' ' || aet.back() == ' ') {
         error = "AE-Titel \"" + std::string(aet)
             + "\" ist ungültig: 1 bis 16 Zeichen, Buchstaben, Ziffern und einfache Zeichen, ohne \\.";

@@ -171,15 +171,17 @@ PacsTally SendPlanned(const SendSettings& settings, const SendPlan& plan, bool c
         tally.confirmed += arrived[i] ? 1 : 0;
     }
     if (log.DebugOn()) {
-        log.WriteDebug("PACS " + settings.node.Text() + ": " + std::to_string(result.storesSent) + " C-STORE requests for "
-            + std::to_string(items.size()) + " images asked about; " + ConfirmedLine(tally.confirmed, tally.total));
+        log.WriteDebug("PACS " + settings.node.Text() + ": " + std::to_string(result.storesSent)
+            + " C-STORE requests for " + std::to_string(items.size()) + " images asked about; "
+            + ConfirmedLine(tally.confirmed, tally.total));
     }
     // The journal rows of the reports: the node and the counts of each.
     const std::string runs = FolderOf(plan.reports.empty() ? std::string() : plan.reports.front());
     std::vector<JournalRow> journal = plan.reports.empty() ? std::vector<JournalRow>() : ReadJournal(runs);
     for (std::size_t report = 0; report < plan.reports.size(); ++report) {
         if (!recordsOf[report].empty() && !AppendPacsRecords(PacsFileOf(plan.reports[report]), recordsOf[report])) {
-            tally.problems.push_back("Sendebericht nicht geschrieben: " + support::ShownPath(PacsFileOf(plan.reports[report])));
+            tally.problems.push_back(
+                "Sendebericht nicht geschrieben: " + support::ShownPath(PacsFileOf(plan.reports[report])));
         }
         std::int64_t images = 0, confirmed = 0;
         for (std::size_t i = 0; i < plan.items.size(); ++i) {

@@ -56,7 +56,8 @@ struct SendPlan
     // By item: the record of a report when the node had already confirmed the image.
     std::vector<std::optional<PacsRecord>> confirmedBefore;
 };
-SendPlan PlanOfReports(const std::vector<std::string>& rowsPaths, const std::string& destination, const DicomNode& node);
+SendPlan PlanOfReports(
+    const std::vector<std::string>& rowsPaths, const std::string& destination, const DicomNode& node);
 
 struct PacsTally
 {

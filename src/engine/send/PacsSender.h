@@ -28,7 +28,10 @@ enum class Arrival {
     Committed, // the node's commitment report lists it as stored: arrived
     Found, // found by a C-FIND at image level: arrived
 };
-inline bool Arrived(Arrival arrival) { return arrival == Arrival::Committed || arrival == Arrival::Found; }
+inline bool Arrived(Arrival arrival)
+{
+    return arrival == Arrival::Committed || arrival == Arrival::Found;
+}
 const char* ArrivalName(Arrival arrival);
 // The report's word back; NotSent for a word it does not know.
 Arrival ArrivalOf(std::string_view name);
