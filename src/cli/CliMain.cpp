@@ -60,8 +60,7 @@ ExitStatus VerifyCli(const std::string& destination, const Environment& env)
 {
     const engine::Verification result = engine::VerifyDestination(env.places.logs, destination);
     if (result.discs.empty()) {
-        env.out << "Kein Laufbericht in " << support::ShownPath(engine::RunsFolder(env.places.logs)) << " hat nach " << destination
-                << " geschrieben.\n";
+        PrintNoReport(destination, env);
         return ExitStatus::NotStarted;
     }
     for (const std::string& problem : result.problems) {
@@ -86,6 +85,12 @@ ExitStatus VerifyCli(const std::string& destination, const Environment& env)
 }
 
 } // namespace
+
+void PrintNoReport(const std::string& destination, const Environment& env)
+{
+    env.out << "Kein Laufbericht in " << support::ShownPath(engine::RunsFolder(env.places.logs)) << " hat nach "
+            << destination << " geschrieben.\n";
+}
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error)
 {

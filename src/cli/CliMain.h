@@ -71,6 +71,8 @@ ExitStatus WatchCli(const Options& options, const Environment& env);
 // One migration with the options and Settings.ini, as "Migrieren" runs it; source replaces the
 // source folder when given.
 ExitStatus MigrateOnce(const Options& options, const Environment& env, const std::optional<std::string>& source = {});
+// For --verify and --send-only: no run report wrote into the destination.
+void PrintNoReport(const std::string& destination, const Environment& env);
 // Sending to a DICOM node (--send, --send-only, --verify with --send); in SendCli.cpp. The node's
 // settings from the options, Settings.ini filling in what they leave out; nullopt after telling err why
 // they are wrong.

@@ -39,8 +39,7 @@ std::vector<std::string> ReportsOf(const std::string& destination, const Environ
         rows.push_back(engine::RowsFileOf(summary));
     }
     if (rows.empty()) {
-        env.out << "Kein Laufbericht in " << support::ShownPath(engine::RunsFolder(env.places.logs)) << " hat nach "
-                << destination << " geschrieben.\n";
+        PrintNoReport(destination, env);
     }
     return rows;
 }

@@ -12,12 +12,6 @@
 
 namespace engine {
 
-namespace {
-
-// Local time as ISO 8601, for the run report.
-
-} // namespace
-
 RunController::RunController(RunHost& host, std::string logsHome, support::Log::Clock timeStamp)
     : m_host(host)
     , m_logsHome(logsHome)

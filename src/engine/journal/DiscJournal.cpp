@@ -1,5 +1,6 @@
 #include "engine/journal/DiscJournal.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "engine/report/ReportFiles.h"
@@ -136,22 +137,18 @@ std::vector<JournalRow> ReadJournalWithProgress(const std::string& runsFolder)
     return rows;
 }
 
-bool WriteJournalRow(const std::string& runsFolder, const JournalRow& row)
+namespace {
+
+// Read, changed by change (true when it changed something) and written while no other program sharing
+// the folder does the same: two runs that end at once would otherwise each write the journal as it was
+// without the other's row.
+bool RewriteJournal(const std::string& runsFolder, const std::function<bool(std::vector<JournalRow>&)>& change)
 {
-    // Read, changed and written while no other program sharing the folder does the same: two runs that
-    // end at once would otherwise each write the journal as it was without the other's row.
     support::FileLock lock;
     lock.Lock(LocksFile(runsFolder), JournalLockSlot, support::FileLock::Mode::Wait);
     std::vector<JournalRow> rows = ReadJournal(runsFolder);
-    bool replaced = false;
-    for (JournalRow& existing : rows) {
-        if (existing.report == row.report) {
-            existing = row;
-            replaced = true;
-        }
-    }
-    if (!replaced) {
-        rows.push_back(row);
+    if (!change(rows)) {
+        return false;
     }
     // The byte-order mark tells spreadsheets that the file is UTF-8.
     std::string text = "\xEF\xBB\xBF" + support::CsvLine(Columns);
@@ -162,6 +159,36 @@ bool WriteJournalRow(const std::string& runsFolder, const JournalRow& row)
     const bool written
         = !file.Create(JournalPath(runsFolder)) && !file.Write(text) && !file.Commit(support::Replace::Allowed);
     return written && !support::SyncCommittedFolders();
+}
+
+} // namespace
+
+bool WriteJournalRow(const std::string& runsFolder, const JournalRow& row)
+{
+    return RewriteJournal(runsFolder, [&row](std::vector<JournalRow>& rows) {
+        const auto existing = std::find_if(
+            rows.begin(), rows.end(), [&row](const JournalRow& each) { return each.report == row.report; });
+        if (existing == rows.end()) {
+            rows.push_back(row);
+        } else {
+            *existing = row;
+        }
+        return true;
+    });
+}
+
+bool UpdateJournalRow(
+    const std::string& runsFolder, const std::string& report, const std::function<void(JournalRow&)>& change)
+{
+    return RewriteJournal(runsFolder, [&](std::vector<JournalRow>& rows) {
+        const auto existing = std::find_if(
+            rows.begin(), rows.end(), [&report](const JournalRow& each) { return each.report == report; });
+        if (existing == rows.end()) {
+            return false;
+        }
+        change(*existing);
+        return true;
+    });
 }
 
 std::optional<JournalRow> LastRunOfDisc(

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,6 +61,11 @@ void ReadProgress(const std::string& runsFolder, JournalRow& row);
 // Puts the row in place of the row of the same report, or adds it at the end. The journal is rewritten
 // whole, through a temporary file, and synced; false when it could not be written.
 bool WriteJournalRow(const std::string& runsFolder, const JournalRow& row);
+// Changes the row of a report as it stands in the journal, in the same turn of the lock as its
+// rewriting, so that what another program changed meanwhile stays; false when there is no such row or
+// the journal could not be written.
+bool UpdateJournalRow(
+    const std::string& runsFolder, const std::string& report, const std::function<void(JournalRow&)>& change);
 // The latest run of the disc with this fingerprint into the destination (compared as folders).
 std::optional<JournalRow> LastRunOfDisc(
     const std::string& runsFolder, const std::string& fingerprint, const std::string& destination);

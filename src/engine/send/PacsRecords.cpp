@@ -140,7 +140,6 @@ PacsTally SendPlanned(const SendSettings& settings, const SendPlan& plan, bool c
     PacsTally tally;
     tally.total = static_cast<std::int64_t>(plan.items.size());
     tally.reached = result.reached || items.empty();
-    tally.error = result.error;
     tally.problems = result.problems;
     std::vector<bool> arrived(plan.items.size());
     for (std::size_t i = 0; i < plan.items.size(); ++i) {
@@ -167,40 +166,33 @@ PacsTally SendPlanned(const SendSettings& settings, const SendPlan& plan, bool c
             log.WriteError(-1, outcome.error, "SendToPacs", plan.items[i].file);
         }
     }
+    // Each report's images and how many of them arrived, for its journal row.
+    std::vector<std::int64_t> imagesOf(plan.reports.size()), confirmedOf(plan.reports.size());
     for (std::size_t i = 0; i < plan.items.size(); ++i) {
         tally.confirmed += arrived[i] ? 1 : 0;
+        for (const std::size_t report : plan.reportsOf[i]) {
+            ++imagesOf[report];
+            confirmedOf[report] += arrived[i] ? 1 : 0;
+        }
     }
     if (log.DebugOn()) {
         log.WriteDebug("PACS " + settings.node.Text() + ": " + std::to_string(result.storesSent)
             + " C-STORE requests for " + std::to_string(items.size()) + " images asked about; "
             + ConfirmedLine(tally.confirmed, tally.total));
     }
-    // The journal rows of the reports: the node and the counts of each.
-    const std::string runs = FolderOf(plan.reports.empty() ? std::string() : plan.reports.front());
-    std::vector<JournalRow> journal = plan.reports.empty() ? std::vector<JournalRow>() : ReadJournal(runs);
     for (std::size_t report = 0; report < plan.reports.size(); ++report) {
-        if (!recordsOf[report].empty() && !AppendPacsRecords(PacsFileOf(plan.reports[report]), recordsOf[report])) {
-            tally.problems.push_back(
-                "Sendebericht nicht geschrieben: " + support::ShownPath(PacsFileOf(plan.reports[report])));
+        const std::string& rows = plan.reports[report];
+        if (!recordsOf[report].empty() && !AppendPacsRecords(PacsFileOf(rows), recordsOf[report])) {
+            tally.problems.push_back("Sendebericht nicht geschrieben: " + support::ShownPath(PacsFileOf(rows)));
         }
-        std::int64_t images = 0, confirmed = 0;
-        for (std::size_t i = 0; i < plan.items.size(); ++i) {
-            for (const std::size_t of : plan.reportsOf[i]) {
-                if (of == report) {
-                    ++images;
-                    confirmed += arrived[i] ? 1 : 0;
-                }
-            }
-        }
-        for (JournalRow& row : journal) {
-            // A node that was not reached at all (a wrong address, say) does not replace what the row
-            // tells of the node the images went to.
-            if (tally.reached && row.report == support::NameOf(plan.reports[report])) {
+        // A node that was not reached at all (a wrong address, say) does not replace what the row tells
+        // of the node the images went to. The records are durable before the row counts them.
+        if (tally.reached) {
+            UpdateJournalRow(FolderOf(rows), support::NameOf(rows), [&](JournalRow& row) {
                 row.pacsNode = settings.node.Text();
-                row.pacsImages = images;
-                row.pacsConfirmed = confirmed;
-                WriteJournalRow(runs, row);
-            }
+                row.pacsImages = imagesOf[report];
+                row.pacsConfirmed = confirmedOf[report];
+            });
         }
     }
     return tally;

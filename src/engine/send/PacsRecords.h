@@ -63,8 +63,7 @@ struct PacsTally
 {
     std::int64_t confirmed = 0;
     std::int64_t total = 0;
-    bool reached = false;
-    std::string error; // why nothing could be sent
+    bool reached = false; // the node answered (or there was nothing to send)
     std::vector<std::string> problems; // a line per image that did not arrive, and per fault of the node
 };
 
