@@ -19,6 +19,8 @@ void SendJob::Confirm(const std::vector<std::size_t>& instances, bool before)
     if (instances.empty() || Stopping()) {
         return;
     }
+    // What is left to ask by C-FIND: all, or what the commitment reports did not answer.
+    const std::vector<std::size_t>* left = &instances;
     if (m_proof == Proof::Unknown || m_proof == Proof::Commitment) {
         switch (AskForCommitment(instances, before)) {
         case Asked::Answered:
@@ -28,20 +30,17 @@ void SendJob::Confirm(const std::vector<std::size_t>& instances, bool before)
             return;
         case Asked::NoReport:
             m_proof = Proof::Find;
-            AskByFind(m_unreported, before);
-            if (m_proof == Proof::None) {
-                Unconfirmed(m_unreported, before, NoProof, true);
-            }
-            return;
+            left = &m_unreported;
+            break;
         case Asked::NotOffered:
             break;
         }
     }
     if (m_proof != Proof::None) {
-        AskByFind(instances, before);
+        AskByFind(*left, before);
     }
     if (m_proof == Proof::None) {
-        Unconfirmed(instances, before, NoProof, true);
+        Unconfirmed(*left, before, NoProof, true);
     }
 }
 
