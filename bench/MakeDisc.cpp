@@ -9,8 +9,10 @@ int main(int argc, char** argv)
 {
     if (argc < 3) {
         std::fprintf(stderr,
-            "usage: zet-pelta-make-disc PACS FOLDER [IMAGES [PIXEL_BYTES [IMAGES_PER_FOLDER]]]\n"
-            "  PACS: \"Arzt und Praxis\", GEMED, HIPAX or STARC; FOLDER must not exist yet\n");
+            "usage: zet-pelta-make-disc PACS FOLDER [IMAGES [PIXEL_BYTES [IMAGES_PER_FOLDER [SEED]]]]\n"
+            "  PACS: \"Arzt und Praxis\", GEMED, HIPAX or STARC; FOLDER must not exist yet\n"
+            "  IMAGES (24), PIXEL_BYTES per image (16384), IMAGES_PER_FOLDER (8; 0: all in FOLDER)\n"
+            "  SEED (1): with PACS, the images' UIDs; discs of other seeds or systems share none\n");
         return 2;
     }
     corpus::DiscShape shape;
@@ -22,6 +24,9 @@ int main(int argc, char** argv)
     }
     if (argc > 5) {
         shape.imagesPerFolder = std::strtoull(argv[5], nullptr, 10);
+    }
+    if (argc > 6) {
+        shape.seed = std::strtoull(argv[6], nullptr, 10);
     }
     const long long files = corpus::WriteDisc(argv[1], argv[2], shape);
     if (files < 0) {

@@ -188,8 +188,13 @@ long long WriteDisc(const std::string& pacs, const std::string& folder, const Di
             const std::uint64_t n = i / shape.imagesPerFolder;
             return folder + Numbered("/PAT%04llu", n / 4) + Numbered("/ST%02llu", n % 4);
         };
+        // The system's name in the seed, by FNV-1a: the same on every platform, unlike std::hash.
+        std::uint64_t seed = 0xCBF29CE484222325ull ^ shape.seed;
+        for (const char c : pacs) {
+            seed = (seed ^ static_cast<unsigned char>(c)) * 0x100000001B3ull;
+        }
         for (std::uint64_t i = 0; i < shape.images; ++i) {
-            const std::string dicom = MakeDicom(i, shape.pixelBytes);
+            const std::string dicom = MakeDicom(i, shape.pixelBytes, seed);
             const std::string dir = folderOf(i);
             if (pacs == "HIPAX") {
                 Write(dir + Numbered("/IM%06llu.DCM", i), dicom);

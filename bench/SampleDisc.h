@@ -23,6 +23,9 @@ struct DiscShape
     std::uint64_t images = 24;
     std::size_t pixelBytes = 16 * 1024;
     std::uint64_t imagesPerFolder = 8; // 0: all in the top folder
+    // With the system's name, the UIDs of the disc's images: discs of other seeds or systems share none,
+    // so that several sample discs sent to one PACS are as many patients' images, not one's again.
+    std::uint64_t seed = 1;
 };
 
 // Writes a disc of the profile ("Arzt und Praxis", "GEMED", "HIPAX", "STARC") into folder, which must
