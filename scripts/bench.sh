@@ -7,7 +7,7 @@
 #   scripts/bench.sh --only drive         # the four systems through an emulated CD and DVD drive
 #   scripts/bench.sh --only send          # sending into a loopback Orthanc next to dcmsend (bench/send_bench.py)
 # The full run needs about 20 GB in /dev/shm (or --dir FOLDER) and takes about 50 minutes (the send
-# rows about 12 of them, most of it dcmsend's).
+# rows about 4 minutes a round, most of it dcmsend's).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,11 +18,12 @@ cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TES
 cmake --build build-bench -j2 --target zet-pelta-bench zet-pelta-cli zet-pelta-make-disc >&2
 
 # "send" is its own program; the other sections are zet-pelta-bench's.
-args=("$@") sections="plain,compressed,scale,window,drive,send" dir=()
+args=("$@") sections="plain,compressed,scale,window,drive,send" send=()
 for ((i = 0; i < ${#args[@]}; i++)); do
     case "${args[i]}" in
     --only) sections="${args[i + 1]}"; args[i + 1]="" ;;
-    --dir) dir=(--dir "${args[i + 1]}") ;;
+    --dir) send+=(--dir "${args[i + 1]}") ;;
+    --rounds) send+=(--rounds "${args[i + 1]}") ;;
     esac
 done
 rest=() ; for a in "${args[@]}"; do [ "$a" = --only ] || [ -z "$a" ] || rest+=("$a"); done
@@ -31,5 +32,5 @@ if [ -n "$others" ]; then
     build-bench/bench/zet-pelta-bench --only "$others" "${rest[@]}"
 fi
 if tr ',' '\n' <<<"$sections" | grep -qx send; then
-    python3 bench/send_bench.py build-bench/zet-pelta-cli build-bench/bench/zet-pelta-make-disc "${dir[@]}"
+    python3 bench/send_bench.py build-bench/zet-pelta-cli build-bench/bench/zet-pelta-make-disc "${send[@]}"
 fi

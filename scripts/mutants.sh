@@ -244,12 +244,12 @@ copy-keeps-read-only-mode | src/support/NativeFilePosix.cpp
     if (false
 
 cli-exit-zero-despite-failures | src/cli/CliMain.cpp
-    return failures > 0 || !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
-    return !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
+        = failures > 0 || !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
+        = !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
 
 cli-exit-zero-for-another-systems-disc | src/cli/CliMain.cpp
-    return failures > 0 || !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
-    return failures > 0 ? ExitStatus::WithFailures : ExitStatus::Completed;
+        = failures > 0 || !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
+        = failures > 0 ? ExitStatus::WithFailures : ExitStatus::Completed;
 
 cli-option-equals-form-broken | src/cli/CliMain.cpp
         into = arg.substr(name.size() + 1);
@@ -320,12 +320,59 @@ damaged-dicom-names-nothing | src/engine/check/DicomCheck.cpp
         info.problem = status.text(); return info;
 
 window-warning-shown-as-information | src/engine/RunController.cpp
-        m_host.ShowRunSummary(looksLike.empty() ? MessageKind::Information : MessageKind::Warning, summary,
-        m_host.ShowRunSummary(MessageKind::Information, summary,
+        m_host.ShowRunSummary(looksLike.empty() && allInPacs ? MessageKind::Information : MessageKind::Warning,
+        m_host.ShowRunSummary(allInPacs ? MessageKind::Information : MessageKind::Warning,
 
 window-field-misplaced | src/app/FrmMain.cpp
     m_txtDest = FolderField(picture2, "txtDest", Twips(90, 1215, 4965, 345));
     m_txtDest = FolderField(picture2, "txtDest", Twips(90, 1230, 4965, 345));
+send-store-success-counts-as-arrived | src/engine/send/SendJob.cpp
+        HandOver(i, support::FileSize(item.file).value_or(0));
+        Settle(i, Arrival::Committed, {});
+
+send-refusal-retried | src/engine/send/SendJob.cpp
+    } else if ((status & 0xFF00) == 0xA700) {
+    } else if (true) {
+
+send-question-before-skipped | src/engine/send/SendJob.cpp
+            Ask(askFirst, Question::Before);
+            (void)askFirst;
+
+send-report-of-another-caller-taken | src/engine/send/CommitmentListener.cpp
+    if (m_callers.count(callingAE.c_str()) != 0) {
+    if (true) {
+
+send-report-about-unasked-images-taken | src/engine/send/SendCommitment.cpp
+            if (std::any_of(report->committed.begin(), report->committed.end(), unasked)
+            if (false && std::any_of(report->committed.begin(), report->committed.end(), unasked)
+
+send-report-failures-counted-as-committed | src/engine/send/SendCommitment.cpp
+            if (report.committed.count(uid) != 0) {
+            if (report.committed.count(uid) != 0 || !before) {
+
+send-report-answer-incomplete | src/engine/send/Dimse.cpp
+        = O_NEVENTREPORT_AFFECTEDSOPCLASSUID | O_NEVENTREPORT_AFFECTEDSOPINSTANCEUID | O_NEVENTREPORT_EVENTTYPEID;
+        = O_NEVENTREPORT_EVENTTYPEID;
+
+send-transaction-uid-predictable | src/engine/send/Dimse.cpp
+    return "2.25." + digits;
+    return "2.25.1";
+
+send-connections-cap-ignored | src/engine/send/PacsRecords.cpp
+        settings.associations = *count;
+        (void)count;
+
+send-images-of-no-report-left-out | src/engine/send/PacsRecords.cpp
+    for (const FolderImage& image : UnlistedImages(destination, listed)) {
+    for (const FolderImage& image : std::vector<FolderImage>()) {
+
+send-taken-listener-still-waits-for-reports | src/engine/send/SendProof.cpp
+    const bool findFirst = question == Question::Before || !m_listening;
+    const bool findFirst = question == Question::Before;
+
+send-unconfirmed-exits-like-a-failed-run | src/cli/SendCli.cpp
+    return tally.confirmed == tally.total ? ExitStatus::Completed : ExitStatus::NotConfirmed;
+    return tally.confirmed == tally.total ? ExitStatus::Completed : ExitStatus::WithFailures;
 '''
 
 def parse():

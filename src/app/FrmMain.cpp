@@ -248,7 +248,7 @@ void FrmMain::LoadFields()
     std::optional<engine::SendSettings> send;
     if (!fields.sendNode.empty()) {
         std::string error;
-        send = engine::MakeSendSettings(fields.sendNode, fields.sendOwnAet, fields.sendListenPort, error);
+        send = engine::MakeSendSettings(engine::SendTextsOf(fields), error);
         if (!send) {
             m_engine->Log().WriteError(-1, "The PACS node in Settings.ini is not valid.", "LoadSettings", error);
             m_host->ShowMessage(engine::MessageKind::Stop,

@@ -98,11 +98,18 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     error.clear();
     for (size_t i = 0; i < args.size() && error.empty(); ++i) {
         const std::string& arg = args[i];
+        // "--send" without a node takes the one Settings.ini names.
+        if (arg == "--send" && (i + 1 >= args.size() || args[i + 1].starts_with("-"))) {
+            options.send = std::string();
+            continue;
+        }
         if (TakeValue(args, i, "--pacs", options.pacs, error) || TakeValue(args, i, "--source", options.source, error)
             || TakeValue(args, i, "--dest", options.dest, error) || TakeValue(args, i, "--temp", options.temp, error)
-            || TakeValue(args, i, "--verify", options.verify, error) || TakeValue(args, i, "--send", options.send, error)
-            || TakeValue(args, i, "--send-only", options.sendOnly, error) || TakeValue(args, i, "--aet", options.aet, error)
-            || TakeValue(args, i, "--listen", options.listen, error)) {
+            || TakeValue(args, i, "--verify", options.verify, error)
+            || TakeValue(args, i, "--send", options.send, error)
+            || TakeValue(args, i, "--send-only", options.sendOnly, error)
+            || TakeValue(args, i, "--aet", options.aet, error) || TakeValue(args, i, "--listen", options.listen, error)
+            || TakeValue(args, i, "--connections", options.connections, error)) {
             continue;
         }
         if (arg == "--discs") {
@@ -128,7 +135,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         }
     }
     if (error.empty() && options.sendOnly && !options.send) {
-        error = "--send-only braucht --send AET@RECHNER:PORT.";
+        error = "--send-only braucht --send (mit AET@RECHNER:PORT, oder allein für den Knoten aus Settings.ini).";
     }
     if (!error.empty()) {
         return std::nullopt;
@@ -140,9 +147,10 @@ std::string UsageText(const support::Places& places)
 {
     return "Aufruf: zet-pelta-cli [--pacs NAME] [--source DIR] [--dest DIR] [--temp DIR] [--debug]\n"
            "                     [-q | --quiet] [--only-missing] [--watch]\n"
-           "                     [--send AET@RECHNER:PORT [--aet NAME] [--listen PORT]]\n"
-           "       zet-pelta-cli --send-only DIR --send AET@RECHNER:PORT [--aet NAME] [--listen PORT]\n"
-           "       zet-pelta-cli --verify DIR [--send AET@RECHNER:PORT]\n"
+           "                     [--send [AET@RECHNER:PORT] [--aet NAME] [--listen PORT] [--connections N]]\n"
+           "       zet-pelta-cli --send-only DIR --send [AET@RECHNER:PORT] [--aet NAME] [--listen PORT]\n"
+           "                     [--connections N]\n"
+           "       zet-pelta-cli --verify DIR [--send [AET@RECHNER:PORT]]\n"
            "       zet-pelta-cli --discs [DIR] [--csv]\n"
            "\n"
            "Migriert die Bilder einer PACS-Archiv-CD/DVD in einen Ordner mit DICOM-Dateien,\n"
@@ -161,14 +169,18 @@ std::string UsageText(const support::Places& places)
            "  --verify DIR     ein Zielverzeichnis mit allen Laufberichten vergleichen, die hineingeschrieben\n"
            "                   haben: alle Dateien da, Prüfsummen und DICOM-Befund gleich, keine fremden\n"
            "                   Dateien (Exit-Status 0 wenn ja)\n"
-           "  --send AET@RECHNER:PORT\n"
-           "                   nach dem Lauf alle Bilder an diesen DICOM-Knoten (das neue PACS) senden und\n"
-           "                   ihre Ankunft bestätigen lassen (Speicherbestätigung, sonst C-FIND); mit\n"
-           "                   --verify: das PACS erneut fragen\n"
-           "  --send-only DIR  ohne Lauf die Bilder aller Laufberichte senden, die nach DIR geschrieben\n"
-           "                   haben; schon bestätigte werden nicht erneut gesendet\n"
-           "  --aet NAME       eigener AE-Titel (Vorgabe ZETPELTA)\n"
-           "  --listen PORT    Port für die Speicherbestätigungen des PACS (Vorgabe 11113)\n"
+           "  --send [AET@RECHNER:PORT]\n"
+           "                   nach dem Lauf alle Bilder des Zielverzeichnisses an diesen DICOM-Knoten (das\n"
+           "                   neue PACS) senden und ihre Ankunft bestätigen lassen (Speicherbestätigung,\n"
+           "                   sonst C-FIND); ohne Knoten der aus Settings.ini, [Senden] Knoten=. Ohne\n"
+           "                   --send sendet zet-pelta-cli nie. Mit --verify: das PACS erneut fragen\n"
+           "  --send-only DIR  ohne Lauf alle Bilder in DIR senden (auch die, die kein Laufbericht dieses\n"
+           "                   Programms nennt); schon bestätigte werden nicht erneut gesendet\n"
+           "  --aet NAME       eigener AE-Titel (Vorgabe ZETPELTA; [Senden] EigenerAETitel=)\n"
+           "  --listen PORT    Port für die Speicherbestätigungen des PACS (Vorgabe 11113; [Senden]\n"
+           "                   Empfangsport=); er muss in der Firewall offen sein\n"
+           "  --connections N  höchstens N Verbindungen zugleich zum PACS (Vorgabe 16; [Senden]\n"
+           "                   Verbindungen=); ein PACS im Betrieb verträgt oft weniger\n"
            "  --discs [DIR]    alle migrierten CDs / DVDs (in DIR) als Tabelle\n"
            "  --csv            mit --discs: die Liste als CSV\n"
            "  -h, --help       diese Hilfe anzeigen\n"
@@ -184,14 +196,16 @@ std::string UsageText(const support::Places& places)
         + support::ShownPath(places.logs) + "\n" + std::string(support::PlacesNote())
         + "\n"
           "Exit-Status: 0 Lauf beendet, alle ausgewählten Dateien migriert (mit --send: und alle\n"
-          "               Bilder vom PACS bestätigt);\n"
+          "               Bilder des Zielverzeichnisses vom PACS bestätigt);\n"
           "             1 Lauf beendet, mindestens eine Datei oder ein Ordner mit Fehler, oder die\n"
-          "               CD / DVD sieht aus wie eine eines anderen PACS-Systems, oder nicht jedes\n"
-          "               Bild vom PACS bestätigt;\n"
+          "               CD / DVD sieht aus wie eine eines anderen PACS-Systems;\n"
           "             2 Lauf nicht gestartet (Prüfung fehlgeschlagen, falscher Aufruf, dieselbe\n"
-          "               CD / DVD wird gerade in dasselbe Zielverzeichnis migriert), oder mit --send\n"
-          "               konnte nichts gesendet werden (PACS nicht erreichbar oder lehnt ab);\n"
-          "           130 mit Strg+C abgebrochen.\n";
+          "               CD / DVD wird gerade in dasselbe Zielverzeichnis migriert; --send-only:\n"
+          "               kein Ordner oder keine Bilder darin);\n"
+          "             3 migriert, aber nicht jedes Bild vom PACS bestätigt (erneut: --send-only DIR);\n"
+          "             4 migriert, aber nichts gesendet: PACS nicht erreichbar oder lehnt ab;\n"
+          "           130 mit Strg+C abgebrochen.\n"
+          "Trifft mehreres zu, gilt die erste Zeile von unten nach oben: 130, 2, 1, 4, 3.\n";
 }
 
 ExitStatus RunCli(const std::vector<std::string>& args, const Environment& env)
@@ -221,13 +235,15 @@ ExitStatus RunCli(const std::vector<std::string>& args, const Environment& env)
     }
     if (options->verify) {
         const ExitStatus files = VerifyCli(*options->verify, env);
-        if (!send || files == ExitStatus::NotStarted) {
+        if (!send) {
             return files;
         }
-        return std::max(files, ConfirmCli(*options->verify, *send, *options, env));
+        // The node is asked about every image of the folder, also when no report of ours wrote into it.
+        const ExitStatus confirmed = SendFolder(*options->verify, *send, engine::SendMode::ConfirmOnly, *options, env);
+        return files == ExitStatus::NotStarted ? confirmed : Worse(files, confirmed);
     }
     if (options->sendOnly) {
-        return SendOnlyCli(*options, *send, env);
+        return SendFolder(*options->sendOnly, *send, engine::SendMode::Send, *options, env);
     }
 
     if (options->discs) {
@@ -288,8 +304,20 @@ ExitStatus MigrateOnce(const Options& options, const Environment& env, const std
     if (!run.pacs) {
         return migrated;
     }
-    PrintSendLines(*run.pacs, env);
-    return std::max(migrated, SendStatus(*run.pacs));
+    // The confirmed count is the summary's last line already.
+    PrintSendProblems(*run.pacs, env);
+    return Worse(migrated, SendStatus(*run.pacs));
+}
+
+ExitStatus Worse(ExitStatus a, ExitStatus b)
+{
+    for (const ExitStatus first : {ExitStatus::Interrupted, ExitStatus::NotStarted, ExitStatus::WithFailures,
+             ExitStatus::NotSent, ExitStatus::NotConfirmed}) {
+        if (a == first || b == first) {
+            return first;
+        }
+    }
+    return ExitStatus::Completed;
 }
 
 } // namespace cli

@@ -14,12 +14,19 @@
 
 namespace cli {
 
+// Stored in scripts that migrate a stack of discs: a retry must be able to tell a run that did not start
+// (2) from one whose images only wait for the PACS (3, 4), or it migrates a disc twice.
 enum class ExitStatus : int {
     Completed = 0, // the run ended and every selected file was migrated (or left out by the "." rule)
     WithFailures = 1, // the run ended, but at least one file or folder failed or was rejected
     NotStarted = 2, // a check failed, or the command line was wrong
+    NotConfirmed = 3, // migrated, but not every image of the folder is confirmed by the PACS
+    NotSent = 4, // migrated, but nothing could be sent: the PACS was not reached, or refused us
     Interrupted = 130,
 };
+// The status of two parts of one call (a run and its send, a verification and its check at the node):
+// a stop, then a start that failed, then the run's failures, then the send's.
+ExitStatus Worse(ExitStatus a, ExitStatus b);
 
 struct Options
 {
@@ -29,10 +36,11 @@ struct Options
     std::optional<std::string> temp;
     std::optional<std::string> verify; // a destination to check against every run report that wrote into it
     std::optional<std::string> discs; // --discs: the journal, of one destination when given ("" for all)
-    std::optional<std::string> send; // a DICOM node, "AET@HOST:PORT", to send the images to
+    std::optional<std::string> send; // a DICOM node, "AET@HOST:PORT", to send the images to; "": Settings.ini's
     std::optional<std::string> sendOnly; // a destination whose reported images are sent, without a run
     std::optional<std::string> aet; // our own AE title
     std::optional<std::string> listen; // the port of our listener for the node's commitment reports
+    std::optional<std::string> connections; // associations with the node at most
     bool csv = false; // --discs as CSV
     bool onlyMissing = false;
     bool watch = false;
@@ -71,19 +79,19 @@ ExitStatus WatchCli(const Options& options, const Environment& env);
 // One migration with the options and Settings.ini, as "Migrieren" runs it; source replaces the
 // source folder when given.
 ExitStatus MigrateOnce(const Options& options, const Environment& env, const std::optional<std::string>& source = {});
-// For --verify and --send-only: no run report wrote into the destination.
+// For --verify: no run report wrote into the destination.
 void PrintNoReport(const std::string& destination, const Environment& env);
 // Sending to a DICOM node (--send, --send-only, --verify with --send); in SendCli.cpp. The node's
-// settings from the options, Settings.ini filling in what they leave out; nullopt after telling err why
-// they are wrong.
+// settings from the options, Settings.ini filling in what they leave out (the node too, for "--send"
+// alone); nullopt after telling err why they are wrong.
 std::optional<engine::SendSettings> SendSettingsOf(const Options& options, const Environment& env);
-ExitStatus SendOnlyCli(const Options& options, const engine::SendSettings& settings, const Environment& env);
-// Asks the node about every image of the destination's reports, after a --verify.
-ExitStatus ConfirmCli(
-    const std::string& destination, const engine::SendSettings& settings, const Options& options, const Environment& env);
-// The exit status after a send: 2 when nothing could be sent, 1 when not every image is confirmed.
+// Sends every image of the folder (SendMode::ConfirmOnly: asks the node about each), then prints what
+// did not arrive on err and the confirmed count on out.
+ExitStatus SendFolder(const std::string& destination, const engine::SendSettings& settings, engine::SendMode mode,
+    const Options& options, const Environment& env);
+// The exit status after a send: 4 when nothing could be sent, 3 when not every image is confirmed.
 ExitStatus SendStatus(const engine::PacsTally& tally);
-// The lines after a send: every image that did not arrive on err, then the confirmed count on out.
-void PrintSendLines(const engine::PacsTally& tally, const Environment& env);
+// The node's faults and the images that did not arrive, on err.
+void PrintSendProblems(const engine::PacsTally& tally, const Environment& env);
 
 } // namespace cli

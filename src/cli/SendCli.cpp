@@ -31,43 +31,26 @@ void EndLiveProgress(const Options& options, const Environment& env)
     }
 }
 
-// The rows files of the reports that wrote into the destination; none after telling out so.
-std::vector<std::string> ReportsOf(const std::string& destination, const Environment& env)
-{
-    std::vector<std::string> rows;
-    for (const std::string& summary : engine::SummariesOf(engine::RunsFolder(env.places.logs), destination)) {
-        rows.push_back(engine::RowsFileOf(summary));
-    }
-    if (rows.empty()) {
-        PrintNoReport(destination, env);
-    }
-    return rows;
-}
-
-ExitStatus SendDestination(const std::string& destination, const engine::SendSettings& settings, bool confirmOnly,
-    const Options& options, const Environment& env)
-{
-    const std::vector<std::string> reports = ReportsOf(destination, env);
-    if (reports.empty()) {
-        return ExitStatus::NotStarted;
-    }
-    const engine::SendPlan plan = engine::PlanOfReports(reports, destination, settings.node);
-    const support::Log log(env.places.logs, [&options] { return options.debug; });
-    const engine::PacsTally tally
-        = engine::SendPlanned(settings, plan, confirmOnly, log, LiveProgress(options, settings, env), env.interrupted);
-    EndLiveProgress(options, env);
-    PrintSendLines(tally, env);
-    return env.interrupted() ? ExitStatus::Interrupted : SendStatus(tally);
-}
-
 } // namespace
 
 std::optional<engine::SendSettings> SendSettingsOf(const Options& options, const Environment& env)
 {
     const support::Settings fields = support::LoadSettings(support::SettingsFilePath(env.places.settings));
+    engine::SendTexts texts = engine::SendTextsOf(fields);
+    // "--send" alone takes the node Settings.ini names, as the window does.
+    if (options.send && !options.send->empty()) {
+        texts.node = *options.send;
+    }
+    if (texts.node.empty()) {
+        env.err << "zet-pelta-cli: --send ohne Knoten, und Settings.ini nennt in [Senden] keinen "
+                   "(Knoten=AET@RECHNER:PORT).\n";
+        return std::nullopt;
+    }
+    texts.ownAet = options.aet ? std::string_view(*options.aet) : texts.ownAet;
+    texts.listenPort = options.listen ? std::string_view(*options.listen) : texts.listenPort;
+    texts.connections = options.connections ? std::string_view(*options.connections) : texts.connections;
     std::string error;
-    auto settings = engine::MakeSendSettings(options.send.value_or(fields.sendNode),
-        options.aet.value_or(fields.sendOwnAet), options.listen.value_or(fields.sendListenPort), error);
+    auto settings = engine::MakeSendSettings(texts, error);
     if (!settings) {
         env.err << "zet-pelta-cli: " << error << "\n";
     }
@@ -77,28 +60,41 @@ std::optional<engine::SendSettings> SendSettingsOf(const Options& options, const
 ExitStatus SendStatus(const engine::PacsTally& tally)
 {
     if (!tally.reached) {
-        return ExitStatus::NotStarted;
+        return ExitStatus::NotSent;
     }
-    return tally.confirmed == tally.total ? ExitStatus::Completed : ExitStatus::WithFailures;
+    return tally.confirmed == tally.total ? ExitStatus::Completed : ExitStatus::NotConfirmed;
 }
 
-void PrintSendLines(const engine::PacsTally& tally, const Environment& env)
+void PrintSendProblems(const engine::PacsTally& tally, const Environment& env)
 {
     for (const std::string& problem : tally.problems) {
         env.err << problem << "\n";
     }
+}
+
+ExitStatus SendFolder(const std::string& destination, const engine::SendSettings& settings, engine::SendMode mode,
+    const Options& options, const Environment& env)
+{
+    if (!support::FolderExists(destination)) {
+        env.err << "zet-pelta-cli: Ordner " << support::ShownPath(destination) << " gibt es nicht.\n";
+        return ExitStatus::NotStarted;
+    }
+    const engine::SendPlan plan
+        = engine::PlanOfDestination(engine::RunsFolder(env.places.logs), destination, settings.node);
+    if (plan.items.empty()) {
+        env.out << "In " << support::ShownPath(destination) << " liegen keine Bilder, die ein PACS aufnimmt.\n";
+        return ExitStatus::NotStarted;
+    }
+    const support::Log log(env.places.logs, [&options] { return options.debug; });
+    const engine::PacsTally tally
+        = engine::SendPlanned(settings, plan, mode, log, LiveProgress(options, settings, env), env.interrupted);
+    EndLiveProgress(options, env);
+    PrintSendProblems(tally, env);
     env.out << engine::ConfirmedLine(tally.confirmed, tally.total) << "\n";
-}
-
-ExitStatus SendOnlyCli(const Options& options, const engine::SendSettings& settings, const Environment& env)
-{
-    return SendDestination(*options.sendOnly, settings, false, options, env);
-}
-
-ExitStatus ConfirmCli(const std::string& destination, const engine::SendSettings& settings, const Options& options,
-    const Environment& env)
-{
-    return SendDestination(destination, settings, true, options, env);
+    if (tally.unreported > 0) {
+        env.out << engine::UnreportedLine(tally.unreported) << "\n";
+    }
+    return env.interrupted() ? ExitStatus::Interrupted : SendStatus(tally);
 }
 
 } // namespace cli

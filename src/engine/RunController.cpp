@@ -12,6 +12,13 @@
 
 namespace engine {
 
+namespace {
+
+// A summary box names the first reasons why images are not in the PACS; the rest is in Error.txt.
+constexpr std::size_t SummaryProblemLines = 3;
+
+} // namespace
+
 RunController::RunController(RunHost& host, std::string logsHome, support::Log::Clock timeStamp)
     : m_host(host)
     , m_logsHome(logsHome)
@@ -64,8 +71,8 @@ void RunController::StartRun()
     const std::string pacs = m_host.PacsText();
     const auto profile = ProfileFor(pacs);
     if (!profile) {
-        return Refuse(texts::UnknownPacsLog,
-            std::string(texts::UnknownPacsBox) + "\r\n" + std::string(texts::KnownPacsSystems));
+        return Refuse(
+            texts::UnknownPacsLog, std::string(texts::UnknownPacsBox) + "\r\n" + std::string(texts::KnownPacsSystems));
     }
     m_state.TempRoot = temp;
     m_work = WorkFolder(temp);
@@ -273,9 +280,8 @@ bool RunController::AskAboutEarlierRun(const DiscIdentity& disc, const std::stri
     if (!before) {
         return true;
     }
-    switch (m_host.AskQuestion(
-        texts::MigratedBefore(before->StartedDate(), std::to_string(before->MigratedInAll()),
-            before->checked ? std::to_string(*before->checked) : std::string()),
+    switch (m_host.AskQuestion(texts::MigratedBefore(before->StartedDate(), std::to_string(before->MigratedInAll()),
+                                   before->checked ? std::to_string(*before->checked) : std::string()),
         texts::AppTitle)) {
     case Answer::Cancel:
         return false;
@@ -387,8 +393,8 @@ void RunController::FinishRun()
         WriteJournal();
     }
     m_discLock.Unlock();
-    if (m_pacs && !m_stopRequested && !report.empty()) {
-        m_lastRun.pacs = SendToPacs(report);
+    if (m_pacs && !m_stopRequested) {
+        m_lastRun.pacs = SendToPacs();
     }
     if (!m_stopRequested) {
         m_host.SetProgressText(texts::ClosingProgress(m_lastRun.scanned));
@@ -402,9 +408,17 @@ void RunController::FinishRun()
         const bool allInPacs = !m_lastRun.pacs || m_lastRun.pacs->confirmed == m_lastRun.pacs->total;
         if (m_lastRun.pacs) {
             summary += "\r\n\r\n" + ConfirmedLine(m_lastRun.pacs->confirmed, m_lastRun.pacs->total);
+            if (m_lastRun.pacs->unreported > 0) {
+                summary += "\r\n" + UnreportedLine(m_lastRun.pacs->unreported);
+            }
+            // Why not, in the node's own words and ours: the first lines; all of them are in Error.txt.
+            const std::vector<std::string>& problems = m_lastRun.pacs->problems;
+            for (std::size_t i = 0; i < std::min<std::size_t>(problems.size(), SummaryProblemLines); ++i) {
+                summary += "\r\n" + problems[i];
+            }
         }
-        m_host.ShowRunSummary(looksLike.empty() && allInPacs ? MessageKind::Information : MessageKind::Warning,
-            summary, FindingsText(m_lastRun), texts::SummaryCaption);
+        m_host.ShowRunSummary(looksLike.empty() && allInPacs ? MessageKind::Information : MessageKind::Warning, summary,
+            FindingsText(m_lastRun), texts::SummaryCaption);
     }
     m_work.Remove();
     m_state.MigratedCount = 0;
@@ -414,9 +428,10 @@ void RunController::FinishRun()
     m_host.SetStatusLine("");
 }
 
-PacsTally RunController::SendToPacs(const std::string& report)
+PacsTally RunController::SendToPacs()
 {
-    const SendPlan plan = PlanOfReports({report}, m_report.Description().destination, m_pacs->node);
+    // The folder is what the operator imports, so every image in it is sent and proven, not only the run's.
+    const SendPlan plan = PlanOfDestination(RunsFolder(m_logsHome), m_report.Description().destination, m_pacs->node);
     m_host.SetProgressValue(0);
     const auto progress = [this](const SendProgress& now) {
         m_host.SetProgressText(SendProgressText(m_pacs->node, now));
@@ -426,7 +441,7 @@ PacsTally RunController::SendToPacs(const std::string& report)
         }
         m_host.ProcessPendingMessages(); // the window stays alive, and can be closed
     };
-    PacsTally tally = SendPlanned(*m_pacs, plan, false, m_log, progress, [this] { return m_stopRequested; });
+    PacsTally tally = SendPlanned(*m_pacs, plan, SendMode::Send, m_log, progress, [this] { return m_stopRequested; });
     if (m_log.DebugOn()) {
         m_log.WriteDebug("Sent to " + m_pacs->node.Text() + ": " + ConfirmedLine(tally.confirmed, tally.total));
     }

@@ -78,7 +78,7 @@ private:
     // earlier run; false when the operator cancels.
     bool AskAboutEarlierRun(const DiscIdentity& disc, const std::string& destination);
     void FinishRun();
-    PacsTally SendToPacs(const std::string& report);
+    PacsTally SendToPacs();
     static std::string FindingsText(const RunSummary& run);
     std::string NextUniqueName();
 

@@ -27,6 +27,8 @@ Settings LoadSettings(const std::string& file)
     s.sendNode = value("Senden", "Knoten", "");
     s.sendOwnAet = value("Senden", "EigenerAETitel", "");
     s.sendListenPort = value("Senden", "Empfangsport", "");
+    s.sendConnections = value("Senden", "Verbindungen", "");
+    s.sendReportAet = value("Senden", "BerichtAETitel", "");
     return s;
 }
 

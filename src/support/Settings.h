@@ -20,10 +20,14 @@ struct Settings
     bool autoStart = false;
     bool ejectAfterRun = false;
     // [Senden], read only: the DICOM node each run's images go to ("AET@HOST:PORT"; empty: none), our
-    // own AE title and the port of our listener for the node's commitment reports (empty: defaults).
+    // own AE title, the port of our listener for the node's commitment reports, the associations at most
+    // (a PACS in clinical use may want fewer), and an AE title the node reports under when it does not
+    // call us under its own (empty: defaults).
     std::string sendNode {};
     std::string sendOwnAet {};
     std::string sendListenPort {};
+    std::string sendConnections {};
+    std::string sendReportAet {};
 };
 
 // Loads the five values; a file that is missing or cannot be read, and a missing section or key, give

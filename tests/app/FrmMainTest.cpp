@@ -380,8 +380,8 @@ void FrmMainTest::resumesAKilledRunWithJaAndWarnsOfAnotherSystemsDisc()
         qPrintable(boxes[1].text));
     QCOMPARE(disc.Migrated(), 40); // every image once
     std::ostringstream out, err;
-    QVERIFY(cli::RunCli({"--verify", disc.root / "dest"},
-                {programFolder.Path(), out, err, false, 80, [] { return false; }})
+    QVERIFY(
+        cli::RunCli({"--verify", disc.root / "dest"}, {programFolder.Path(), out, err, false, 80, [] { return false; }})
         == cli::ExitStatus::Completed);
 
     // Images without a ".": GEMED's, whose images HIPAX would migrate just as well; "Arzt und Praxis"
@@ -442,19 +442,33 @@ void FrmMainTest::autoStartsForADiscBelowTheSourceAndEjectsIt()
 void FrmMainTest::sendsEachRunToTheNodeSettingsName()
 {
     TempDir programFolder, root;
-    const int port = 20000 + QRandomGenerator::global()->bounded(30000);
+    // A port of its own: storescp is up once it answers C-ECHO; one that ends at once found its port taken.
+    int port = 0;
     QProcess storescp;
-    storescp.start(QStringLiteral("storescp"), {QStringLiteral("--ignore"), QString::number(port)});
-    QVERIFY2(storescp.waitForStarted(), "storescp is missing: scripts/install-deps.sh installs dcmtk");
-    QTest::qWait(300);
+    for (int tries = 0; tries < 20 && port == 0; ++tries) {
+        const int candidate = 20000 + QRandomGenerator::global()->bounded(30000);
+        storescp.start(QStringLiteral("storescp"), {QStringLiteral("--ignore"), QString::number(candidate)});
+        QVERIFY2(storescp.waitForStarted(), "storescp is missing: scripts/install-deps.sh installs dcmtk");
+        for (int echo = 0; echo < 100 && port == 0 && storescp.state() == QProcess::Running; ++echo) {
+            if (QProcess::execute(QStringLiteral("echoscu"), {QStringLiteral("127.0.0.1"), QString::number(candidate)})
+                == 0) {
+                port = candidate;
+            }
+        }
+        if (port == 0) {
+            storescp.kill();
+            storescp.waitForFinished();
+        }
+    }
+    QVERIFY2(port != 0, "storescp did not answer C-ECHO on any port tried");
     for (const char* folder : {"src", "dest", "temp"}) {
         MakeFolders(root / folder);
     }
     WriteFile(root / "src/IMG1", ReadFile(ZP_PYDICOM_DATA "/test_files/CT_small.dcm"));
     WriteFile(root / "src/IMG2", ReadFile(ZP_PYDICOM_DATA "/test_files/MR_small.dcm"));
     const std::string fields = "[Temp]\r\nTempPath=" + root / "temp" + "\r\n[Path]\r\nSourcePath=" + root / "src"
-        + "\r\nDestinationPath=" + root / "dest" + "\r\n[PACS]\r\nPACS=HIPAX\r\n[Senden]\r\nEmpfangsport="
-        + std::to_string(port + 1) + "\r\nKnoten=";
+        + "\r\nDestinationPath=" + root / "dest"
+        + "\r\n[PACS]\r\nPACS=HIPAX\r\n[Senden]\r\nEmpfangsport=" + std::to_string(port + 1) + "\r\nKnoten=";
     WriteFile(programFolder / "Settings.ini", fields + "STORESCP@127.0.0.1:" + std::to_string(port) + "\r\n");
     std::vector<app::MessageBox::Request> boxes;
     app::MessageBox::SetAnswerer([&](const app::MessageBox::Request& request) {
@@ -474,7 +488,8 @@ void FrmMainTest::sendsEachRunToTheNodeSettingsName()
     QCOMPARE(boxes.size(), std::size_t {1});
     QVERIFY2(boxes[0].icon == app::MessageBox::Icon::Warning
             && boxes[0].text.startsWith("2 von 2 Dateien konnten erfolgreich migriert werden.")
-            && boxes[0].text.contains("\n\n0 von 2 Bildern im PACS bestätigt."),
+            && boxes[0].text.contains("\n\n0 von 2 Bildern im PACS bestätigt.")
+            && boxes[0].text.contains("weder Speicherbestätigung noch Suche"),
         qPrintable(boxes[0].text));
     QVERIFY2(!seen.filter(QStringLiteral("PACS STORESCP: ")).isEmpty(), qPrintable(seen.join("|")));
     watch.stop(); // it reads the bar of this window

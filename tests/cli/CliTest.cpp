@@ -66,7 +66,8 @@ TEST_F(Cli, OptionsOverrideSettingsWhichStayUntouched)
     EXPECT_EQ(Run({"--pacs", "GEMED", "--dest", root / "dest2"}), cli::ExitStatus::NotStarted);
     EXPECT_EQ(out.str() + err.str(), "Zielordner exestiert nicht.\n");
     MakeFolders(root / "dest2");
-    EXPECT_EQ(Run({"--pacs=GEMED", "--dest=" + root / "dest2", "--temp", root / "temp", "-q"}), cli::ExitStatus::Completed);
+    EXPECT_EQ(
+        Run({"--pacs=GEMED", "--dest=" + root / "dest2", "--temp", root / "temp", "-q"}), cli::ExitStatus::Completed);
     EXPECT_EQ(Names(root / "dest2").size(), 1u) << "GEMED leaves b.dcm out";
     EXPECT_EQ(ReadFile(root / "program/Settings.ini"), settings);
     EXPECT_EQ(Run({"--source"}), cli::ExitStatus::NotStarted);
@@ -81,8 +82,13 @@ TEST_F(Cli, OptionsOverrideSettingsWhichStayUntouched)
     EXPECT_EQ(err.str(), "PACS-System ist unbekannt.\nPACS-Systeme: Arzt und Praxis, GEMED, HIPAX, STARC\n");
     // Sending: the node and our own settings are checked before anything runs.
     const std::pair<std::vector<std::string>, std::string> wrongSends[] = {
-        {{"--send-only", root / "dest"}, "--send-only braucht --send AET@RECHNER:PORT."},
-        {{"--send", "ORTHANC@host"}, "PACS-Knoten \"ORTHANC@host\" ist nicht in der Form AE-TITEL@RECHNER:PORT angegeben."},
+        {{"--send-only", root / "dest"}, "--send-only braucht --send"},
+        {{"--send-only", root / "dest", "--send"}, "--send ohne Knoten, und Settings.ini nennt in [Senden] keinen"},
+        {{"--send", "-q"}, "--send ohne Knoten"},
+        {{"--send", "PACS@[::1]:104"}, "PACS-Knoten \"PACS@[::1]:104\": IPv6-Adressen werden nicht unterstützt"},
+        {{"--send", "ORTHANC@host:104", "--connections", "100"}, "Verbindungen \"100\" ist keine Zahl von 1 bis 64."},
+        {{"--send", "ORTHANC@host"},
+            "PACS-Knoten \"ORTHANC@host\" ist nicht in der Form AE-TITEL@RECHNER:PORT angegeben."},
         {{"--send", "ORTHANC@host:104", "--aet", "ZU_LANGER_AE_TITEL"}, "AE-Titel \"ZU_LANGER_AE_TITEL\" ist ungültig"},
         {{"--send", "ORTHANC@host:104", "--listen", "0"}, "Empfangsport \"0\" ist keine Zahl von 1 bis 65535."},
     };
@@ -137,7 +143,8 @@ TEST_F(Cli, VerifyCoversEveryDiscThatWroteIntoTheDestination)
     EXPECT_EQ(Run({"--verify", root / "dest"}), cli::ExitStatus::Completed);
     EXPECT_EQ(out.str() + err.str(),
         first + "2 von 2 vorhanden\n" + second + "3 von 3 vorhanden\n" + root / "dest"
-            + " stimmt mit 2 Laufberichten überein: 5 Berichtszeilen geprüft, 5 Dateien im Ordner, alle vorhanden und unverändert.\n");
+            + " stimmt mit 2 Laufberichten überein: 5 Berichtszeilen geprüft, 5 Dateien im Ordner, alle vorhanden und "
+              "unverändert.\n");
 
     // The first disc's files deleted and changed, a stray file in a sub-folder, a temporary file of a
     // writer that died and one of a writer that runs (this process), and a report whose verdict no
@@ -154,15 +161,16 @@ TEST_F(Cli, VerifyCoversEveryDiscThatWroteIntoTheDestination)
     EXPECT_EQ(Run({"--verify", root / "dest"}), cli::ExitStatus::WithFailures);
     EXPECT_EQ(out.str(),
         first + "0 von 2 vorhanden\n" + second + "2 von 3 vorhanden\n" + root / "dest"
-            + " weicht von 2 Laufberichten ab: 5 Berichtszeilen geprüft, 7 Dateien im Ordner, 1 fehlen, 1 verändert, 1 mit anderem DICOM-Befund, 1 "
+            + " weicht von 2 Laufberichten ab: 5 Berichtszeilen geprüft, 7 Dateien im Ordner, 1 fehlen, 1 verändert, 1 "
+              "mit anderem DICOM-Befund, 1 "
               "hinzugekommen, 1 verwaiste Teildateien.\n");
     for (const char* problem : {"missing: ", "changed: ", "verdict: ", "added: sub/stray.dcm\n",
              "-4194305-1.part (its writer no longer runs)", "-2.part (its writer runs"}) {
         EXPECT_NE(err.str().find(problem), std::string::npos) << problem << " in " << err.str();
     }
     EXPECT_EQ(Run({"--verify", root / "temp"}), cli::ExitStatus::NotStarted);
-    EXPECT_EQ(
-        out.str(), "Kein Laufbericht in " + Shown(root / "program/Logs/Runs") + " hat nach " + root / "temp" + " geschrieben.\n");
+    EXPECT_EQ(out.str(),
+        "Kein Laufbericht in " + Shown(root / "program/Logs/Runs") + " hat nach " + root / "temp" + " geschrieben.\n");
 }
 
 TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
@@ -223,11 +231,14 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
     const std::string table = out.str();
     EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 5) << table;
     // Written and already there apart, to the second, and no destination column for one destination.
-    EXPECT_NE(table.find("HIPAX            -                        0         6          0       0  nein         nein     -\n"),
+    EXPECT_NE(
+        table.find(
+            "HIPAX            -                        0         6          0       0  nein         nein     -\n"),
         std::string::npos)
         << table;
     EXPECT_NE(table.find("HIPAX            -                        3         3  "), std::string::npos) << table;
-    EXPECT_TRUE(std::regex_search(table, std::regex("\n[0-9]{2}\\.[0-9]{2}\\.[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}  HIPAX")))
+    EXPECT_TRUE(
+        std::regex_search(table, std::regex("\n[0-9]{2}\\.[0-9]{2}\\.[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}  HIPAX")))
         << table;
     EXPECT_EQ(table.find(Shown(root / "dest")), std::string::npos) << table;
     EXPECT_EQ(Run({"--discs", "--csv"}), cli::ExitStatus::Completed);
@@ -261,7 +272,8 @@ TEST_F(Cli, EachSystemsDiscRunAsEachOtherIsToldWhereItWouldMigrateNothingOrTheWr
             SCOPED_TRACE(disc + " disc run as " + pacs);
             // A GEMED disc's images are migrated right by HIPAX too, which copies its index files as well.
             const bool told = disc != pacs && !(disc == "GEMED" && pacs == "HIPAX");
-            EXPECT_EQ(Run({"-q", "--pacs", pacs, "--source", root / disc}), told ? cli::ExitStatus::WithFailures : cli::ExitStatus::Completed);
+            EXPECT_EQ(Run({"-q", "--pacs", pacs, "--source", root / disc}),
+                told ? cli::ExitStatus::WithFailures : cli::ExitStatus::Completed);
             EXPECT_EQ(out.str().find("ein.\n\n" + engine::texts::LooksLike(disc) + "\n") != std::string::npos, told);
             EXPECT_EQ(out.str().find("sieht aus wie") != std::string::npos, told) << out.str();
             EXPECT_EQ(looksLike(), told ? disc : "");

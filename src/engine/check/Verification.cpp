@@ -23,8 +23,7 @@ std::string DiscName(std::map<std::string, std::string> summary)
     return started + " " + summary["pacs"];
 }
 
-void CheckListedFile(
-    const std::string& destination, const ReportRow& row, DiscVerification& disc, Verification& result)
+void CheckListedFile(const std::string& destination, const ReportRow& row, DiscVerification& disc, Verification& result)
 {
     using enum ReportColumn;
     ++result.rowsChecked;
@@ -107,6 +106,28 @@ Verification VerifyDestination(const std::string& logsHome, const std::string& d
         }
     }
     return result;
+}
+
+std::vector<FolderImage> UnlistedImages(const std::string& destination, const std::set<std::string>& listed)
+{
+    std::vector<FolderImage> images;
+    const std::string_view tempPrefix = support::TempFilePrefix;
+    const std::string quarantine = support::JoinPath(destination, "BadObjects");
+    const auto leaveOut = [&quarantine](const std::string& folder) { return folder == quarantine; };
+    for (const ListedFolder& folder : ListTree(destination, leaveOut)) {
+        for (const std::string& name : folder.listing.files) {
+            const std::string relative = folder.relative + name;
+            if (listed.count(relative) != 0 || (name.starts_with(tempPrefix) && name.ends_with(".part"))) {
+                continue;
+            }
+            DicomInfo info = CheckDicomFile(support::JoinPath(destination, relative));
+            if ((info.verdict == DicomVerdict::Ok || info.verdict == DicomVerdict::NoPart10Header)
+                && !info.sopInstanceUid.empty() && !info.sopClassUid.empty()) {
+                images.push_back({relative, std::move(info)});
+            }
+        }
+    }
+    return images;
 }
 
 } // namespace engine

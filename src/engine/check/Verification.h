@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
+
+#include "engine/check/DicomCheck.h"
 
 namespace engine {
 
@@ -34,5 +37,17 @@ struct Verification
     bool Matches() const { return !discs.empty() && missing + changed + verdictChanged + added + leftovers == 0; }
 };
 Verification VerifyDestination(const std::string& logsHome, const std::string& destination);
+
+// The images a PACS files (DICOM verdict ok or no Part 10 header) among the files below destination that
+// listed does not name (paths relative to destination, as the reports write them): those another copy of
+// the program wrote, or someone put there by hand. Left out are the quarantine folder BadObjects, whose
+// files are what could not be made into images, and temporary files of writers. Each such file is read
+// once, for its UIDs.
+struct FolderImage
+{
+    std::string relative;
+    DicomInfo info;
+};
+std::vector<FolderImage> UnlistedImages(const std::string& destination, const std::set<std::string>& listed);
 
 } // namespace engine

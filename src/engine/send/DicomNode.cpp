@@ -47,6 +47,13 @@ std::optional<DicomNode> ParseNode(std::string_view text, std::string& error)
     if (!CheckAet(node.aet, error)) {
         return std::nullopt;
     }
+    // DCMTK's network layer as built here connects over IPv4 only; an IPv6 address would end in a retry
+    // until the node counts as unreachable.
+    if (node.host.find(':') != std::string::npos) {
+        error = "PACS-Knoten \"" + shown
+            + "\": IPv6-Adressen werden nicht unterstützt; bitte die IPv4-Adresse oder den Rechnernamen angeben.";
+        return std::nullopt;
+    }
     if (node.host.empty() || node.host.find_first_of(" @[]") != std::string::npos) {
         error = "PACS-Knoten \"" + shown + "\": der Rechnername fehlt oder ist ungültig.";
         return std::nullopt;

@@ -23,7 +23,7 @@ struct DicomNode
 
 // nullopt with a German error for the operator when the text is not a node. An AE title is 1 to 16
 // characters of the default repertoire without "\" (a PACS compares it byte for byte, so it is taken
-// as written); an IPv6 host is written in brackets: "PACS@[::1]:104".
+// as written); an IPv6 address ("PACS@[::1]:104") is refused with its own reason.
 std::optional<DicomNode> ParseNode(std::string_view text, std::string& error);
 // A port of ours or of the node: 1 to 65535.
 std::optional<std::uint16_t> ParsePort(std::string_view text);

@@ -1,10 +1,16 @@
 #include "engine/send/Dimse.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
+#include <mutex>
+#include <random>
 
 #include "support/Terminal.h"
 
+#include <dcmtk/dcmdata/dcdatset.h>
 #include <dcmtk/dcmdata/dcrledrg.h>
+#include <dcmtk/dcmdata/dcsequen.h>
 #include <dcmtk/oflog/oflog.h>
 
 namespace engine::sending {
@@ -24,11 +30,8 @@ bool IsUncompressed(const std::string& syntax)
 
 Syntaxes UncompressedSyntaxes()
 {
-    Syntaxes syntaxes;
-    syntaxes.push_back(UID_LittleEndianExplicitTransferSyntax);
-    syntaxes.push_back(UID_LittleEndianImplicitTransferSyntax);
-    syntaxes.push_back(UID_BigEndianExplicitTransferSyntax);
-    return syntaxes;
+    return {UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax,
+        UID_BigEndianExplicitTransferSyntax};
 }
 
 std::string Text(const OFCondition& condition)
@@ -43,6 +46,62 @@ std::string Text(const OFCondition& condition)
 std::string SyntaxName(const std::string& uid)
 {
     return dcmFindNameOfUID(uid.c_str(), uid.c_str());
+}
+
+std::string FailureReasonText(Uint16 reason)
+{
+    const char* words = "unbekannter Grund";
+    switch (reason) {
+    case 0x0110:
+        words = "Verarbeitungsfehler";
+        break;
+    case 0x0112:
+        words = "Objekt unbekannt";
+        break;
+    case 0x0119:
+        words = "SOP-Klasse passt nicht zum Objekt";
+        break;
+    case 0x0122:
+        words = "SOP-Klasse nicht unterstützt";
+        break;
+    case 0x0131:
+        words = "Transaktions-UID doppelt";
+        break;
+    case 0x0213:
+        words = "PACS ohne Ressourcen";
+        break;
+    default:
+        break;
+    }
+    return Hex(reason) + " " + words;
+}
+
+std::string RandomUid()
+{
+    static std::mutex mutex;
+    static std::random_device device;
+    std::array<std::uint32_t, 4> words {}; // the 128 bits, most significant first
+    {
+        const std::lock_guard lock(mutex);
+        for (std::uint32_t& word : words) {
+            word = device();
+        }
+    }
+    // The bits of a random (version 4) UUID, which is what the root 2.25 stands for.
+    words[1] = (words[1] & 0xFFFF0FFFu) | 0x00004000u;
+    words[2] = (words[2] & 0x3FFFFFFFu) | 0x80000000u;
+    // The number in decimal, by long division by ten.
+    std::string digits;
+    while (std::any_of(words.begin(), words.end(), [](std::uint32_t word) { return word != 0; })) {
+        std::uint64_t rest = 0;
+        for (std::uint32_t& word : words) {
+            const std::uint64_t part = (rest << 32) | word;
+            word = static_cast<std::uint32_t>(part / 10);
+            rest = part % 10;
+        }
+        digits.insert(digits.begin(), static_cast<char>('0' + rest));
+    }
+    return "2.25." + digits;
 }
 
 void PrepareDcmtk()
@@ -60,13 +119,14 @@ void PrepareDcmtk()
     });
 }
 
-std::optional<std::pair<std::string, CommitmentReport>> ReadReport(DcmDataset* dataset)
+std::optional<CommitmentReport> ReadReport(DcmDataset* dataset)
 {
     OFString transaction;
     if (dataset == nullptr || dataset->findAndGetOFString(DCM_TransactionUID, transaction).bad()) {
         return std::nullopt;
     }
     CommitmentReport report;
+    report.transaction = transaction.c_str();
     DcmSequenceOfItems* sequence = nullptr;
     if (dataset->findAndGetSequence(DCM_ReferencedSOPSequence, sequence).good() && sequence != nullptr) {
         for (unsigned long i = 0; i < sequence->card(); ++i) {
@@ -86,7 +146,24 @@ std::optional<std::pair<std::string, CommitmentReport>> ReadReport(DcmDataset* d
             }
         }
     }
-    return std::pair(std::string(transaction.c_str()), std::move(report));
+    return report;
+}
+
+T_DIMSE_Message EventReportAnswer(const T_DIMSE_N_EventReportRQ& request, Uint16 status)
+{
+    T_DIMSE_Message answer {};
+    answer.CommandField = DIMSE_N_EVENT_REPORT_RSP;
+    T_DIMSE_N_EventReportRSP& report = answer.msg.NEventReportRSP;
+    report.MessageIDBeingRespondedTo = request.MessageID;
+    OFStandard::strlcpy(report.AffectedSOPClassUID, request.AffectedSOPClassUID, sizeof report.AffectedSOPClassUID);
+    OFStandard::strlcpy(
+        report.AffectedSOPInstanceUID, request.AffectedSOPInstanceUID, sizeof report.AffectedSOPInstanceUID);
+    report.EventTypeID = request.EventTypeID;
+    report.opts
+        = O_NEVENTREPORT_AFFECTEDSOPCLASSUID | O_NEVENTREPORT_AFFECTEDSOPINSTANCEUID | O_NEVENTREPORT_EVENTTYPEID;
+    report.DimseStatus = status;
+    report.DataSetType = DIMSE_DATASET_NULL;
+    return answer;
 }
 
 } // namespace engine::sending

@@ -2,22 +2,28 @@
 
 #include <set>
 
+#include "engine/check/Verification.h"
 #include "engine/journal/DiscJournal.h"
 #include "engine/report/ReportFiles.h"
 #include "support/AppendFile.h"
 #include "support/Csv.h"
+#include "support/FileLock.h"
 #include "support/FileSystem.h"
 #include "support/LocalTime.h"
 #include "support/Log.h"
+#include "support/Settings.h"
 
 namespace engine {
 
 namespace {
 
+// More images than this that did not arrive for one and the same reason are one line for the operator.
+constexpr std::size_t LinesPerReason = 3;
+
 std::vector<std::string> Values(const PacsRecord& record)
 {
     return {record.writtenFile, record.sopInstanceUid, record.node, record.storeStatus, record.storeComment,
-        record.syntaxSent, record.verdict, record.checked, record.error};
+        record.syntaxSent, record.verdict, record.checked, record.error, record.destination, record.disc};
 }
 
 // Files a PACS can take: migrated images the check read as DICOM images.
@@ -38,6 +44,56 @@ std::string FolderOf(const std::string& path)
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+// "2026-12-06_10-05-03_HIPAX" for its rows file.
+std::string DiscOf(const std::string& rowsPath)
+{
+    const std::string name = support::NameOf(rowsPath);
+    return name.substr(0, name.size() - std::string_view(".csv").size());
+}
+
+// The plan's items from the run reports; listed gets every file any of them names.
+void AddReportedImages(SendPlan& plan, const DicomNode& node, std::set<std::string>& listed)
+{
+    std::map<std::string, std::size_t> itemOf; // by written file
+    for (std::size_t report = 0; report < plan.reports.size(); ++report) {
+        const std::map<std::string, PacsRecord> records
+            = ReadPacsRecords(PacsFileOf(plan.reports[report]), node.Text());
+        ReadRows(plan.reports[report], [&](const ReportRow& row) {
+            using enum ReportColumn;
+            if (!row[WrittenFile].empty()) {
+                listed.insert(row[WrittenFile]);
+            }
+            if (!Sendable(row)) {
+                return;
+            }
+            const std::string& written = row[WrittenFile];
+            auto [at, added] = itemOf.emplace(written, plan.items.size());
+            if (added) {
+                plan.items.push_back({support::JoinPath(plan.destination, written), row[SopClassUid], row[SopUid],
+                    row[TransferSyntax], row[StudyUid], row[SeriesUid]});
+                plan.writtenFiles.push_back(written);
+                plan.reportsOf.emplace_back();
+                plan.confirmedBefore.emplace_back();
+            }
+            plan.reportsOf[at->second].push_back(report);
+            // Confirmed by this node for the same instance: not sent again.
+            const auto record = records.find(written);
+            if (record != records.end() && record->second.sopInstanceUid == row[SopUid]
+                && Arrived(ArrivalOf(record->second.verdict))) {
+                plan.confirmedBefore[at->second] = record->second;
+            }
+        });
+    }
+}
+
+// Several programs may send images of no report at once: the shared records take one writer at a time.
+bool AppendUnreported(const std::string& runsFolder, const std::vector<PacsRecord>& records)
+{
+    support::FileLock lock;
+    lock.Lock(LocksFile(runsFolder), support::LockSlot("unreported send records"), support::FileLock::Mode::Wait);
+    return AppendPacsRecords(UnreportedPacsFile(runsFolder), records);
+}
+
 } // namespace
 
 std::string PacsFileOf(const std::string& rowsPath)
@@ -45,30 +101,51 @@ std::string PacsFileOf(const std::string& rowsPath)
     return rowsPath.substr(0, rowsPath.size() - std::string_view(".csv").size()) + std::string(PacsSuffix);
 }
 
+std::string UnreportedPacsFile(const std::string& runsFolder)
+{
+    return support::JoinPath(runsFolder, "unreported" + std::string(PacsSuffix));
+}
+
 const std::vector<std::string>& PacsColumns()
 {
     static const std::vector<std::string> columns = {"written_file", "sop_instance_uid", "node", "store_status",
-        "store_comment", "transfer_syntax_sent", "verdict", "checked", "error"};
+        "store_comment", "transfer_syntax_sent", "verdict", "checked", "error", "destination", "disc"};
     return columns;
 }
 
-std::map<std::string, PacsRecord> ReadPacsRecords(const std::string& pacsPath, const std::string& node)
+std::map<std::string, PacsRecord> ReadPacsRecords(
+    const std::string& pacsPath, const std::string& node, const std::string& destination)
 {
     std::map<std::string, PacsRecord> records;
     std::string content;
     if (support::ReadWholeFile(pacsPath, content)) {
         return records;
     }
+    const std::string wanted = destination.empty() ? std::string() : FolderKey(destination);
+    std::map<std::string, bool> sameFolder; // by a record's destination, as written
     const auto rows = support::ParseCsv(content);
+    constexpr std::size_t FirstColumns = 9; // records written before they named their folder and disc
     for (std::size_t i = 1; i < rows.size(); ++i) { // after the column names
         std::vector<std::string> cells = rows[i];
-        if (cells.size() < PacsColumns().size()) {
+        if (cells.size() < FirstColumns) {
             continue; // cut short by a kill
         }
-        PacsRecord record {cells[0], cells[1], cells[2], cells[3], cells[4], cells[5], cells[6], cells[7], cells[8]};
-        if (record.node == node) {
-            records[record.writtenFile] = std::move(record);
+        cells.resize(PacsColumns().size());
+        PacsRecord record {cells[0], cells[1], cells[2], cells[3], cells[4], cells[5], cells[6], cells[7], cells[8],
+            cells[9], cells[10]};
+        if (record.node != node) {
+            continue;
         }
+        if (!wanted.empty() && !record.destination.empty()) {
+            const auto known = sameFolder.find(record.destination);
+            const bool same = known != sameFolder.end()
+                ? known->second
+                : sameFolder.emplace(record.destination, FolderKey(record.destination) == wanted).first->second;
+            if (!same) {
+                continue;
+            }
+        }
+        records[record.writtenFile] = std::move(record);
     }
     return records;
 }
@@ -88,82 +165,99 @@ bool AppendPacsRecords(const std::string& pacsPath, const std::vector<PacsRecord
     return !file.Write(text) && !file.Sync() && !file.Close() && (!created || !support::SyncFolder(FolderOf(pacsPath)));
 }
 
-SendPlan PlanOfReports(const std::vector<std::string>& rowsPaths, const std::string& destination, const DicomNode& node)
+SendPlan PlanOfDestination(const std::string& runsFolder, const std::string& destination, const DicomNode& node)
 {
     SendPlan plan;
+    plan.runsFolder = runsFolder;
     plan.destination = destination;
-    plan.reports = rowsPaths;
-    std::map<std::string, std::size_t> itemOf; // by written file
-    for (std::size_t report = 0; report < rowsPaths.size(); ++report) {
-        const std::map<std::string, PacsRecord> records = ReadPacsRecords(PacsFileOf(rowsPaths[report]), node.Text());
-        ReadRows(rowsPaths[report], [&](const ReportRow& row) {
-            using enum ReportColumn;
-            if (!Sendable(row)) {
-                return;
-            }
-            const std::string& written = row[WrittenFile];
-            auto [at, added] = itemOf.emplace(written, plan.items.size());
-            if (added) {
-                plan.items.push_back({support::JoinPath(destination, written), row[SopClassUid], row[SopUid],
-                    row[TransferSyntax], row[StudyUid], row[SeriesUid]});
-                plan.writtenFiles.push_back(written);
-                plan.reportsOf.emplace_back();
-                plan.confirmedBefore.emplace_back();
-            }
-            plan.reportsOf[at->second].push_back(report);
-            // Confirmed by this node for the same instance: not sent again.
-            const auto record = records.find(written);
-            if (record != records.end() && record->second.sopInstanceUid == row[SopUid]
-                && Arrived(ArrivalOf(record->second.verdict))) {
-                plan.confirmedBefore[at->second] = record->second;
-            }
-        });
+    for (const std::string& summary : SummariesOf(runsFolder, destination)) {
+        plan.reports.push_back(RowsFileOf(summary));
+    }
+    std::set<std::string> listed;
+    AddReportedImages(plan, node, listed);
+    const std::map<std::string, PacsRecord> records
+        = ReadPacsRecords(UnreportedPacsFile(runsFolder), node.Text(), destination);
+    for (const FolderImage& image : UnlistedImages(destination, listed)) {
+        const DicomInfo& info = image.info;
+        plan.items.push_back({support::JoinPath(destination, image.relative), info.sopClassUid, info.sopInstanceUid,
+            info.transferSyntax, info.studyInstanceUid, info.seriesInstanceUid});
+        plan.writtenFiles.push_back(image.relative);
+        plan.reportsOf.emplace_back();
+        const auto record = records.find(image.relative);
+        const bool confirmed = record != records.end() && record->second.sopInstanceUid == info.sopInstanceUid
+            && Arrived(ArrivalOf(record->second.verdict));
+        plan.confirmedBefore.push_back(confirmed ? std::optional(record->second) : std::nullopt);
+        ++plan.unreported;
     }
     return plan;
 }
 
-PacsTally SendPlanned(const SendSettings& settings, const SendPlan& plan, bool confirmOnly, const support::Log& log,
+PacsTally SendPlanned(const SendSettings& settings, const SendPlan& plan, SendMode mode, const support::Log& log,
     const std::function<void(const SendProgress&)>& progress, const std::function<bool()>& stop)
 {
     std::vector<std::size_t> asked; // indices into plan.items
     std::vector<SendItem> items;
     for (std::size_t i = 0; i < plan.items.size(); ++i) {
-        if (confirmOnly || !plan.confirmedBefore[i]) {
+        if (mode == SendMode::ConfirmOnly || !plan.confirmedBefore[i]) {
             asked.push_back(i);
             items.push_back(plan.items[i]);
         }
     }
     std::vector<SendOutcome> outcomes;
-    const SendResult result = confirmOnly ? ConfirmImages(settings, items, outcomes, progress, stop)
-                                          : SendImages(settings, items, outcomes, progress, stop);
+    const SendResult result = SendImages(settings, mode, items, outcomes, progress, stop);
 
     PacsTally tally;
     tally.total = static_cast<std::int64_t>(plan.items.size());
+    tally.unreported = plan.unreported;
     tally.reached = result.reached || items.empty();
     tally.problems = result.problems;
+    for (const std::string& problem : result.problems) {
+        log.WriteError(-1, problem, "SendToPacs", settings.node.Text());
+    }
     std::vector<bool> arrived(plan.items.size());
     for (std::size_t i = 0; i < plan.items.size(); ++i) {
         arrived[i] = plan.confirmedBefore[i].has_value();
     }
-    // The records, by report; the images that did not arrive, for the operator and the error log.
+    // The records, by report (and those of no report); the images that did not arrive, by reason.
     std::vector<std::vector<PacsRecord>> recordsOf(plan.reports.size());
+    std::vector<PacsRecord> unreported;
+    std::map<std::string, std::vector<std::string>> filesOf; // by the reason they did not arrive
+    std::vector<std::string> reasons; // in the order they came
     const std::string now = support::LocalIsoTime();
     for (std::size_t k = 0; k < asked.size(); ++k) {
         const std::size_t i = asked[k];
         const SendOutcome& outcome = outcomes[k];
         arrived[i] = Arrived(outcome.arrival);
-        std::string comment = outcome.storeComment;
-        if (outcome.alreadyThere) {
-            comment = "schon im PACS, nicht erneut gesendet";
+        const std::string comment
+            = outcome.alreadyThere ? "schon im PACS, nicht erneut gesendet" : outcome.storeComment;
+        PacsRecord record {plan.writtenFiles[i], plan.items[i].sopInstanceUid, settings.node.Text(),
+            outcome.storeStatus, comment, outcome.syntaxSent, ArrivalName(outcome.arrival), now, outcome.error,
+            plan.destination, {}};
+        if (plan.reportsOf[i].empty()) {
+            unreported.push_back(record);
         }
-        const PacsRecord record {plan.writtenFiles[i], plan.items[i].sopInstanceUid, settings.node.Text(),
-            outcome.storeStatus, comment, outcome.syntaxSent, ArrivalName(outcome.arrival), now, outcome.error};
         for (const std::size_t report : plan.reportsOf[i]) {
+            record.disc = DiscOf(plan.reports[report]);
             recordsOf[report].push_back(record);
         }
         if (!arrived[i]) {
-            tally.problems.push_back(support::ShownPath(plan.items[i].file) + ": " + outcome.error);
+            auto& files = filesOf[outcome.error];
+            if (files.empty()) {
+                reasons.push_back(outcome.error);
+            }
+            files.push_back(support::ShownPath(plan.items[i].file));
             log.WriteError(-1, outcome.error, "SendToPacs", plan.items[i].file);
+        }
+    }
+    for (const std::string& reason : reasons) {
+        const std::vector<std::string>& files = filesOf[reason];
+        if (files.size() <= LinesPerReason) {
+            for (const std::string& file : files) {
+                tally.problems.push_back(file + ": " + reason);
+            }
+        } else {
+            tally.problems.push_back(std::to_string(files.size()) + " Bilder: " + reason + " (jedes einzeln in "
+                + support::ShownPath(log.ErrorLogPath()) + ")");
         }
     }
     // Each report's images and how many of them arrived, for its journal row.
@@ -179,6 +273,10 @@ PacsTally SendPlanned(const SendSettings& settings, const SendPlan& plan, bool c
         log.WriteDebug("PACS " + settings.node.Text() + ": " + std::to_string(result.storesSent)
             + " C-STORE requests for " + std::to_string(items.size()) + " images asked about; "
             + ConfirmedLine(tally.confirmed, tally.total));
+    }
+    if (!unreported.empty() && !AppendUnreported(plan.runsFolder, unreported)) {
+        tally.problems.push_back(
+            "Sendebericht nicht geschrieben: " + support::ShownPath(UnreportedPacsFile(plan.runsFolder)));
     }
     for (std::size_t report = 0; report < plan.reports.size(); ++report) {
         const std::string& rows = plan.reports[report];
@@ -198,30 +296,48 @@ PacsTally SendPlanned(const SendSettings& settings, const SendPlan& plan, bool c
     return tally;
 }
 
-std::optional<SendSettings> MakeSendSettings(
-    std::string_view node, std::string_view ownAet, std::string_view listenPort, std::string& error)
+std::optional<SendSettings> MakeSendSettings(const SendTexts& texts, std::string& error)
 {
     SendSettings settings;
-    const auto parsed = ParseNode(node, error);
+    const auto parsed = ParseNode(texts.node, error);
     if (!parsed) {
         return std::nullopt;
     }
     settings.node = *parsed;
-    if (!ownAet.empty()) {
-        if (!CheckAet(ownAet, error)) {
+    if (!texts.ownAet.empty()) {
+        if (!CheckAet(texts.ownAet, error)) {
             return std::nullopt;
         }
-        settings.ownAet = std::string(ownAet);
+        settings.ownAet = std::string(texts.ownAet);
     }
-    if (!listenPort.empty()) {
-        const auto port = ParsePort(listenPort);
+    if (!texts.reportAet.empty()) {
+        if (!CheckAet(texts.reportAet, error)) {
+            return std::nullopt;
+        }
+        settings.reportAet = std::string(texts.reportAet);
+    }
+    if (!texts.listenPort.empty()) {
+        const auto port = ParsePort(texts.listenPort);
         if (!port) {
-            error = "Empfangsport \"" + std::string(listenPort) + "\" ist keine Zahl von 1 bis 65535.";
+            error = "Empfangsport \"" + std::string(texts.listenPort) + "\" ist keine Zahl von 1 bis 65535.";
             return std::nullopt;
         }
         settings.listenPort = *port;
     }
+    if (!texts.connections.empty()) {
+        const auto count = ParsePort(texts.connections);
+        if (!count || *count > 64) {
+            error = "Verbindungen \"" + std::string(texts.connections) + "\" ist keine Zahl von 1 bis 64.";
+            return std::nullopt;
+        }
+        settings.associations = *count;
+    }
     return settings;
+}
+
+SendTexts SendTextsOf(const support::Settings& fields)
+{
+    return {fields.sendNode, fields.sendOwnAet, fields.sendListenPort, fields.sendConnections, fields.sendReportAet};
 }
 
 std::string SendProgressText(const DicomNode& node, const SendProgress& progress)
@@ -247,6 +363,14 @@ std::string SendProgressText(const DicomNode& node, const SendProgress& progress
 std::string ConfirmedLine(std::int64_t confirmed, std::int64_t total)
 {
     return std::to_string(confirmed) + " von " + std::to_string(total) + " Bildern im PACS bestätigt.";
+}
+
+std::string UnreportedLine(std::int64_t unreported)
+{
+    return std::to_string(unreported) + (unreported == 1 ? " Bild im Zielordner steht" : " Bilder im Zielordner stehen")
+        + " in keinem Laufbericht dieses Programms (von einer anderen Zet-Pelta-Kopie oder von Hand dorthin gelegt) "
+          "und "
+        + (unreported == 1 ? "ist" : "sind") + " mitgezählt.";
 }
 
 } // namespace engine

@@ -37,20 +37,16 @@ Arrival ArrivalOf(std::string_view name)
     }
     return Arrival::NotSent;
 }
-namespace {
-
-using sending::PrepareDcmtk;
-using sending::SendJob;
-
-SendResult RunJob(const SendSettings& settings, const std::vector<SendItem>& items, std::vector<SendOutcome>& outcomes,
-    const std::function<void(const SendProgress&)>& progress, const std::function<bool()>& stop, bool send)
+SendResult SendImages(const SendSettings& settings, SendMode mode, const std::vector<SendItem>& items,
+    std::vector<SendOutcome>& outcomes, const std::function<void(const SendProgress&)>& progress,
+    const std::function<bool()>& stop)
 {
-    PrepareDcmtk();
-    SendJob job(settings, items, outcomes);
-    auto done = std::async(std::launch::async, [&] { return job.Run(send); });
+    sending::PrepareDcmtk();
+    sending::SendJob job(settings, items, outcomes);
+    auto done = std::async(std::launch::async, [&] { return job.Run(mode); });
     while (done.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
         if (stop && stop()) {
-            job.stopRequested = true;
+            job.Stop();
         }
         if (progress) {
             SendProgress now;
@@ -63,22 +59,6 @@ SendResult RunJob(const SendSettings& settings, const std::vector<SendItem>& ite
         }
     }
     return done.get();
-}
-
-} // namespace
-
-SendResult SendImages(const SendSettings& settings, const std::vector<SendItem>& items,
-    std::vector<SendOutcome>& outcomes, const std::function<void(const SendProgress&)>& progress,
-    const std::function<bool()>& stop)
-{
-    return RunJob(settings, items, outcomes, progress, stop, true);
-}
-
-SendResult ConfirmImages(const SendSettings& settings, const std::vector<SendItem>& items,
-    std::vector<SendOutcome>& outcomes, const std::function<void(const SendProgress&)>& progress,
-    const std::function<bool()>& stop)
-{
-    return RunJob(settings, items, outcomes, progress, stop, false);
 }
 
 } // namespace engine

@@ -28,6 +28,11 @@ enum class Arrival {
     Committed, // the node's commitment report lists it as stored: arrived
     Found, // found by a C-FIND at image level: arrived
 };
+inline constexpr int DefaultAssociations = 16;
+
+// A send stores what the node does not hold and proves its arrival; a check only asks the node.
+enum class SendMode { Send, ConfirmOnly };
+
 inline bool Arrived(Arrival arrival)
 {
     return arrival == Arrival::Committed || arrival == Arrival::Found;
@@ -61,7 +66,13 @@ struct SendSettings
     DicomNode node;
     std::string ownAet = DefaultOwnAet;
     std::uint16_t listenPort = DefaultListenPort; // our listener for the node's commitment reports
-    int associations = 4; // stores in flight at once, one per association, as far as the node takes them
+    // A second AE title a node may report under, when it does not call us under its own.
+    std::string reportAet {};
+    // Stores in flight at once, one per association, as far as the node takes them. A store waits for its
+    // answer, and a node may delay each answer by the peer's delayed acknowledgement (about 40 ms each
+    // for Orthanc here): a node that answers 16 associations at once takes about four times what it takes
+    // over four. A node in clinical use may be given fewer (Verbindungen=, --connections).
+    int associations = DefaultAssociations;
     // A node that cannot be reached or goes away is tried again after 1 s, 2 s, 4 s ... up to pauseCap,
     // until it has been away for patience in all; one that cannot be reached at the start, for
     // startPatience (a wrong address or a node that is off is not worth minutes of waiting).
@@ -86,22 +97,18 @@ struct SendResult
 {
     bool reached = false; // at least one association with the node was made
     std::string error; // why nothing could be sent, or the last thing that went wrong
-    std::vector<std::string> problems; // a line per image that did not arrive, and per fault of the node
+    std::vector<std::string> problems; // a line per fault of the node, each once
     std::int64_t confirmed = 0;
     std::int64_t total = 0;
     std::int64_t storesSent = 0; // C-STORE requests that went out, retries included
 };
 
-// Sends items and fills outcomes (one per item, by index). Items with the same SOP Instance UID are
-// one instance: it is sent once and each gets its verdict. progress is called from the calling thread
-// about ten times a second while the work goes on in the background; stop is asked as often, and once
-// it says yes no further store starts.
-SendResult SendImages(const SendSettings& settings, const std::vector<SendItem>& items,
-    std::vector<SendOutcome>& outcomes, const std::function<void(const SendProgress&)>& progress = {},
-    const std::function<bool()>& stop = {});
-
-// Only asks the node which of the items it holds (commitment or C-FIND), as a verification does.
-SendResult ConfirmImages(const SendSettings& settings, const std::vector<SendItem>& items,
+// Sends items (SendMode::Send) and fills outcomes (one per item, by index), or only asks the node which
+// of them it holds (SendMode::ConfirmOnly, by commitment or C-FIND, as a verification does). Items with
+// the same SOP Instance UID are one instance: it is sent once and each gets its verdict. progress is
+// called from the calling thread about ten times a second while the work goes on in the background; stop
+// is asked as often, and once it says yes no further store starts.
+SendResult SendImages(const SendSettings& settings, SendMode mode, const std::vector<SendItem>& items,
     std::vector<SendOutcome>& outcomes, const std::function<void(const SendProgress&)>& progress = {},
     const std::function<bool()>& stop = {});
 

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "support/FileSystem.h"
+#include "support/Network.h"
+
 #include <dcmtk/dcmdata/dcfilefo.h>
 #include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/dcmnet/diutil.h>
@@ -10,8 +13,28 @@ namespace engine::sending {
 
 namespace {
 
-// Passes over what is left after the node went away or did not answer: each waits for the node first.
+// Passes over what is left after the node went away or did not answer, each after waiting for the node:
+// a node restarted a few times during one send still gets every image, and one that comes and goes for
+// ever does not keep the operator waiting for ever.
 constexpr int MaxRounds = 6;
+
+// Per SOP class, the uncompressed syntaxes and each compressed syntax of the images on a context of its
+// own, so that a node that does not take a compression can still be sent the image uncompressed.
+std::vector<std::pair<std::string, Syntaxes>> ContextsFor(
+    const std::set<std::string>& classes, const std::map<std::string, std::set<std::string>>& syntaxesOf)
+{
+    std::vector<std::pair<std::string, Syntaxes>> contexts;
+    for (const std::string& sopClass : classes) {
+        contexts.emplace_back(sopClass, UncompressedSyntaxes());
+        for (const std::string& syntax : syntaxesOf.at(sopClass)) {
+            if (!IsUncompressed(syntax) && !syntax.empty()) {
+                contexts.emplace_back(sopClass, Syntaxes {syntax});
+            }
+        }
+    }
+    return contexts;
+}
+
 // Contexts per association: 128 at most, some room kept.
 constexpr std::size_t MaxContexts = 120;
 
@@ -35,50 +58,77 @@ SendJob::SendJob(const SendSettings& settings, const std::vector<SendItem>& item
     m_state.assign(items.size(), State::Pending);
 }
 
-SendResult SendJob::Run(bool send)
+SendResult SendJob::Run(SendMode mode)
 {
     m_result.total = static_cast<std::int64_t>(m_items.size());
     if (m_items.empty()) {
         m_result.reached = true;
         return m_result;
     }
-    if (const std::string error = m_listener.Start(m_settings); !error.empty()) {
-        Problem(error);
+    const std::string listening = m_listener.Start(
+        m_settings, [this](const std::string& caller, const T_DIMSE_N_EventReportRQ& request, DcmDataset* report) {
+            return JudgeReport(caller, request, report, true);
+        });
+    m_listening = listening.empty();
+    if (!m_listening) {
+        // Reports that cannot reach us are not waited for: the node is asked by C-FIND instead.
+        Problem(listening + ": seine Speicherbestätigungen können hier nicht ankommen, daher Bestätigung per C-FIND");
     }
     if (WaitForNode(true)) {
-        Work(send);
+        if (mode == SendMode::ConfirmOnly) {
+            round = 1;
+            phase = SendProgress::Phase::Confirming;
+            Ask(m_instances, Question::After);
+        } else {
+            Passes();
+        }
     }
     m_listener.Stop();
+    for (const std::string& caller : m_listener.TurnedAway()) {
+        Problem("Speicherbestätigung von AE-Titel \"" + caller + "\" abgewiesen: nur " + m_settings.node.aet
+                + (m_settings.reportAet.empty() ? std::string() : " oder " + m_settings.reportAet) + " darf sie senden",
+            false);
+    }
     Finish();
     m_result.storesSent = m_storesSent;
     return m_result;
 }
 
-void SendJob::Problem(const std::string& line)
+void SendJob::Stop()
 {
-    const std::lock_guard lock(m_mutex);
-    m_result.error = line;
-    m_result.problems.push_back(line);
+    {
+        const std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_changed.notify_all();
 }
 
-void SendJob::Work(bool send)
+void SendJob::Problem(const std::string& line, bool why)
 {
-    if (!send) {
-        round = 1;
-        phase = SendProgress::Phase::Confirming;
-        Confirm(m_instances, false);
-        return;
+    const std::lock_guard lock(m_mutex);
+    if (why) {
+        m_result.error = line;
     }
+    if (m_problemsSeen.insert(line).second) {
+        m_result.problems.push_back(line);
+    }
+}
+
+void SendJob::Passes()
+{
     std::vector<std::size_t> askFirst = m_instances;
     for (int pass = 1; pass <= MaxRounds && !Stopping(); ++pass) {
         round = pass;
-        if (!askFirst.empty() && m_proof != Proof::None) {
+        if (!askFirst.empty()) {
             phase = SendProgress::Phase::Asking;
-            Confirm(askFirst, true);
+            Ask(askFirst, Question::Before);
         }
-        Store(Select({State::Pending, State::Uncertain}));
-        phase = SendProgress::Phase::Confirming;
-        Confirm(Select({State::Stored}), false);
+        StoreAndProve(Select({State::Pending, State::Uncertain}));
+        const std::vector<std::size_t> unproven = Select({State::Stored});
+        if (!unproven.empty()) {
+            phase = SendProgress::Phase::Confirming;
+            Ask(unproven, Question::After);
+        }
         // Left: what the node never answered, and what could not be asked about.
         askFirst = Select({State::Uncertain});
         if ((askFirst.empty() && Select({State::Pending}).empty()) || Stopping() || pass == MaxRounds
@@ -105,29 +155,30 @@ bool SendJob::WaitForNode(bool first, Clock::time_point since)
     auto pause = std::chrono::seconds(1);
     for (bool waited = !first;; waited = true) {
         if (waited) {
-            const auto until = Clock::now() + pause;
-            while (Clock::now() < until && !Stopping()) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
+            std::unique_lock lock(m_mutex);
+            m_changed.wait_for(lock, pause, [this] { return Stopping(); });
             pause = std::min(pause * 2, m_settings.pauseCap);
         }
         if (Stopping()) {
             return false;
         }
         Association echo(m_settings);
-        Syntaxes syntaxes = UncompressedSyntaxes();
-        echo.addPresentationContext(UID_VerificationSOPClass, syntaxes);
-        bool rejected = false;
-        std::string error = echo.Open(rejected);
+        echo.Offer(UID_VerificationSOPClass, UncompressedSyntaxes());
+        Refusal refusal = Refusal::None;
+        std::string error = echo.Open(refusal);
         if (error.empty()) {
-            const OFCondition answer = echo.sendECHORequest(0);
+            Uint16 status = 0;
+            const OFCondition answer = echo.Echo(status);
             if (answer.good()) {
                 m_result.reached = true;
+                m_ownAddress = support::LocalAddressTowards(m_settings.node.host, m_settings.node.port);
                 return true;
             }
             error = "PACS beantwortet kein C-ECHO (" + Text(answer) + ")";
         }
-        if (rejected || Clock::now() - since >= (first ? m_settings.startPatience : m_settings.patience)) {
+        // A node that turns us away for good, or is no DICOM node at all, answers the same every time.
+        const bool final = refusal == Refusal::Refused || refusal == Refusal::NotDicom || refusal == Refusal::NoService;
+        if (final || Clock::now() - since >= (first ? m_settings.startPatience : m_settings.patience)) {
             Problem(m_settings.node.Text() + ": " + error);
             return false;
         }
@@ -137,28 +188,36 @@ bool SendJob::WaitForNode(bool first, Clock::time_point since)
     }
 }
 
-std::vector<std::pair<std::string, Syntaxes>> SendJob::ContextsFor(
-    const std::set<std::string>& classes, const std::map<std::string, std::set<std::string>>& syntaxesOf)
+bool SendJob::NodeAnswers()
 {
-    std::vector<std::pair<std::string, Syntaxes>> contexts;
-    for (const std::string& sopClass : classes) {
-        contexts.emplace_back(sopClass, UncompressedSyntaxes());
-        for (const std::string& syntax : syntaxesOf.at(sopClass)) {
-            if (!IsUncompressed(syntax) && !syntax.empty()) {
-                Syntaxes one;
-                one.push_back(syntax.c_str());
-                contexts.emplace_back(sopClass, one);
-            }
-        }
-    }
-    return contexts;
+    Association echo(m_settings);
+    echo.Offer(UID_VerificationSOPClass, UncompressedSyntaxes());
+    Refusal refusal = Refusal::None;
+    Uint16 status = 0;
+    return echo.Open(refusal).empty() && echo.Echo(status).good();
 }
 
-void SendJob::Store(const std::vector<std::size_t>& instances)
+void SendJob::StoreAndProve(const std::vector<std::size_t>& instances)
 {
+    if (instances.empty() || Stopping()) {
+        return;
+    }
     phase = SendProgress::Phase::Storing;
     stored = 0;
     toStore = static_cast<std::int64_t>(instances.size());
+    // While the node takes the stores, it has time to look up what was stored before: each batch's
+    // commitment is requested while later batches are stored, so that little is left to prove at the end.
+    {
+        const std::lock_guard lock(m_mutex);
+        m_storesDone = false;
+        m_proving = m_listening && m_commitment != Offer::No;
+        m_handedOver.clear();
+    }
+    m_broken = false;
+    std::thread prover;
+    if (m_proving) {
+        prover = std::thread([this] { ProveWhileStoring(); });
+    }
     // The SOP classes in groups whose contexts fit on one association.
     std::map<std::string, std::set<std::string>> syntaxesOf;
     for (const std::size_t i : instances) {
@@ -188,51 +247,63 @@ void SendJob::Store(const std::vector<std::size_t>& instances)
     if (!group.empty()) {
         storeGroup();
     }
+    {
+        const std::lock_guard lock(m_mutex);
+        m_storesDone = true;
+    }
+    m_changed.notify_all();
+    if (prover.joinable()) {
+        prover.join();
+    }
+    AbandonOpenRequests();
 }
 
 void SendJob::StoreOverAssociations(
     const std::vector<std::size_t>& instances, const std::vector<std::pair<std::string, Syntaxes>>& contexts)
 {
     std::atomic<std::size_t> next {0};
-    std::atomic<int> opened {0};
+    // The first association opens alone: a node that refuses us refuses once, not once per association.
+    enum class First { Opening, Up, Failed };
+    First first = First::Opening;
     const int count = std::max(1, std::min<int>(m_settings.associations, static_cast<int>(instances.size())));
     std::vector<std::thread> workers;
     for (int w = 0; w < count; ++w) {
         workers.emplace_back([&, w] {
-            // The first opens alone: a node that refuses us refuses once, not once per association.
             if (w > 0) {
-                while (opened.load() == 0 && next.load() < instances.size() && !Stopping()) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                }
-                if (opened.load() < 0) {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [&] { return first != First::Opening || Stopping(); });
+                if (first == First::Failed || Stopping() || next.load() >= instances.size()) {
                     return;
                 }
             }
             Association association(m_settings);
-            for (auto context : contexts) {
-                association.addPresentationContext(context.first.c_str(), context.second);
+            for (const auto& [sopClass, syntaxes] : contexts) {
+                association.Offer(sopClass, syntaxes);
             }
-            bool rejected = false;
-            const std::string error = association.Open(rejected);
+            Refusal refusal = Refusal::None;
+            const std::string error = association.Open(refusal);
+            if (w == 0) {
+                {
+                    const std::lock_guard lock(m_mutex);
+                    first = error.empty() ? First::Up : First::Failed;
+                }
+                m_changed.notify_all();
+            }
             if (!error.empty()) {
                 // A node that takes fewer associations than we would like: the others send.
                 if (w == 0) {
                     Problem(m_settings.node.Text() + ": " + error);
-                    if (rejected) {
+                    if (refusal == Refusal::Refused || refusal == Refusal::NotDicom || refusal == Refusal::NoService) {
                         for (const std::size_t i : instances) {
                             Settle(i, Arrival::Refused, error);
                         }
                     }
-                    opened = -1;
                 }
                 return;
             }
-            if (w == 0) {
-                opened = 1;
-            }
             for (std::size_t at = next++; at < instances.size() && !Stopping(); at = next++) {
                 if (!StoreOne(association, instances[at])) {
-                    association.abortAssociation();
+                    association.Abort();
                     return; // the node went away: the others find out for themselves
                 }
             }
@@ -259,13 +330,12 @@ bool SendJob::StoreOne(Association& association, std::size_t i)
     DcmDataset* dataset = file.getDataset();
     const E_TransferSyntax original = dataset->getOriginalXfer();
     const std::string syntax = DcmXfer(original).getXferID();
-    T_ASC_PresentationContextID context
-        = association.findPresentationContextID(item.sopClassUid.c_str(), syntax.c_str());
+    T_ASC_PresentationContextID context = association.ContextFor(item.sopClassUid, syntax);
     std::string sent = syntax;
     if (context == 0) {
         for (const char* plain : {UID_LittleEndianExplicitTransferSyntax, UID_LittleEndianImplicitTransferSyntax,
                  UID_BigEndianExplicitTransferSyntax}) {
-            context = association.findPresentationContextID(item.sopClassUid.c_str(), plain);
+            context = association.ContextFor(item.sopClassUid, plain);
             if (context != 0) {
                 sent = plain;
                 break;
@@ -296,13 +366,17 @@ bool SendJob::StoreOne(Association& association, std::size_t i)
     if (condition.bad()) {
         outcome.error = "Verbindung zum PACS abgebrochen (" + Text(condition) + ")";
         m_state[i] = State::Uncertain;
+        m_broken = true;
         return false;
     }
     outcome.storeStatus = Hex(status);
     outcome.storeComment = comment.empty() ? DU_cstoreStatusString(status) : comment;
+    // Warnings (0xB000, 0xB006, 0xB007: coerced, elements discarded, data set does not match its class)
+    // mean the node kept the image; whether it kept it, the proof afterwards tells.
     if (status == STATUS_Success || (status & 0xF000) == 0xB000) {
         outcome.error.clear();
         m_state[i] = State::Stored;
+        HandOver(i, support::FileSize(item.file).value_or(0));
     } else if ((status & 0xFF00) == 0xA700) {
         // Out of resources: worth another try once the node has had a pause.
         outcome.error = "PACS hat keinen Platz (Status " + outcome.storeStatus + ": " + outcome.storeComment + ")";
@@ -323,17 +397,18 @@ void SendJob::Settle(std::size_t i, Arrival arrival, const std::string& error)
 
 void SendJob::Finish()
 {
+    const std::string why = Stopping() ? std::string("abgebrochen") : m_result.error;
     for (const std::size_t i : m_instances) {
         SendOutcome& outcome = m_outcomes[i];
         if (m_state[i] == State::Pending) {
             outcome.arrival = Arrival::NotSent;
-            if (outcome.error.empty()) {
-                outcome.error = Stopping() ? "nicht gesendet: abgebrochen" : "nicht gesendet: " + m_result.error;
+            if (outcome.error.empty() || Stopping()) {
+                outcome.error = "nicht gesendet: " + why;
             }
         } else if (m_state[i] == State::Uncertain || m_state[i] == State::Stored) {
             outcome.arrival = Arrival::Unconfirmed;
-            if (outcome.error.empty()) {
-                outcome.error = "nicht bestätigt: " + m_result.error;
+            if (outcome.error.empty() || Stopping()) {
+                outcome.error = "nicht bestätigt: " + why;
             }
         }
     }

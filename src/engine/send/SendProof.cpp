@@ -6,91 +6,66 @@ namespace engine::sending {
 
 namespace {
 
-// A node is asked about this many images in one commitment request; the requests go out together and
-// the reports are awaited together.
-constexpr std::size_t CommitChunk = 1000;
 const std::string NoProof = "PACS bietet weder Speicherbestätigung noch Suche (C-FIND) an: nicht belegt, dass es das "
                             "Bild behalten hat";
 
 } // namespace
 
-void SendJob::Confirm(const std::vector<std::size_t>& instances, bool before)
+void SendJob::Ask(const std::vector<std::size_t>& instances, Question question)
 {
     if (instances.empty() || Stopping()) {
         return;
     }
-    // What is left to ask by C-FIND: all, or what the commitment reports did not answer.
-    const std::vector<std::size_t>* left = &instances;
-    if (m_proof == Proof::Unknown || m_proof == Proof::Commitment) {
-        switch (AskForCommitment(instances, before)) {
+    std::vector<std::size_t> left = instances;
+    std::string why = NoProof;
+    bool final = true;
+    // Before the stores a C-FIND is the cheaper question (one per study tells that a node holds none of
+    // them); after them the commitment is the stronger proof, unless its reports cannot reach us.
+    const bool findFirst = question == Question::Before || !m_listening;
+    for (int turn = 0; turn < 2 && !left.empty() && !Stopping(); ++turn) {
+        const bool byFind = (turn == 0) == findFirst;
+        if ((byFind ? m_find : m_commitment) == Offer::No) {
+            continue;
+        }
+        switch (byFind ? AskByFind(left, question) : AskForCommitment(left, question)) {
         case Asked::Answered:
-            m_proof = Proof::Commitment;
-            return;
         case Asked::NotReached:
             return;
         case Asked::NoReport:
-            m_proof = Proof::Find;
-            left = &m_unreported;
+            left = m_unreported;
+            why = NoReportCame;
+            final = false;
             break;
         case Asked::NotOffered:
+        case Asked::Refused:
             break;
         }
     }
-    if (m_proof != Proof::None) {
-        AskByFind(*left, before);
+    if (left.empty() || Stopping()) {
+        return;
     }
-    if (m_proof == Proof::None) {
-        Unconfirmed(*left, before, NoProof, true);
+    if (m_questionsRefused && m_commitment == Offer::No && m_find == Offer::No) {
+        const std::string line = UnknownToNode(m_ownAddress);
+        Problem(line);
+        why = "nicht bestätigt: das PACS kennt diesen Rechner nicht (AE-Titel " + m_settings.ownAet + ")";
+        final = true;
     }
+    Unconfirmed(left, question, why, final);
 }
 
-SendJob::Asked SendJob::OpenFor(Association& association, const char* service,
-    const std::vector<std::size_t>& instances, bool before, T_ASC_PresentationContextID& context)
+std::string SendJob::UnknownToNode(const std::string& address) const
 {
-    Syntaxes syntaxes = UncompressedSyntaxes();
-    association.addPresentationContext(service, syntaxes);
-    bool rejected = false;
-    const std::string error = association.Open(rejected);
-    if (rejected) {
-        return Asked::NotOffered;
-    }
-    if (!error.empty()) {
-        Unconfirmed(instances, before, "PACS konnte nicht gefragt werden: " + error);
-        return Asked::NotReached;
-    }
-    context = association.findAnyPresentationContextID(service, "");
-    return context == 0 ? Asked::NotOffered : Asked::Answered;
+    return "Das PACS " + m_settings.node.Text()
+        + " nimmt Bilder an, verweigert aber Speicherbestätigung und Suche: es kennt diesen Rechner nicht. Bitte im "
+          "PACS als DICOM-Knoten eintragen: AE-Titel "
+        + m_settings.ownAet + ", Adresse " + (address.empty() ? std::string("dieses Rechners") : address) + ", Port "
+        + std::to_string(m_settings.listenPort) + ", Speicherbestätigung erlauben.";
 }
 
-SendJob::Asked SendJob::AskForCommitment(const std::vector<std::size_t>& instances, bool before)
+void SendJob::Unconfirmed(
+    const std::vector<std::size_t>& instances, Question question, const std::string& why, bool final)
 {
-    Association association(m_settings);
-    T_ASC_PresentationContextID context = 0;
-    const Asked opened = OpenFor(association, UID_StorageCommitmentPushModelSOPClass, instances, before, context);
-    return opened == Asked::Answered ? Commit(association, context, instances, before) : opened;
-}
-
-void SendJob::AskByFind(const std::vector<std::size_t>& instances, bool before)
-{
-    Association association(m_settings);
-    T_ASC_PresentationContextID context = 0;
-    switch (OpenFor(association, UID_FINDStudyRootQueryRetrieveInformationModel, instances, before, context)) {
-    case Asked::Answered:
-        m_proof = Proof::Find;
-        Find(association, context, instances, before);
-        break;
-    case Asked::NotOffered:
-        m_proof = Proof::None;
-        break;
-    case Asked::NotReached:
-    case Asked::NoReport:
-        break;
-    }
-}
-
-void SendJob::Unconfirmed(const std::vector<std::size_t>& instances, bool before, const std::string& why, bool final)
-{
-    if (before) {
+    if (question == Question::Before) {
         return; // sent as if never asked
     }
     for (const std::size_t i : instances) {
@@ -100,150 +75,149 @@ void SendJob::Unconfirmed(const std::vector<std::size_t>& instances, bool before
     }
 }
 
-SendJob::Asked SendJob::Commit(Association& association, T_ASC_PresentationContextID context,
-    const std::vector<std::size_t>& instances, bool before)
+SendJob::Asked SendJob::AskByFind(const std::vector<std::size_t>& instances, Question question)
 {
-    std::vector<std::pair<std::string, std::vector<std::size_t>>> transactions;
-    for (std::size_t from = 0; from < instances.size(); from += CommitChunk) {
-        char uid[100];
-        dcmGenerateUniqueIdentifier(uid, SITE_INSTANCE_UID_ROOT);
-        DcmDataset request;
-        request.putAndInsertString(DCM_TransactionUID, uid);
-        std::vector<std::size_t> chunk;
-        for (std::size_t at = from; at < std::min(instances.size(), from + CommitChunk); ++at) {
-            const SendItem& item = m_items[instances[at]];
-            DcmItem* reference = nullptr;
-            request.findOrCreateSequenceItem(DCM_ReferencedSOPSequence, reference, -2);
-            reference->putAndInsertString(DCM_ReferencedSOPClassUID, item.sopClassUid.c_str());
-            reference->putAndInsertString(DCM_ReferencedSOPInstanceUID, item.sopInstanceUid.c_str());
-            chunk.push_back(instances[at]);
+    Association association(m_settings);
+    association.Offer(UID_FINDStudyRootQueryRetrieveInformationModel, UncompressedSyntaxes());
+    Refusal refusal = Refusal::None;
+    const std::string error = association.Open(refusal);
+    if (refusal == Refusal::Unreachable || refusal == Refusal::Busy) {
+        Unconfirmed(instances, question, "PACS konnte nicht gefragt werden: " + error);
+        return Asked::NotReached;
+    }
+    if (association.ContextFor(UID_FINDStudyRootQueryRetrieveInformationModel) == 0) {
+        m_find = Offer::No;
+        return Asked::NotOffered;
+    }
+    std::vector<std::size_t> asked = instances;
+    if (question == Question::Before) {
+        // A node that holds none of a study's images holds none of them: one question per study first.
+        std::map<std::string, std::vector<std::size_t>> studies;
+        for (const std::size_t i : instances) {
+            studies[m_items[i].studyUid].push_back(i);
         }
-        Uint16 status = 0;
-        const OFCondition condition = association.sendACTIONRequest(context, CommitmentInstance, 1, &request, status);
-        if (condition.bad() && from == 0) {
-            return Asked::NotOffered;
-        }
-        if (condition.bad()) {
-            Unconfirmed(instances, before, "Speicherbestätigung abgebrochen (" + Text(condition) + ")");
-            return Asked::NotReached;
-        }
-        if (status != STATUS_Success) {
-            if (from == 0) {
-                return Asked::NotOffered;
+        std::vector<FindQuery> queries;
+        for (auto& [study, members] : studies) {
+            if (!study.empty()) { // one that cannot be searched for is sent
+                queries.push_back({study, {}, std::move(members)});
             }
-            Unconfirmed(chunk, before, "PACS lehnt die Speicherbestätigung ab (Status " + Hex(status) + ")", true);
-            continue;
         }
-        transactions.emplace_back(uid, std::move(chunk));
-    }
-    // The reports come to our listener or on this association, each within the wait per thousand.
-    const auto deadline
-        = Clock::now() + m_settings.commitWait * static_cast<long>(std::max<std::size_t>(1, transactions.size()));
-    // Our association is listened on a second at a time, so it is left alone for the first two seconds
-    // (most nodes report within them), and for good once a report came to the listener.
-    const auto listenerFirst = Clock::now() + std::chrono::seconds(2);
-    bool ownAssociation = !m_reportsToListener;
-    while (!transactions.empty() && Clock::now() < deadline && !Stopping()) {
-        if (ownAssociation && Clock::now() >= listenerFirst) {
-            DcmDataset* report = nullptr;
-            ownAssociation = association.TakeReport(report);
-            if (auto read = ReadReport(report)) {
-                m_listener.Put(std::move(*read));
-            }
-            delete report;
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        std::erase_if(transactions, [&](const auto& transaction) {
-            const auto report = m_listener.Take(transaction.first);
-            if (report) {
-                Apply(*report, transaction.second, before);
-            }
-            return report.has_value();
-        });
-    }
-    m_reportsToListener = m_reportsToListener || m_listener.Reported();
-    if (transactions.empty() || Stopping()) {
-        return Asked::Answered;
-    }
-    // A node that takes the requests but never reports back does not know where we listen (or cannot
-    // reach us): waiting again would not help. It is asked by C-FIND from now on.
-    Problem(m_settings.node.Text() + ": keine Speicherbestätigung vom PACS erhalten (bis "
-        + std::to_string(m_settings.commitWait.count()) + " s je 1000 Bilder gewartet); das PACS muss sie an "
-        + m_settings.ownAet + ", Port " + std::to_string(m_settings.listenPort)
-        + " dieses Rechners senden. Weiter mit C-FIND.");
-    m_unreported.clear();
-    for (const auto& transaction : transactions) {
-        Unconfirmed(transaction.second, before, "keine Speicherbestätigung vom PACS erhalten");
-        m_unreported.insert(m_unreported.end(), transaction.second.begin(), transaction.second.end());
-    }
-    return Asked::NoReport;
-}
-
-void SendJob::Apply(const CommitmentReport& report, const std::vector<std::size_t>& instances, bool before)
-{
-    for (const std::size_t i : instances) {
-        const std::string& uid = m_items[i].sopInstanceUid;
-        if (report.committed.count(uid) != 0) {
-            m_outcomes[i].alreadyThere = before;
-            Settle(i, Arrival::Committed, {});
-        } else if (!before) {
-            const auto failed = report.failed.find(uid);
-            Settle(i, Arrival::NotCommitted,
-                failed == report.failed.end() ? "PACS bestätigt das Bild nicht (nicht im Bericht)"
-                                              : "PACS bestätigt das Bild nicht (Grund " + Hex(failed->second) + ")");
+        asked.clear();
+        const Asked answered = RunFinds(association, queries,
+            [&asked](const FindQuery& query, const OFCondition& condition, Uint16 status,
+                const std::set<std::string>& found) {
+                // A study the node could not tell about is asked about image by image.
+                if (condition.bad() || !found.empty() || (status != STATUS_Success && status != STATUS_Pending)) {
+                    asked.insert(asked.end(), query.members.begin(), query.members.end());
+                }
+            });
+        if (answered != Asked::Answered) {
+            return answered; // not reached before the stores: sent as if never asked
         }
     }
-}
-
-void SendJob::Find(Association& association, T_ASC_PresentationContextID context,
-    const std::vector<std::size_t>& instances, bool before)
-{
     // A PACS searches images below their study and series: one query per series.
     std::map<std::pair<std::string, std::string>, std::vector<std::size_t>> series;
-    for (const std::size_t i : instances) {
+    for (const std::size_t i : asked) {
         if (m_items[i].studyUid.empty() || m_items[i].seriesUid.empty()) {
-            Unconfirmed({i}, before, "ohne Study und Series Instance UID nicht im PACS zu suchen", true);
-            continue;
+            Unconfirmed({i}, question, "ohne Study und Series Instance UID nicht im PACS zu suchen", true);
+        } else {
+            series[{m_items[i].studyUid, m_items[i].seriesUid}].push_back(i);
         }
-        series[{m_items[i].studyUid, m_items[i].seriesUid}].push_back(i);
     }
-    for (const auto& [key, members] : series) {
-        if (Stopping()) {
-            return;
+    std::vector<FindQuery> queries;
+    for (auto& [key, members] : series) {
+        queries.push_back({key.first, key.second, std::move(members)});
+    }
+    const Asked answered = RunFinds(association, queries,
+        [&](const FindQuery& query, const OFCondition& condition, Uint16 status, const std::set<std::string>& found) {
+            if (condition.bad() || (status != STATUS_Success && status != STATUS_Pending)) {
+                Unconfirmed(query.members, question,
+                    "Suche im PACS fehlgeschlagen (" + (condition.bad() ? Text(condition) : "Status " + Hex(status))
+                        + ")");
+                return;
+            }
+            for (const std::size_t i : query.members) {
+                if (found.count(m_items[i].sopInstanceUid) != 0) {
+                    m_outcomes[i].alreadyThere = question == Question::Before;
+                    Settle(i, Arrival::Found, {});
+                } else if (question == Question::After) {
+                    Settle(i, Arrival::NotFound, "PACS findet das Bild nicht");
+                }
+            }
+        });
+    if (answered == Asked::NotReached) {
+        Unconfirmed(asked, question, "PACS konnte nicht gefragt werden: es antwortet nicht mehr");
+    }
+    return answered;
+}
+
+SendJob::Asked SendJob::RunFinds(Association& first, const std::vector<FindQuery>& queries, const FindTake& take)
+{
+    if (queries.empty()) {
+        return Asked::Answered;
+    }
+    std::mutex taking;
+    const auto ask = [&](Association& association, const FindQuery& query) {
+        DcmDataset dataset;
+        dataset.putAndInsertString(DCM_QueryRetrieveLevel, query.series.empty() ? "STUDY" : "IMAGE");
+        dataset.putAndInsertString(DCM_StudyInstanceUID, query.study.c_str());
+        if (!query.series.empty()) {
+            dataset.putAndInsertString(DCM_SeriesInstanceUID, query.series.c_str());
+            dataset.putAndInsertString(DCM_SOPInstanceUID, "");
         }
-        DcmDataset query;
-        query.putAndInsertString(DCM_QueryRetrieveLevel, "IMAGE");
-        query.putAndInsertString(DCM_StudyInstanceUID, key.first.c_str());
-        query.putAndInsertString(DCM_SeriesInstanceUID, key.second.c_str());
-        query.putAndInsertString(DCM_SOPInstanceUID, "");
-        OFList<QRResponse*> responses;
-        const OFCondition condition = association.sendFINDRequest(context, &query, &responses);
         std::set<std::string> found;
-        Uint16 last = STATUS_Success;
-        for (QRResponse* response : responses) {
-            OFString uid;
-            if (response->m_dataset != nullptr
-                && response->m_dataset->findAndGetOFString(DCM_SOPInstanceUID, uid).good()) {
-                found.insert(uid.c_str());
-            }
-            last = response->m_status;
-            delete response;
+        Uint16 status = 0;
+        const OFCondition condition = association.Find(
+            association.ContextFor(UID_FINDStudyRootQueryRetrieveInformationModel), dataset,
+            [&found](DcmDataset& match) {
+                OFString uid;
+                match.findAndGetOFString(DCM_SOPInstanceUID, uid);
+                found.insert(uid.c_str()); // a study's match has none: found all the same
+            },
+            status);
+        const std::lock_guard lock(taking);
+        take(query, condition, status, found);
+        return condition.good() && (status == STATUS_Success || status == STATUS_Pending);
+    };
+    // The first question alone: a node that refuses it refuses it once.
+    if (!ask(first, queries.front())) {
+        if (!NodeAnswers()) {
+            return Asked::NotReached;
         }
-        if (condition.bad() || (last != STATUS_Success && last != STATUS_Pending)) {
-            Unconfirmed(members, before,
-                "Suche im PACS fehlgeschlagen (" + (condition.bad() ? Text(condition) : "Status " + Hex(last)) + ")");
-            continue;
+        if (m_find == Offer::Unknown) {
+            m_find = Offer::No;
+            m_questionsRefused = true;
+            return Asked::Refused;
         }
-        for (const std::size_t i : members) {
-            if (found.count(m_items[i].sopInstanceUid) != 0) {
-                m_outcomes[i].alreadyThere = before;
-                Settle(i, Arrival::Found, {});
-            } else if (!before) {
-                Settle(i, Arrival::NotFound, "PACS findet das Bild nicht");
-            }
-        }
+    } else {
+        m_find = Offer::Yes;
     }
+    // Each answer waits for the node's acknowledgement as a store's does: the others over several
+    // associations at once.
+    std::atomic<std::size_t> next {1};
+    const auto work = [&](Association& association) {
+        for (std::size_t at = next++; at < queries.size() && !Stopping(); at = next++) {
+            ask(association, queries[at]);
+        }
+    };
+    std::vector<std::thread> helpers;
+    const std::size_t extra
+        = std::min<std::size_t>(queries.size() - 1, static_cast<std::size_t>(m_settings.associations));
+    for (std::size_t h = 1; h < extra; ++h) {
+        helpers.emplace_back([&] {
+            Association association(m_settings);
+            association.Offer(UID_FINDStudyRootQueryRetrieveInformationModel, UncompressedSyntaxes());
+            Refusal refusal = Refusal::None;
+            if (association.Open(refusal).empty()) {
+                work(association);
+            }
+        });
+    }
+    work(first);
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
+    return Asked::Answered;
 }
 
 } // namespace engine::sending
