@@ -244,12 +244,16 @@ copy-keeps-read-only-mode | src/support/NativeFilePosix.cpp
     if (false
 
 cli-exit-zero-despite-failures | src/cli/CliMain.cpp
-        = failures > 0 || !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
-        = !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
+        = failures > 0 || !run.looksLike.empty() || run.scanned == 0 ? ExitStatus::WithFailures : ExitStatus::Completed;
+        = !run.looksLike.empty() || run.scanned == 0 ? ExitStatus::WithFailures : ExitStatus::Completed;
 
 cli-exit-zero-for-another-systems-disc | src/cli/CliMain.cpp
+        = failures > 0 || !run.looksLike.empty() || run.scanned == 0 ? ExitStatus::WithFailures : ExitStatus::Completed;
+        = failures > 0 || run.scanned == 0 ? ExitStatus::WithFailures : ExitStatus::Completed;
+
+cli-exit-zero-for-an-empty-source | src/cli/CliMain.cpp
+        = failures > 0 || !run.looksLike.empty() || run.scanned == 0 ? ExitStatus::WithFailures : ExitStatus::Completed;
         = failures > 0 || !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
-        = failures > 0 ? ExitStatus::WithFailures : ExitStatus::Completed;
 
 cli-option-equals-form-broken | src/cli/CliMain.cpp
         into = arg.substr(name.size() + 1);

@@ -68,7 +68,7 @@ int main(int argc, char** argv)
     // A second copy ends before it reads or writes anything; one settings file, one window.
     app::InstanceLock lock(app::InstanceLock::PathFor(places.settings));
     if (!lock.TryAcquire()) {
-        std::cerr << "zet-pelta: the program is already running.\n";
+        std::cerr << "zet-pelta: Das Programm läuft bereits.\n";
         return 0;
     }
 
@@ -78,13 +78,27 @@ int main(int argc, char** argv)
     app::LoadWindowFonts();
     QApplication::setFont(app::WindowFont());
     app::FrmMain window(places);
-    window.Open();
-    window.show();
-    // Asked to end (logout, shutdown, kill): closed as "Beenden" closes it, settings saved.
+    // Asked to end (logout, shutdown, kill): closed as "Beenden" closes it, settings saved; a box that is
+    // open (also one the window shows while it opens) is closed first, as it would hold the end up.
+    bool stopRequested = false;
     std::unique_ptr<QSocketNotifier> stop;
     if (stopSignals >= 0) {
         stop = std::make_unique<QSocketNotifier>(stopSignals, QSocketNotifier::Read);
-        QObject::connect(stop.get(), &QSocketNotifier::activated, &window, [&window] { window.close(); });
+        QObject::connect(stop.get(), &QSocketNotifier::activated, &window, [&window, &stopRequested] {
+            stopRequested = true;
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                box->close();
+            }
+            if (window.isVisible()) {
+                window.close();
+            }
+        });
     }
+    window.Open();
+    if (stopRequested) {
+        window.close();
+        return 0;
+    }
+    window.show();
     return QApplication::exec();
 }

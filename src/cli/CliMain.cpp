@@ -115,7 +115,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         if (arg == "--discs") {
             // The destination is optional: the next argument when it is not an option.
             const bool given = i + 1 < args.size() && !args[i + 1].starts_with("-");
-            options.discs = given ? args[++i] : std::string();
+            options.discs = given ? args[++i] : options.discs.value_or(std::string());
+        } else if (options.discs && options.discs->empty() && !arg.starts_with("-")) {
+            options.discs = arg; // "--discs --csv DIR": the folder in any place
         } else if (arg == "--csv") {
             options.csv = true;
         } else if (arg == "--only-missing") {
@@ -198,8 +200,10 @@ std::string UsageText(const support::Places& places)
           "Exit-Status: 0 Lauf beendet, alle ausgewählten Dateien migriert (mit --send: und alle\n"
           "               Bilder des Zielverzeichnisses vom PACS bestätigt);\n"
           "             1 Lauf beendet, mindestens eine Datei oder ein Ordner mit Fehler, oder die\n"
-          "               CD / DVD sieht aus wie eine eines anderen PACS-Systems;\n"
-          "             2 Lauf nicht gestartet (Prüfung fehlgeschlagen, falscher Aufruf, dieselbe\n"
+          "               CD / DVD sieht aus wie eine eines anderen PACS-Systems, oder die Quelle\n"
+          "               enthält keine Dateien;\n"
+          "             2 Lauf nicht gestartet (Prüfung fehlgeschlagen, etwa ein Zielverzeichnis, in\n"
+          "               das nicht geschrieben werden kann; falscher Aufruf; dieselbe\n"
           "               CD / DVD wird gerade in dasselbe Zielverzeichnis migriert; --send-only:\n"
           "               kein Ordner oder keine Bilder darin);\n"
           "             3 migriert, aber nicht jedes Bild vom PACS bestätigt (erneut: --send-only DIR);\n"
@@ -298,9 +302,9 @@ ExitStatus MigrateOnce(const Options& options, const Environment& env, const std
                 << "\n";
     }
     PrintReportLines(run, env);
-    // A disc of another system is not done with, whatever its files' outcomes.
+    // A disc of another system, or no disc at all, is not done with, whatever its files' outcomes.
     const ExitStatus migrated
-        = failures > 0 || !run.looksLike.empty() ? ExitStatus::WithFailures : ExitStatus::Completed;
+        = failures > 0 || !run.looksLike.empty() || run.scanned == 0 ? ExitStatus::WithFailures : ExitStatus::Completed;
     if (!run.pacs) {
         return migrated;
     }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/Texts.h"
+
 namespace cli {
 
 namespace {
@@ -88,10 +90,15 @@ engine::Answer ConsoleHost::AskQuestion(std::string_view text, std::string_view)
 {
     EndLiveLine();
     if (m_onlyMissing) {
-        return engine::Answer::Yes;
+        return engine::Answer::Yes; // as asked; the summary counts what was there already
     }
-    m_output.err << "Hinweis: " << text
-                 << " Nein: alle Dateien werden migriert (nur die fehlenden mit --only-missing).\n";
+    // The window's question, told as what the console program does: it has nobody to ask.
+    std::string told(text);
+    if (told.ends_with(engine::texts::OnlyMissingQuestion)) {
+        told.resize(told.size() - engine::texts::OnlyMissingQuestion.size());
+    }
+    m_output.err << "Hinweis: " << told
+                 << " Sie wird ganz migriert; nur die fehlenden Dateien migriert ein Aufruf mit --only-missing.\n";
     return engine::Answer::No;
 }
 

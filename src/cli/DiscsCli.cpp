@@ -40,6 +40,10 @@ std::map<std::string, std::string> VerifiedRuns(
 ExitStatus DiscsCli(const Options& options, const Environment& env)
 {
     const std::string runs = engine::RunsFolder(env.places.logs);
+    if (!options.discs->empty() && !support::FolderExists(*options.discs)) {
+        env.err << "zet-pelta-cli: Ordner " << support::ShownPath(*options.discs) << " gibt es nicht.\n";
+        return ExitStatus::NotStarted;
+    }
     std::vector<engine::JournalRow> rows = engine::ReadJournalWithProgress(runs);
     if (!options.discs->empty()) {
         const auto wanted = support::IdentityOf(*options.discs);
@@ -52,10 +56,9 @@ ExitStatus DiscsCli(const Options& options, const Environment& env)
         return found == verified.end() ? std::string("-") : found->second;
     };
     if (options.csv) {
-        env.out << support::CsvLine(
-            {"started", "ended", "pacs", "label", "fingerprint", "source", "destination", "selected", "migrated",
-                "already_migrated", "rejected", "failed", "stopped", "report", "verified", "looks_like", "pacs_node",
-                "pacs_images", "pacs_confirmed"});
+        env.out << support::CsvLine({"started", "ended", "pacs", "label", "fingerprint", "source", "destination",
+            "selected", "migrated", "already_migrated", "rejected", "failed", "stopped", "report", "verified",
+            "looks_like", "pacs_node", "pacs_images", "pacs_confirmed"});
         for (const engine::JournalRow& row : rows) {
             env.out << support::CsvLine({row.started, row.ended, row.pacs, row.label, row.fingerprint, row.source,
                 row.destination, engine::CountText(row.checked), engine::CountText(row.migrated),
@@ -66,7 +69,10 @@ ExitStatus DiscsCli(const Options& options, const Environment& env)
         return ExitStatus::Completed;
     }
     if (rows.empty()) {
-        env.out << "Noch keine CD / DVD migriert (" << engine::JournalPath(runs) << ").\n";
+        // For one folder, the journal may well hold other discs: the line says which are meant.
+        env.out << "Noch keine CD / DVD migriert"
+                << (options.discs->empty() ? std::string() : " nach " + support::ShownPath(*options.discs)) << " ("
+                << support::ShownPath(engine::JournalPath(runs)) << ").\n";
         return ExitStatus::Completed;
     }
     // Runs into several destinations are told apart by a last column; one destination needs none.
@@ -77,8 +83,8 @@ ExitStatus DiscsCli(const Options& options, const Environment& env)
     const bool withDestination = destinations.size() > 1;
     const auto dash = [](const std::string& text) { return text.empty() ? std::string("-") : text; };
     char line[1024];
-    std::snprintf(line, sizeof line, "%-19s  %-15s  %-16s  %8s  %8s  %9s  %6s  %-11s  %-7s  %s%s\n", "Datum",
-        "System", "Label", "migriert", "schon da", "abgelehnt", "Fehler", "abgebrochen", "geprüft", "im PACS",
+    std::snprintf(line, sizeof line, "%-19s  %-15s  %-16s  %8s  %8s  %9s  %6s  %-11s  %-7s  %s%s\n", "Datum", "System",
+        "Label", "migriert", "schon da", "abgelehnt", "Fehler", "abgebrochen", "geprüft", "im PACS",
         withDestination ? "  Zielverzeichnis" : "");
     env.out << line;
     for (const engine::JournalRow& row : rows) {

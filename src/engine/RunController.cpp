@@ -7,6 +7,7 @@
 #include "engine/DiscIdentity.h"
 #include "engine/Texts.h"
 #include "engine/report/ReportFiles.h"
+#include "support/AtomicFile.h"
 #include "support/FileSystem.h"
 #include "support/LocalTime.h"
 
@@ -34,9 +35,9 @@ void RunController::SetTimer(bool enabled)
     m_host.SetTimerEnabled(enabled);
 }
 
-void RunController::Refuse(std::string_view logMessage, std::string_view boxText)
+void RunController::Refuse(std::string_view logMessage, std::string_view boxText, const std::string& extra)
 {
-    m_log.WriteError(-1, logMessage, texts::SourceStart, "");
+    m_log.WriteError(-1, logMessage, texts::SourceStart, extra);
     m_host.ShowMessage(MessageKind::Stop, boxText, texts::AppTitle);
     m_host.SetQuitEnabled(true);
 }
@@ -49,16 +50,29 @@ void RunController::StartRun()
         m_runQueued = true;
         return;
     }
-    if (!support::FolderExists(m_host.SourceText())) {
-        return Refuse(texts::SourceMissingLog, texts::SourceMissingBox);
-    }
-    if (!support::FolderExists(m_host.DestText())) {
-        return Refuse(texts::DestMissingLog, texts::DestMissingBox);
+    // A folder that is not there keeps the old texts; a file in its place is told as such.
+    const struct
+    {
+        std::string path;
+        std::string_view missingLog, missingBox, fileLog, fileBox;
+    } folders[] = {
+        {m_host.SourceText(), texts::SourceMissingLog, texts::SourceMissingBox, texts::SourceNotAFolderLog,
+            texts::SourceNotAFolderBox},
+        {m_host.DestText(), texts::DestMissingLog, texts::DestMissingBox, texts::DestNotAFolderLog,
+            texts::DestNotAFolderBox},
+        {m_host.TempText(), texts::TempMissingLog, texts::TempMissingBox, texts::TempNotAFolderLog,
+            texts::TempNotAFolderBox},
+    };
+    for (const auto& folder : folders) {
+        if (support::FolderExists(folder.path)) {
+            continue;
+        }
+        if (!folder.path.empty() && support::PathExists(folder.path)) {
+            return Refuse(folder.fileLog, std::string(folder.fileBox) + support::ShownPath(folder.path), folder.path);
+        }
+        return Refuse(folder.missingLog, folder.missingBox);
     }
     const std::string temp = m_host.TempText();
-    if (!support::FolderExists(temp)) {
-        return Refuse(texts::TempMissingLog, texts::TempMissingBox);
-    }
     // A run from the destination, or from its quarantine folder, would read its own outputs as the disc.
     const auto source = support::IdentityOf(m_host.SourceText());
     if (source == support::IdentityOf(m_host.DestText())) {
@@ -66,6 +80,13 @@ void RunController::StartRun()
     }
     if (source == support::IdentityOf(m_host.DestText() + "/" + std::string(texts::QuarantineFolder))) {
         return Refuse(texts::SourceIsQuarantineLog, texts::SourceIsQuarantineBox);
+    }
+    // A destination that cannot be written is found now, not file by file after the whole disc was read.
+    if (const std::error_code error = support::CheckWritable(m_host.DestText())) {
+        return Refuse(texts::DestNotWritableLog,
+            std::string(texts::DestNotWritableBox) + support::ShownPath(m_host.DestText()) + " (" + error.message()
+                + ")",
+            m_host.DestText());
     }
     // Refused before the work folder is made: a run without a profile has nothing to do.
     const std::string pacs = m_host.PacsText();
@@ -367,6 +388,7 @@ void RunController::FinishRun()
     }
     Flush(); // what an unexpected failure of the walk left waiting
     m_migration.SetExisting({});
+    m_host.SetStatusLine(""); // no file is being migrated any more, while the summary waits or the send goes on
     // A disc that the run's system made no image of, or wrong ones, is told apart from a damaged one
     // of that system: the operator is to check the system rather than put the disc away.
     std::string looksLike;
@@ -399,6 +421,14 @@ void RunController::FinishRun()
     if (!m_stopRequested) {
         m_host.SetProgressText(texts::ClosingProgress(m_lastRun.scanned));
         std::string summary = texts::Summary(m_lastRun.migrated, m_lastRun.checked);
+        if (m_lastRun.scanned == 0) {
+            summary += "\r\n\r\n" + std::string(texts::EmptySource);
+        }
+        // Left out by the "." rule on a disc of this system: its index files, no failure. On a disc of
+        // another system the line would mislead; the system's line below says what is wrong.
+        if (m_lastRun.skipped > 0 && looksLike.empty()) {
+            summary += "\r\n\r\n" + texts::NotImagesOfTheSystem(m_lastRun.skipped);
+        }
         if (m_lastRun.alreadyThere > 0) {
             summary += "\r\n\r\n" + texts::AlreadyThere(m_lastRun.alreadyThere);
         }
@@ -417,8 +447,9 @@ void RunController::FinishRun()
                 summary += "\r\n" + problems[i];
             }
         }
-        m_host.ShowRunSummary(looksLike.empty() && allInPacs ? MessageKind::Information : MessageKind::Warning, summary,
-            FindingsText(m_lastRun), texts::SummaryCaption);
+        const bool warn = !looksLike.empty() || !allInPacs || m_lastRun.scanned == 0;
+        m_host.ShowRunSummary(!warn ? MessageKind::Information : MessageKind::Warning, summary, FindingsText(m_lastRun),
+            texts::SummaryCaption);
     }
     m_work.Remove();
     m_state.MigratedCount = 0;

@@ -60,7 +60,8 @@ public:
     const support::Log& Log() const { return m_log; }
 
 private:
-    void Refuse(std::string_view logMessage, std::string_view boxText);
+    // A check before the run failed: its log line (extra: the folder it names) and its stop box.
+    void Refuse(std::string_view logMessage, std::string_view boxText, const std::string& extra = {});
     void SetTimer(bool enabled);
     void Walk(DiscTree tree);
     ImageMigration::Migration Handle(const WalkStep& step);

@@ -25,6 +25,16 @@ inline constexpr std::string_view SameFolderBox
 inline constexpr std::string_view SourceIsQuarantineLog = "Source folder is the destination's BadObjects folder.";
 inline constexpr std::string_view SourceIsQuarantineBox
     = "Quellverzeichnis ist der Ordner BadObjects des Zielverzeichnisses; bitte ein anderes Zielverzeichnis wählen.";
+// Checks the old tool never made; their texts are new, in its manner.
+inline constexpr std::string_view SourceNotAFolderLog = "Source folder is a file.";
+inline constexpr std::string_view SourceNotAFolderBox = "Quellverzeichnis ist kein Ordner, sondern eine Datei: ";
+inline constexpr std::string_view DestNotAFolderLog = "Destination folder is a file.";
+inline constexpr std::string_view DestNotAFolderBox = "Zielordner ist kein Ordner, sondern eine Datei: ";
+inline constexpr std::string_view TempNotAFolderLog = "Temp folder is a file.";
+inline constexpr std::string_view TempNotAFolderBox = "Tempverzeichnis ist kein Ordner, sondern eine Datei: ";
+inline constexpr std::string_view DestNotWritableLog = "Destination folder cannot be written.";
+inline constexpr std::string_view DestNotWritableBox = "In den Zielordner kann nicht geschrieben werden: ";
+inline constexpr std::string_view EmptySource = "Die Quelle enthält keine Dateien. Ist eine CD / DVD eingelegt?";
 inline constexpr std::string_view DiscBusyLog = "The disc is being migrated into the destination folder already.";
 inline constexpr std::string_view DiscBusyBox
     = "Diese CD / DVD wird gerade schon in dieses Zielverzeichnis migriert (von einem anderen Zet-Pelta).";
@@ -67,10 +77,11 @@ inline std::string Status(const std::string& filePath)
 
 // Asked when a run starts on a disc that was migrated into the destination before; date as
 // "06.12.2026", the counts of that run.
+inline constexpr std::string_view OnlyMissingQuestion = " Nur die fehlenden Dateien migrieren?";
 inline std::string MigratedBefore(const std::string& date, const std::string& migrated, const std::string& selected)
 {
-    return "Diese CD / DVD wurde am " + date + " bereits migriert (" + migrated + " von " + selected
-        + " Dateien). Nur die fehlenden Dateien migrieren?";
+    return "Diese CD / DVD wurde am " + date + " bereits migriert (" + migrated + " von " + selected + " Dateien)."
+        + std::string(OnlyMissingQuestion);
 }
 
 // Below the summary when the disc looks like one of another PACS system than the run's.
@@ -82,8 +93,19 @@ inline std::string LooksLike(std::string_view system)
 // Below the summary of a run that left out what an earlier run had written ("Ja", --only-missing).
 inline std::string AlreadyThere(std::int64_t count)
 {
-    return count == 1 ? "1 Bild war schon im Zielordner und wurde nicht noch einmal geschrieben."
-                      : std::to_string(count) + " Bilder waren schon im Zielordner und wurden nicht noch einmal geschrieben.";
+    return count == 1
+        ? "1 Bild war schon im Zielordner und wurde nicht noch einmal geschrieben."
+        : std::to_string(count) + " Bilder waren schon im Zielordner und wurden nicht noch einmal geschrieben.";
+}
+
+// Below the summary when files the profile counts were left out by the "." rule (GEMED's index files).
+inline std::string NotImagesOfTheSystem(std::int64_t count)
+{
+    return count == 1 ? "1 Datei ist kein Bild dieses PACS-Systems (Name mit Punkt, etwa eine Indexdatei) und wurde "
+                        "nicht kopiert; kein Fehler."
+                      : std::to_string(count)
+            + " Dateien sind keine Bilder dieses PACS-Systems (Namen mit Punkt, etwa Indexdateien) und wurden nicht "
+              "kopiert; kein Fehler.";
 }
 
 inline std::string Summary(std::int64_t migrated, std::int64_t checked)

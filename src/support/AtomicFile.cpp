@@ -86,8 +86,8 @@ std::error_code AtomicFile::Create(const std::string& target)
     }
 }
 
-CopyResult AtomicFile::CreateAsCopy(const std::string& source, const std::string& target, Sha256& digest,
-    const std::function<void()>& afterChunk)
+CopyResult AtomicFile::CreateAsCopy(
+    const std::string& source, const std::string& target, Sha256& digest, const std::function<void()>& afterChunk)
 {
     InputFile in;
     if (auto error = in.Open(source)) {
@@ -229,6 +229,17 @@ std::size_t RemoveStaleTempFiles(const std::string& folder)
         }
     }
     return removed;
+}
+
+std::error_code CheckWritable(const std::string& folder)
+{
+    AtomicFile probe;
+    std::error_code error = probe.Create(JoinPath(folder, std::string(TempFilePrefix) + "write-check"));
+    if (!error) {
+        error = probe.Write("x");
+    }
+    probe.Discard();
+    return error;
 }
 
 } // namespace support

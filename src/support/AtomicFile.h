@@ -38,6 +38,10 @@ inline constexpr const char* TempFilePrefix = ".zet-pelta-";
 // bytes out), then syncing all, then committing all, then syncing their folders: the system then
 // writes its journal about once for the lot instead of once per file (a rename between two syncs would
 // make each sync write it again).
+// Nothing when a file can be made in folder (a temporary one is made and removed, as an output is);
+// else why not: a read-only file system, no permission, a full disk.
+std::error_code CheckWritable(const std::string& folder);
+
 class AtomicFile
 {
 public:

@@ -296,6 +296,9 @@ void FrmMainTest::runsThroughTheWindow()
     watch.callOnTimeout([&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); box && box->isVisible()) {
             const bool question = box->button(QMessageBox::Ok) == nullptr;
+            if (!question && !status->text().isEmpty()) {
+                seen << "status beside the summary: " + status->text(); // no file is in hand any more
+            }
             seen << QStringLiteral("%1 %2 %3: %4")
                         .arg(question ? "question" : "box")
                         .arg(box->icon())
@@ -318,11 +321,13 @@ void FrmMainTest::runsThroughTheWindow()
     const QStringList boxes = seen.filter(QStringLiteral("box "));
     const QString summary = QStringLiteral("box %1 Migration abgeschlossen: 12 von 12 Dateien konnten erfolgreich "
                                            "migriert werden.\n\nBitte legen Sie die nächste CD / DVD ein.\n\n12 "
-                                           "Dateien sind kein gültiges DICOM (siehe Bericht).\n")
+                                           "Dateien sind kein gültiges DICOM (keine Bilder, etwa Textdateien) "
+                                           "(siehe Bericht).\n")
                                 .arg(QMessageBox::Information);
     const QString report = "Bericht: " + QString::fromStdString(programFolder / "Logs/Runs/");
     QVERIFY2(boxes.size() == 2 && boxes[0].startsWith(summary + report), qPrintable(boxes.join("|")));
     QVERIFY(boxes[1].startsWith(summary + "12 Bilder waren schon einmal migriert worden (siehe Bericht).\n" + report));
+    QVERIFY2(seen.filter(QStringLiteral("status beside the summary")).isEmpty(), qPrintable(seen.join("|")));
     QCOMPARE(disc.Migrated(), 24);
     for (const QString& text :
         {QStringLiteral("0 von 9 Dateien durchsucht ..."), QStringLiteral("2 von 3 Dateien durchsucht ..."),

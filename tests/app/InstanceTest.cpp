@@ -13,6 +13,7 @@ class InstanceTest : public QObject
 
 private slots:
     void secondCopyEndsAtOnceAndTouchesNothing();
+    void endsWhenAskedWhileItsStartUpBoxIsOpen();
 };
 
 // Copies of the real program in a program folder of their own, without a display. A second copy ends
@@ -40,7 +41,7 @@ void InstanceTest::secondCopyEndsAtOnceAndTouchesNothing()
         copy->start(QString::fromStdString(root / "Programme/zet-pelta"), {});
         if (&copy == &copies[1]) {
             QVERIFY(copy->waitForFinished(20000) && copy->exitCode() == 0);
-            QVERIFY(copy->readAllStandardError().contains("already running"));
+            QVERIFY(copy->readAllStandardError().contains("bereits"));
             QCOMPARE(holder(), copies[0]->processId());
             ::kill(static_cast<pid_t>(copies[0]->processId()), SIGKILL);
             copies[0]->waitForFinished(10000);
@@ -52,6 +53,31 @@ void InstanceTest::secondCopyEndsAtOnceAndTouchesNothing()
     copies[2]->waitForFinished(10000);
     QCOMPARE(ReadFile(root / "Programme/Settings.ini"), "[PACS]\r\nPACS=hipax\r\n");
     // no place for a lock: let through
+}
+
+// The session ends (SIGTERM) while the box about an unusable [Senden] node waits for OK: the window
+// closes as "Beenden" closes it, its fields saved, rather than when somebody presses OK.
+void InstanceTest::endsWhenAskedWhileItsStartUpBoxIsOpen()
+{
+    TempDir root;
+    MakeFolders(root / "runtime");
+    QFile::setPermissions(
+        QString::fromStdString(root / "runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(root / "runtime"));
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    WriteFile(root / "Programme/Settings.ini", "[PACS]\r\nPACS=GEMED\r\n[Senden]\r\nKnoten=PACS@host\r\n");
+    QVERIFY(QFile::copy(QStringLiteral(ZP_APP_PROGRAM), QString::fromStdString(root / "Programme/zet-pelta")));
+    QProcess window;
+    window.start(QString::fromStdString(root / "Programme/zet-pelta"), {});
+    // The box opens right after its reason is logged.
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QString::fromStdString(root / "Programme/Logs/Error.txt")), 20000);
+    QVERIFY(ReadFile(root / "Programme/Logs/Error.txt").find("The PACS node in Settings.ini is not valid.")
+        != std::string::npos);
+    ::kill(static_cast<pid_t>(window.processId()), SIGTERM);
+    QVERIFY2(window.waitForFinished(10000), "still waiting for its box");
+    QCOMPARE(window.exitCode(), 0);
+    const std::string saved = ReadFile(root / "Programme/Settings.ini");
+    QVERIFY2(saved.find("[Path]") != std::string::npos && saved.find("PACS=GEMED") != std::string::npos, saved.c_str());
 }
 
 QTEST_MAIN(InstanceTest)

@@ -212,8 +212,10 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
     EXPECT_EQ(Run({"-q"}), cli::ExitStatus::Completed);
     EXPECT_EQ(Snapshot(root / "dest").size(), 12u);
     EXPECT_EQ(out.str().find("schon im Zielordner"), std::string::npos) << "the whole disc written again";
+    // Told as what the console program does, and which option does the other: it has nobody to ask.
     EXPECT_TRUE(err.str().starts_with("Hinweis: Diese CD / DVD wurde am ")
-        && err.str().find("(6 von 6 Dateien).") != std::string::npos)
+        && err.str().ends_with("(6 von 6 Dateien). Sie wird ganz migriert; nur die fehlenden Dateien migriert ein "
+                               "Aufruf mit --only-missing.\n"))
         << err.str();
 
     // The journal: four runs, newest last. Whether each still verifies: the first two list files that
@@ -254,6 +256,41 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
     EXPECT_NE(out.str().find("  Zielverzeichnis\n"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("  nein     -        " + Shown(root / "dest") + "\n"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("  ja       -        " + Shown(root / "dest2") + "\n"), std::string::npos) << out.str();
+}
+
+// What the operator meets with no disc, a destination that cannot be written, a GEMED disc's index files,
+// and --discs written in any order or for a folder no disc went into.
+TEST_F(Cli, NoDiscAReadOnlyDestinationIndexFilesAndTheDiscsListAreToldForWhatTheyAre)
+{
+    const auto summaries = [this] { return Names(root / "program/Logs/Runs").size(); };
+    // An empty mount point: the summary stays, a line says why, and a script does not read it as done.
+    MakeFolders(root / "empty/sub");
+    EXPECT_EQ(Run({"-q", "--source", root / "empty"}), cli::ExitStatus::WithFailures);
+    EXPECT_TRUE(out.str().starts_with(
+        SummaryLines(0, 0) + "\nDie Quelle enthält keine Dateien. Ist eine CD / DVD eingelegt?\n"))
+        << out.str();
+#ifndef _WIN32
+    // Even root cannot make a file in /proc: the run stops before it reads the disc, naming the folder.
+    const std::size_t before = summaries();
+    EXPECT_EQ(Run({"-q", "--dest", "/proc"}), cli::ExitStatus::NotStarted);
+    EXPECT_TRUE(err.str().starts_with("In den Zielordner kann nicht geschrieben werden: /proc (")) << err.str();
+    EXPECT_EQ(summaries(), before) << "no run, no report";
+#endif
+    // GEMED's index files are counted and left out: one line says they are no failure.
+    ASSERT_GT(corpus::WriteDisc("GEMED", root / "gemed", {16, 2048, 4}), 0);
+    EXPECT_EQ(Run({"-q", "--pacs", "GEMED", "--source", root / "gemed"}), cli::ExitStatus::Completed);
+    EXPECT_NE(out.str().find(SummaryLines(16, 20)
+                  + "\n4 Dateien sind keine Bilder dieses PACS-Systems (Namen mit "
+                    "Punkt, etwa Indexdateien) und wurden nicht kopiert; kein Fehler.\n"),
+        std::string::npos)
+        << out.str();
+    // --discs: the folder in any place; one no disc went into, and one that does not exist.
+    EXPECT_EQ(Run({"--discs", "--csv", root / "dest"}), cli::ExitStatus::Completed);
+    EXPECT_EQ(support::ParseCsv(out.str()).size(), 3u) << out.str() << err.str();
+    EXPECT_EQ(Run({"--discs", root / "temp"}), cli::ExitStatus::Completed);
+    EXPECT_TRUE(out.str().starts_with("Noch keine CD / DVD migriert nach " + Shown(root / "temp") + " (")) << out.str();
+    EXPECT_EQ(Run({"--discs", root / "nope"}), cli::ExitStatus::NotStarted);
+    EXPECT_EQ(err.str(), "zet-pelta-cli: Ordner " + Shown(root / "nope") + " gibt es nicht.\n");
 }
 
 // The operator's mistakes a run can catch: a disc of another PACS system than the one chosen, and the

@@ -9,16 +9,30 @@ TEST_F(RunControl, FailedChecksLogShowAStopBoxAndReleaseBeenden)
     WriteFile(root / "a file", "");
     WriteFile(root / "blocked/TempPelta", "a file where the work folder should be");
     using Field = std::string RecordingHost::*;
-    const std::tuple<Field, std::string, const char*, const char*> cases[]
+    const std::string file = root / "a file";
+    // A folder that is not there keeps the old texts; a file in its place, and a destination that cannot
+    // be written (even root cannot make a file in /proc), are told with the path.
+    const std::tuple<Field, std::string, std::string, std::string> cases[]
         = {{&RecordingHost::source, root / "nope", "Source folder doesn´t exist.", "Quellverzeichnis exestiert nicht."},
             {&RecordingHost::source, "", "Source folder doesn´t exist.", "Quellverzeichnis exestiert nicht."},
+            {&RecordingHost::source, file, "Source folder is a file. - Start - " + file,
+                "Quellverzeichnis ist kein Ordner, sondern eine Datei: " + Shown(file)},
             {&RecordingHost::dest, root / "nope", "Destination folder doesn´t exist.", "Zielordner exestiert nicht."},
-            {&RecordingHost::temp, root / "a file", "Temp folder doesn´t exist.", "Tempverzeichnis exestiert nicht."},
+            {&RecordingHost::dest, file, "Destination folder is a file. - Start - " + file,
+                "Zielordner ist kein Ordner, sondern eine Datei: " + Shown(file)},
+#ifndef _WIN32
+            {&RecordingHost::dest, "/proc", "Destination folder cannot be written. - Start - /proc",
+                "In den Zielordner kann nicht geschrieben werden: /proc ("},
+#endif
+            {&RecordingHost::temp, root / "nope", "Temp folder doesn´t exist.", "Tempverzeichnis exestiert nicht."},
+            {&RecordingHost::temp, file, "Temp folder is a file. - Start - " + file,
+                "Tempverzeichnis ist kein Ordner, sondern eine Datei: " + Shown(file)},
             {&RecordingHost::pacs, "Hipax 2", "Unknown PACS system.",
                 "PACS-System ist unbekannt.\r\nPACS-Systeme: Arzt und Praxis, GEMED, HIPAX, STARC"},
             {&RecordingHost::temp, root / "blocked", "Temp work folder could not be created.",
                 "Arbeitsverzeichnis konnte nicht angelegt werden."}};
     for (const auto& [field, value, log, box] : cases) {
+        SCOPED_TRACE(value);
         EngineWorld fresh;
         fresh.host.*field = value;
         if (field == &RecordingHost::source) {
@@ -26,8 +40,12 @@ TEST_F(RunControl, FailedChecksLogShowAStopBoxAndReleaseBeenden)
         }
         fresh.host.debug = 2; // the check box's third state counts as off
         fresh.engine.StartRun();
-        EXPECT_EQ(fresh.ErrorLines(), std::vector<std::string> {"S - -1 - " + std::string(log) + " - Start"});
-        EXPECT_EQ(fresh.host.calls, (std::vector<std::string> {"quit 0", "message " + std::string(box), "quit 1"}));
+        const std::string line = "S - -1 - " + log + (log.find(" - Start") == std::string::npos ? " - Start" : "");
+        EXPECT_EQ(fresh.ErrorLines(), std::vector<std::string> {line});
+        ASSERT_EQ(fresh.host.calls.size(), 3u);
+        EXPECT_TRUE(fresh.host.calls[0] == "quit 0" && fresh.host.calls[1].starts_with("message " + box)
+            && fresh.host.calls[2] == "quit 1")
+            << testing::PrintToString(fresh.host.calls);
         EXPECT_TRUE(fresh.host.messages.at(0).kind == engine::MessageKind::Stop
             && fresh.host.messages.at(0).caption == "Zet-Pelta" && fresh.DebugLines().empty());
         EXPECT_FALSE(fresh.engine.TimerEnabled() || fs::is_directory(value + "/TempPelta")
@@ -66,9 +84,10 @@ TEST_F(RunControl, ARunWalksFilesFirstThenSubFoldersAndEndsWithTheSummary)
             // the empty folder leaves the bar as it was; the next folder's smaller maximum comes first
             "max 1", "text 0 von 1 Dateien durchsucht ...", "value 1",
             "status Datei " + src + "/z-sub/d wird migriert...",
-            // the whole run's count, before the box; the box before the counters are reset
-            "text 4 von 4 Dateien wurden überprüft.", "message " + Summary(4, 4), "text ", "value 0", "status ",
-            "quit 1"}));
+            // no file in hand once the walk ended; the whole run's count, before the box; the box before
+            // the counters are reset
+            "status ", "text 4 von 4 Dateien wurden überprüft.", "message " + Summary(4, 4), "text ", "value 0",
+            "status ", "quit 1"}));
     EXPECT_TRUE(host.messages[0].kind == engine::MessageKind::Information
         && host.messages[0].caption == "Migration abgeschlossen");
     EXPECT_FALSE(engine.TimerEnabled() || fs::exists(root / "temp/TempPelta"));
@@ -141,6 +160,16 @@ TEST_F(RunControl, TheReaderHasEveryCompressedFileTheWalkReaches)
 }
 #endif
 
+// No disc in the drive: the box is a warning, so that nobody puts the next disc in.
+TEST_F(RunControl, AnEmptySourceEndsWithAWarningNotTheUsualSummary)
+{
+    MakeFolders(root / "src/empty-folder");
+    Migrate();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].kind, engine::MessageKind::Warning);
+    EXPECT_EQ(LastMessage(), Summary(0, 0) + "\r\n\r\nDie Quelle enthält keine Dateien. Ist eine CD / DVD eingelegt?");
+}
+
 TEST_F(RunControl, MigrierenDuringARunQueuesOneFurtherRunWithItsOwnProfile)
 {
     WriteFile(root / "src/a.dcm", "1");
@@ -159,7 +188,11 @@ TEST_F(RunControl, MigrierenDuringARunQueuesOneFurtherRunWithItsOwnProfile)
     EXPECT_EQ(LastMessage(), Summary(2, 2));
     EXPECT_TRUE(engine.TimerEnabled() && !host.quitEnabled) << "the queued run passed its checks and is armed";
     engine.RunUntilIdle();
-    EXPECT_EQ(LastMessage(), Summary(1, 2)) << "the queued run is GEMED: a.dcm is counted, not copied";
+    // The queued run is GEMED: a.dcm is counted, not copied, and the box says that it is no failure.
+    EXPECT_EQ(LastMessage(),
+        Summary(1, 2) + "\r\n\r\n"
+            + "1 Datei ist kein Bild dieses PACS-Systems (Name mit "
+              "Punkt, etwa eine Indexdatei) und wurde nicht kopiert; kein Fehler.");
     EXPECT_EQ(engine.LastRun().skipped * 10 + Names(root / "dest").size(), 13u);
     EXPECT_TRUE(host.quitEnabled);
 }

@@ -144,7 +144,8 @@ DicomInfo Check(const std::string& path)
 {
     DicomInfo info;
     DcmFileFormat file;
-    const OFCondition status = file.loadFile(OFFilename(support::PathOf(path).c_str()), EXS_Unknown, EGL_noChange, LargeValueBytes, ERM_autoDetect);
+    const OFCondition status = file.loadFile(
+        OFFilename(support::PathOf(path).c_str()), EXS_Unknown, EGL_noChange, LargeValueBytes, ERM_autoDetect);
     DcmDataset& dataset = *file.getDataset();
     if (status.good()) {
         info.transferSyntax = DcmXfer(dataset.getOriginalXfer()).getXferID();
@@ -165,6 +166,8 @@ DicomInfo Check(const std::string& path)
                 *uid = Trimmed(value);
             }
         }
+        info.damaged = file.getMetaInfo()->card() > 0 || !info.sopInstanceUid.empty() || !info.studyInstanceUid.empty()
+            || !info.seriesInstanceUid.empty() || !info.sopClassUid.empty();
     }
 
     TextDecoder decoder(dataset);

@@ -32,6 +32,10 @@ struct DicomInfo
     std::string studyDescription;
     std::string accessionNumber;
 
+    // NotDicom, but a DICOM file that breaks off or is damaged (its meta header, or UIDs before the damage,
+    // were read): an image that is lost unless the operator finds it again, unlike a text file.
+    bool damaged = false;
+
     bool Parsed() const { return verdict != DicomVerdict::NotDicom; }
     // The report's dicom column: "ok", "no Part 10 header", "not an image: ...", "not DICOM: ...".
     std::string VerdictText() const;

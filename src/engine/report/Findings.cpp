@@ -24,7 +24,10 @@ std::vector<std::string> FindingLines(const Findings& findings)
         const char* one;
         const char* many;
     } kinds[] = {
-        {findings.notDicom, " Datei ist kein gültiges DICOM", " Dateien sind kein gültiges DICOM"},
+        {findings.damaged, " Bild ist beschädigt und nicht lesbar; ein PACS nimmt es nicht, bitte prüfen",
+            " Bilder sind beschädigt und nicht lesbar; ein PACS nimmt sie nicht, bitte prüfen"},
+        {findings.notDicom - findings.damaged, " Datei ist kein gültiges DICOM (kein Bild, etwa eine Textdatei)",
+            " Dateien sind kein gültiges DICOM (keine Bilder, etwa Textdateien)"},
         {findings.notAnImage, " Datei ist kein Bild, das ein PACS aufnimmt: DICOMDIR oder fehlende UIDs",
             " Dateien sind keine Bilder, die ein PACS aufnimmt: DICOMDIR oder fehlende UIDs"},
         {findings.noPart10Header, " Datei hat keinen DICOM-Dateikopf; strenge PACS lehnen sie ab",
@@ -45,7 +48,8 @@ std::vector<std::string> FindingLines(const Findings& findings)
 
 std::string ReportLine(const std::string& reportPath)
 {
-    return reportPath.empty() ? "Bericht: konnte nicht geschrieben werden." : "Bericht: " + support::ShownPath(reportPath);
+    return reportPath.empty() ? "Bericht: konnte nicht geschrieben werden."
+                              : "Bericht: " + support::ShownPath(reportPath);
 }
 
 } // namespace engine

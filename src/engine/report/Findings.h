@@ -13,6 +13,7 @@ struct Findings
     std::int64_t studies = 0;
     std::int64_t patients = 0;
     std::int64_t notDicom = 0; // migrated files that do not parse as DICOM
+    std::int64_t damaged = 0; // of those, DICOM images that break off or are damaged
     std::int64_t noPart10Header = 0;
     std::int64_t notAnImage = 0;
     std::int64_t duplicates = 0; // migrated images that an earlier image repeats

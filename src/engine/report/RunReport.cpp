@@ -221,6 +221,7 @@ std::string RunReport::Row(FileRecord& record)
         }
         if (record.dicom.valid()) {
             m_findings.notDicom += dicom.verdict == DicomVerdict::NotDicom ? 1 : 0;
+            m_findings.damaged += dicom.verdict == DicomVerdict::NotDicom && dicom.damaged ? 1 : 0;
             m_findings.notAnImage += dicom.verdict == DicomVerdict::NotAnImage ? 1 : 0;
             m_findings.noPart10Header += dicom.verdict == DicomVerdict::NoPart10Header ? 1 : 0;
             m_studies.Add(dicom);
@@ -237,37 +238,22 @@ std::string RunReport::Row(FileRecord& record)
 std::string RunReport::SummaryText(const std::string& ended, bool stopped, const std::string& looksLike) const
 {
     const std::pair<std::string, std::string> values[] = {
-        {"pacs", m_run.pacs},
-        {"source", m_run.source},
-        {"destination", m_run.destination},
-        {"temp", m_run.temp},
-        {"started", m_run.started},
-        {"ended", ended},
-        {"stopped", stopped ? "yes" : "no"},
-        {"files_seen", std::to_string(m_tally.rows)},
-        {"selected", std::to_string(m_tally.selected)},
-        {"migrated", std::to_string(Count(Outcome::Migrated))},
-        {"rejected", std::to_string(Count(Outcome::Rejected))},
-        {"failed", std::to_string(Count(Outcome::Failed))},
-        {"skipped", std::to_string(Count(Outcome::Skipped))},
-        {"not_dicom", std::to_string(m_findings.notDicom)},
-        {"duplicates", std::to_string(m_findings.duplicates)},
-        {"bytes_read", std::to_string(m_bytesRead)},
-        {"bytes_written", std::to_string(m_bytesWritten)},
-        {"rows", m_stem + ".csv"},
-        {"not_an_image", std::to_string(m_findings.notAnImage)},
-        {"no_part10_header", std::to_string(m_findings.noPart10Header)},
-        {"images", std::to_string(m_studies.Images())},
-        {"studies", std::to_string(m_studies.Studies())},
-        {"patients", std::to_string(m_studies.Patients())},
-        {"studies_file", m_stem + std::string(StudiesSuffix)},
-        {"label", m_run.label},
-        {"fingerprint", m_run.fingerprint},
-        {"already_migrated", std::to_string(Count(Outcome::AlreadyMigrated))},
+        {"pacs", m_run.pacs}, {"source", m_run.source}, {"destination", m_run.destination}, {"temp", m_run.temp},
+        {"started", m_run.started}, {"ended", ended}, {"stopped", stopped ? "yes" : "no"},
+        {"files_seen", std::to_string(m_tally.rows)}, {"selected", std::to_string(m_tally.selected)},
+        {"migrated", std::to_string(Count(Outcome::Migrated))}, {"rejected", std::to_string(Count(Outcome::Rejected))},
+        {"failed", std::to_string(Count(Outcome::Failed))}, {"skipped", std::to_string(Count(Outcome::Skipped))},
+        {"not_dicom", std::to_string(m_findings.notDicom)}, {"duplicates", std::to_string(m_findings.duplicates)},
+        {"bytes_read", std::to_string(m_bytesRead)}, {"bytes_written", std::to_string(m_bytesWritten)},
+        {"rows", m_stem + ".csv"}, {"not_an_image", std::to_string(m_findings.notAnImage)},
+        {"no_part10_header", std::to_string(m_findings.noPart10Header)}, {"images", std::to_string(m_studies.Images())},
+        {"studies", std::to_string(m_studies.Studies())}, {"patients", std::to_string(m_studies.Patients())},
+        {"studies_file", m_stem + std::string(StudiesSuffix)}, {"label", m_run.label},
+        {"fingerprint", m_run.fingerprint}, {"already_migrated", std::to_string(Count(Outcome::AlreadyMigrated))},
         {"already_rejected", std::to_string(Count(Outcome::AlreadyRejected))},
         {"retried", std::to_string(m_findings.retried)},
         {"writer", support::ProcessTag()}, // while the run has not ended: whether it still runs
-        {"looks_like", looksLike},
+        {"looks_like", looksLike}, {"damaged_images", std::to_string(m_findings.damaged)}, // of not_dicom
     };
     std::string summary = "\xEF\xBB\xBF" + support::CsvLine({"key", "value"});
     for (const auto& [key, value] : values) {
