@@ -167,9 +167,9 @@ verify-counts-rows-as-files | src/engine/check/Verification.cpp
         ++result.filesInFolder;
         (void)0;
 
-already-there-not-told | src/engine/RunController.cpp
-        if (m_lastRun.alreadyThere > 0) {
-        if (m_lastRun.alreadyThere < 0) {
+already-there-not-told | src/engine/RunSummaryText.cpp
+    if (run.alreadyThere > 0) {
+    if (run.alreadyThere < 0) {
 
 eject-with-the-disc-mounted | src/support/MountsPosix.cpp
         if (::umount2(mount->mountPoint.c_str(), 0) != 0) {
@@ -323,9 +323,9 @@ damaged-dicom-names-nothing | src/engine/check/DicomCheck.cpp
         info.problem = status.text();
         info.problem = status.text(); return info;
 
-window-warning-shown-as-information | src/engine/RunController.cpp
-        m_host.ShowRunSummary(looksLike.empty() && allInPacs ? MessageKind::Information : MessageKind::Warning,
-        m_host.ShowRunSummary(allInPacs ? MessageKind::Information : MessageKind::Warning,
+window-warning-shown-as-information | src/engine/RunSummaryText.cpp
+    return !run.looksLike.empty() || !allInPacs || run.scanned == 0;
+    return !allInPacs || run.scanned == 0;
 
 window-field-misplaced | src/app/FrmMain.cpp
     m_txtDest = FolderField(picture2, "txtDest", Twips(90, 1215, 4965, 345));
@@ -377,6 +377,29 @@ send-taken-listener-still-waits-for-reports | src/engine/send/SendProof.cpp
 send-unconfirmed-exits-like-a-failed-run | src/cli/SendCli.cpp
     return tally.confirmed == tally.total ? ExitStatus::Completed : ExitStatus::NotConfirmed;
     return tally.confirmed == tally.total ? ExitStatus::Completed : ExitStatus::WithFailures;
+start-file-for-a-folder-told-as-missing | src/engine/RunController.cpp
+        if (!folder.path.empty() && support::PathExists(folder.path)) {
+        if (false) {
+
+start-unwritable-destination-found-file-by-file | src/engine/RunController.cpp
+    if (const std::error_code error = support::CheckWritable(m_host.DestText())) {
+    if (const std::error_code error = std::error_code()) {
+
+summary-empty-source-untold | src/engine/RunSummaryText.cpp
+    if (run.scanned == 0) {
+    if (false) {
+
+summary-empty-source-as-information | src/engine/RunSummaryText.cpp
+    return !run.looksLike.empty() || !allInPacs || run.scanned == 0;
+    return !run.looksLike.empty() || !allInPacs;
+
+summary-damaged-image-told-as-text | src/engine/check/DicomCheck.cpp
+        info.damaged = file.getMetaInfo()->card() > 0 || !info.sopInstanceUid.empty() || !info.studyInstanceUid.empty()
+        info.damaged = false; [[maybe_unused]] const bool damaged = false
+
+discs-folder-only-right-after-the-option | src/cli/CliMain.cpp
+        } else if (options.discs && options.discs->empty() && !arg.starts_with("-")) {
+        } else if (false) {
 '''
 
 def parse():

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "engine/DiscIdentity.h"
+#include "engine/RunSummaryText.h"
 #include "engine/Texts.h"
 #include "engine/report/ReportFiles.h"
 #include "support/AtomicFile.h"
@@ -12,13 +13,6 @@
 #include "support/LocalTime.h"
 
 namespace engine {
-
-namespace {
-
-// A summary box names the first reasons why images are not in the PACS; the rest is in Error.txt.
-constexpr std::size_t SummaryProblemLines = 3;
-
-} // namespace
 
 RunController::RunController(RunHost& host, std::string logsHome, support::Log::Clock timeStamp)
     : m_host(host)
@@ -280,18 +274,6 @@ void RunController::WriteJournal()
     m_journalWritten = std::chrono::steady_clock::now();
 }
 
-std::string RunController::FindingsText(const RunSummary& run)
-{
-    std::string text;
-    for (const std::string& line : FindingLines(run.findings)) {
-        text += line + "\r\n";
-    }
-    if (!text.empty()) {
-        text += ReportLine(run.report);
-    }
-    return text;
-}
-
 bool RunController::AskAboutEarlierRun(const DiscIdentity& disc, const std::string& destination)
 {
     m_migratedBefore.Clear();
@@ -420,36 +402,8 @@ void RunController::FinishRun()
     }
     if (!m_stopRequested) {
         m_host.SetProgressText(texts::ClosingProgress(m_lastRun.scanned));
-        std::string summary = texts::Summary(m_lastRun.migrated, m_lastRun.checked);
-        if (m_lastRun.scanned == 0) {
-            summary += "\r\n\r\n" + std::string(texts::EmptySource);
-        }
-        // Left out by the "." rule on a disc of this system: its index files, no failure. On a disc of
-        // another system the line would mislead; the system's line below says what is wrong.
-        if (m_lastRun.skipped > 0 && looksLike.empty()) {
-            summary += "\r\n\r\n" + texts::NotImagesOfTheSystem(m_lastRun.skipped);
-        }
-        if (m_lastRun.alreadyThere > 0) {
-            summary += "\r\n\r\n" + texts::AlreadyThere(m_lastRun.alreadyThere);
-        }
-        if (!looksLike.empty()) {
-            summary += "\r\n\r\n" + texts::LooksLike(looksLike);
-        }
-        const bool allInPacs = !m_lastRun.pacs || m_lastRun.pacs->confirmed == m_lastRun.pacs->total;
-        if (m_lastRun.pacs) {
-            summary += "\r\n\r\n" + ConfirmedLine(m_lastRun.pacs->confirmed, m_lastRun.pacs->total);
-            if (m_lastRun.pacs->unreported > 0) {
-                summary += "\r\n" + UnreportedLine(m_lastRun.pacs->unreported);
-            }
-            // Why not, in the node's own words and ours: the first lines; all of them are in Error.txt.
-            const std::vector<std::string>& problems = m_lastRun.pacs->problems;
-            for (std::size_t i = 0; i < std::min<std::size_t>(problems.size(), SummaryProblemLines); ++i) {
-                summary += "\r\n" + problems[i];
-            }
-        }
-        const bool warn = !looksLike.empty() || !allInPacs || m_lastRun.scanned == 0;
-        m_host.ShowRunSummary(!warn ? MessageKind::Information : MessageKind::Warning, summary, FindingsText(m_lastRun),
-            texts::SummaryCaption);
+        m_host.ShowRunSummary(SummaryWarns(m_lastRun) ? MessageKind::Warning : MessageKind::Information,
+            SummaryText(m_lastRun), FindingsText(m_lastRun), texts::SummaryCaption);
     }
     m_work.Remove();
     m_state.MigratedCount = 0;

@@ -80,7 +80,6 @@ private:
     bool AskAboutEarlierRun(const DiscIdentity& disc, const std::string& destination);
     void FinishRun();
     PacsTally SendToPacs();
-    static std::string FindingsText(const RunSummary& run);
     std::string NextUniqueName();
 
     RunHost& m_host;

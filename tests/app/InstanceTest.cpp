@@ -70,9 +70,11 @@ void InstanceTest::endsWhenAskedWhileItsStartUpBoxIsOpen()
     QProcess window;
     window.start(QString::fromStdString(root / "Programme/zet-pelta"), {});
     // The box opens right after its reason is logged.
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QString::fromStdString(root / "Programme/Logs/Error.txt")), 20000);
-    QVERIFY(ReadFile(root / "Programme/Logs/Error.txt").find("The PACS node in Settings.ini is not valid.")
-        != std::string::npos);
+    const auto logged = [&root] {
+        QFile log(QString::fromStdString(root / "Programme/Logs/Error.txt"));
+        return log.open(QIODevice::ReadOnly) && log.readAll().contains("The PACS node in Settings.ini is not valid.");
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(logged(), 20000);
     ::kill(static_cast<pid_t>(window.processId()), SIGTERM);
     QVERIFY2(window.waitForFinished(10000), "still waiting for its box");
     QCOMPARE(window.exitCode(), 0);
