@@ -330,6 +330,7 @@ window-warning-shown-as-information | src/engine/RunSummaryText.cpp
 window-field-misplaced | src/app/FrmMain.cpp
     m_txtDest = FolderField(picture2, "txtDest", Twips(90, 1215, 4965, 345));
     m_txtDest = FolderField(picture2, "txtDest", Twips(90, 1230, 4965, 345));
+
 send-store-success-counts-as-arrived | src/engine/send/SendJob.cpp
         HandOver(i, support::FileSize(item.file).value_or(0));
         Settle(i, Arrival::Committed, {});
@@ -377,6 +378,7 @@ send-taken-listener-still-waits-for-reports | src/engine/send/SendProof.cpp
 send-unconfirmed-exits-like-a-failed-run | src/cli/SendCli.cpp
     return tally.confirmed == tally.total ? ExitStatus::Completed : ExitStatus::NotConfirmed;
     return tally.confirmed == tally.total ? ExitStatus::Completed : ExitStatus::WithFailures;
+
 start-file-for-a-folder-told-as-missing | src/engine/RunController.cpp
         if (!folder.path.empty() && support::PathExists(folder.path)) {
         if (false) {
