@@ -402,6 +402,10 @@ summary-damaged-image-told-as-text | src/engine/check/DicomCheck.cpp
 discs-folder-only-right-after-the-option | src/cli/CliMain.cpp
         } else if (options.discs && options.discs->empty() && !arg.starts_with("-")) {
         } else if (false) {
+
+check-fetches-values-of-any-declared-length | src/engine/check/DicomCheck.cpp
+    if (!element->valueLoaded()) {
+    if (false) {
 '''
 
 def parse():

@@ -10,6 +10,9 @@
 // path a fragment that the file's path (for
 // calls on an open file: the path it was opened under) must contain, empty for any; skip how many
 // matching calls pass first; count how many fail then (0: every one after).
+//
+//   ZP_MAX_ALLOCATION=BYTES: a request for more memory at once than that ends the program (SIGABRT), so
+//   that a length read from a file that decides an allocation shows; Linux would grant it, untouched.
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -144,3 +147,18 @@ int link(const char* from, const char* to)
 }
 
 } // extern "C"
+
+extern "C" void* __libc_malloc(std::size_t size);
+
+extern "C" void* malloc(std::size_t size)
+{
+    // Read once, without allocating: getenv and strtoull take no memory.
+    static const std::size_t limit = [] {
+        const char* text = std::getenv("ZP_MAX_ALLOCATION");
+        return text == nullptr ? std::size_t {0} : static_cast<std::size_t>(std::strtoull(text, nullptr, 10));
+    }();
+    if (limit != 0 && size > limit) {
+        std::abort();
+    }
+    return __libc_malloc(size);
+}

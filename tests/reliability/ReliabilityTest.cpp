@@ -324,6 +324,72 @@ TEST(Hostile, DecompressionBombsStopAtTheCapOrTheFreeSpaceWithBoundedMemory)
     }
 }
 
+// A real image once for each of its length fields, that one set to its largest value (a flipped bit in a
+// length does much the same): explicit VR little endian, elements walked at the top level.
+std::vector<std::string> EveryLengthAtItsMaximum(const std::string& image)
+{
+    std::vector<std::string> variants;
+    const std::string longForms = "OB OW OF OD OL OV SQ UC UR UT UN SV UV";
+    for (std::size_t at = 132; at + 8 <= image.size();) {
+        const std::string vr = image.substr(at + 4, 2);
+        const bool longForm = longForms.find(vr) != std::string::npos;
+        const std::size_t field = at + (longForm ? 8 : 6), width = longForm ? 4 : 2;
+        if (field + width > image.size()) {
+            break;
+        }
+        std::uint32_t length = 0;
+        for (std::size_t i = 0; i < width; ++i) {
+            length |= static_cast<std::uint32_t>(static_cast<unsigned char>(image[field + i])) << (8 * i);
+        }
+        if (length == 0xFFFFFFFFu) {
+            break; // undefined: the rest cannot be walked without parsing it
+        }
+        std::string variant = image;
+        for (std::size_t i = 0; i < width; ++i) {
+            variant[field + i] = i == 0 && longForm ? '\xFE' : '\xFF'; // 0xFFFFFFFF would mean undefined
+        }
+        variants.push_back(std::move(variant));
+        at = field + width + length;
+    }
+    return variants;
+}
+
+// Length fields that claim more than their file holds, as a scratched or hostile disc has them: they
+// never decide how much memory is taken, in the run's check nor in --verify; every file still arrives.
+TEST(Hostile, LengthFieldsThatClaimMoreThanTheFileDecideNoAllocation)
+{
+    Disc disc("HIPAX", 2, 4000);
+    const std::vector<std::string> variants
+        = EveryLengthAtItsMaximum(ReadFile(ZP_PYDICOM_DATA "/test_files/CT_small.dcm"));
+    ASSERT_GT(variants.size(), 40u);
+    for (std::size_t i = 0; i < variants.size(); ++i) {
+        disc.Add("MAXED/LENGTH" + std::to_string(i), variants[i], variants[i]);
+    }
+    for (const auto& entry : fs::directory_iterator(ZP_FUZZ_CRASHES "/dicom")) {
+        const std::string bytes = ReadFile(entry.path().string());
+        disc.Add("FOUND/" + entry.path().filename().string(), bytes, bytes);
+    }
+#ifdef ZP_SANITIZED
+    const std::string limit; // the sanitizers' own allocation limit holds (scripts/sanitize.sh)
+#else
+    const std::string limit = "ZP_MAX_ALLOCATION=268435456"; // 256 MiB at once: far beyond any such image
+#endif
+    const RunResult run = Migrate(disc, {}, ZP_FAULT_SHIM, limit);
+    ExpectInvariant(disc, run);
+    EXPECT_EQ(run.status, 0) << run.err;
+    // The report says what is wrong with such a file, in place of an allocation.
+    std::string rows;
+    for (const std::string& name : Names(disc.root / "prog/Logs/Runs")) {
+        rows += name.ends_with("_HIPAX.csv") ? ReadFile(disc.root / ("prog/Logs/Runs/" + name)) : "";
+    }
+    EXPECT_NE(rows.find("not DICOM: Länge von "), std::string::npos) << rows.substr(0, 3000);
+    const RunResult verify = Program(disc, "--verify '" + disc.dest + "'", Preloaded(ZP_FAULT_SHIM, limit, ""));
+    EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+#ifndef ZP_SANITIZED
+    EXPECT_LT(run.peakKiB, 100 * 1024) << "peak memory " << run.peakKiB << " KiB";
+#endif
+}
+
 // An emulated optical drive (bench/DriveShim.cpp): its seeks in a line "seeks N ..." of report.
 long DriveSeeks(const std::string& report)
 {
@@ -366,7 +432,8 @@ TEST(Drive, OneReaderInWalkOrderAndUnreadableFilesTriedOnceMoreAtTheEnd)
         std::vector<std::string> rows;
         for (const std::string& summary : engine::SummariesOf(disc.root / "prog/Logs/Runs", disc.dest)) {
             engine::ForEachRow(summary, [&](const engine::ReportRow& row) {
-                rows.push_back(row[engine::ReportColumn::Path] + " " + row[engine::ReportColumn::OutcomeColumn] + " " + row[engine::ReportColumn::Retried]);
+                rows.push_back(row[engine::ReportColumn::Path] + " " + row[engine::ReportColumn::OutcomeColumn] + " "
+                    + row[engine::ReportColumn::Retried]);
             });
         }
         ASSERT_GE(rows.size(), 2u);
@@ -412,8 +479,8 @@ TEST(Crash, AKilledRunResumedWithOnlyMissingEndsWithEveryImageOnce)
             Disc disc(pacs, 60, 2000);
             ASSERT_EQ(Migrate(disc, kill).status, 128 + SIGKILL);
             const auto rows = ReportRows(disc); // the killed run's
-            const auto reported = std::count_if(
-                rows.begin(), rows.end(), [](const auto& row) { return row[engine::ReportColumn::OutcomeColumn] == "migrated"; });
+            const auto reported = std::count_if(rows.begin(), rows.end(),
+                [](const auto& row) { return row[engine::ReportColumn::OutcomeColumn] == "migrated"; });
             EXPECT_EQ(reported > 0, kill.find("BadObjects") == std::string::npos) << "the first batch's rows";
             const RunResult resumed = Program(disc, MigrateArguments(disc) + " --only-missing");
             ExpectInvariant(disc, resumed); // every image exactly once, nothing else in the destination
@@ -441,7 +508,8 @@ TEST(Faults, AFileThatFailsToReadHalfWayIsReadAgainAtTheEnd)
         for (const auto& row : ReportRows(disc)) {
             if (row[engine::ReportColumn::Path] == disc.files[0].path) {
                 outcome += row[engine::ReportColumn::OutcomeColumn] + " " + row[engine::ReportColumn::Retried];
-                EXPECT_EQ(row[engine::ReportColumn::SourceSha], support::Sha256OfFile(disc.src + "/" + disc.files[0].path));
+                EXPECT_EQ(
+                    row[engine::ReportColumn::SourceSha], support::Sha256OfFile(disc.src + "/" + disc.files[0].path));
             }
         }
         EXPECT_EQ(outcome, "migrated yes");
@@ -465,7 +533,8 @@ TEST(Crash, AStopDuringTheRetryOfUnreadableFilesKeepsEveryFilesRowAndTheCounts)
         EXPECT_EQ(run.status, 130) << run.err;
         std::map<std::string, std::string> outcomes;
         for (const auto& row : ReportRows(disc)) {
-            outcomes[row[engine::ReportColumn::Path]] = row[engine::ReportColumn::OutcomeColumn] + (row[engine::ReportColumn::Retried].empty() ? "" : " retried");
+            outcomes[row[engine::ReportColumn::Path]] = row[engine::ReportColumn::OutcomeColumn]
+                + (row[engine::ReportColumn::Retried].empty() ? "" : " retried");
         }
         EXPECT_EQ(outcomes.size(), disc.files.size()) << "a row for every file";
         EXPECT_EQ(
@@ -560,7 +629,8 @@ TEST(Faults, AFewOpenFilesAllowedChangeNoOutcomeNorErrorLine)
             EXPECT_LT(Program(disc, MigrateArguments(disc), limit).status, 128);
             std::vector<std::string> lines;
             for (const auto& row : ReportRows(disc)) {
-                lines.push_back(row[engine::ReportColumn::Path] + " " + row[engine::ReportColumn::OutcomeColumn] + " " + row[engine::ReportColumn::Error]);
+                lines.push_back(row[engine::ReportColumn::Path] + " " + row[engine::ReportColumn::OutcomeColumn] + " "
+                    + row[engine::ReportColumn::Error]);
             }
             for (const std::string& line : LogLines(disc.ErrorLog())) {
                 lines.push_back(line.substr(line.find(" - "))); // without the time stamp

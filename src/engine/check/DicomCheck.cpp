@@ -39,10 +39,38 @@ std::string Trimmed(const OFString& value)
 }
 
 // The whole value, all its parts included (a name's ideographic and phonetic groups, say).
-std::string RawValue(DcmItem& item, const DcmTagKey& tag)
+// Every value the check reads (UIDs, names, dates, character sets) comes through here. One longer than
+// LargeValueBytes was left in the file while it was parsed, and is not fetched now: asking DCMTK for it
+// would make it allocate whatever length the element declares (4 GB for a flipped bit), also past the
+// end of a cut file. No text the check needs is that long; the first such length is noted instead.
+struct LongValue
 {
+    std::string name;
+    Uint32 length = 0;
+};
+
+// The length an element declares, as read from the file. DCMTK's getLength() of a text fetches the
+// value to measure it (the very allocation to avoid); the declared length is a protected member, read
+// here through a class of our own that may name it.
+struct DeclaredLength : DcmElement
+{
+    static Uint32 Of(const DcmElement& element) { return (element.*(&DeclaredLength::getLengthField))(); }
+};
+
+std::string RawValue(DcmItem& item, const DcmTagKey& tag, LongValue* tooLong = nullptr)
+{
+    DcmElement* element = nullptr;
+    if (item.findAndGetElement(tag, element).bad() || element == nullptr) {
+        return {};
+    }
+    if (!element->valueLoaded()) {
+        if (tooLong != nullptr && tooLong->length == 0) {
+            *tooLong = {DcmTag(tag).getTagName(), DeclaredLength::Of(*element)};
+        }
+        return {};
+    }
     OFString value;
-    return item.findAndGetOFStringArray(tag, value).good() ? Trimmed(value) : std::string();
+    return element->getOFStringArray(value).good() ? Trimmed(value) : std::string();
 }
 
 bool IsUid(const std::string& text)
@@ -55,8 +83,9 @@ bool IsUid(const std::string& text)
 class TextDecoder
 {
 public:
+    // The character set is read as every other value, never fetched whatever its declared length.
     explicit TextDecoder(DcmItem& dataset)
-        : m_ready(m_converter.selectCharacterSet(dataset).good())
+        : m_ready(m_converter.selectCharacterSet(OFString(RawValue(dataset, DCM_SpecificCharacterSet).c_str())).good())
     { }
 
     std::string Decode(const std::string& raw, const char* delimiters)
@@ -84,8 +113,8 @@ private:
 };
 
 // The UIDs a PACS files an image under, those that are valid; the names of those missing or invalid.
-void ReadUids(
-    DcmDataset& dataset, DicomInfo& info, std::vector<std::string>& missing, std::vector<std::string>& invalid)
+void ReadUids(DcmDataset& dataset, DicomInfo& info, std::vector<std::string>& missing,
+    std::vector<std::string>& invalid, LongValue& tooLong)
 {
     const struct
     {
@@ -99,8 +128,7 @@ void ReadUids(
         {DCM_SeriesInstanceUID, "Series Instance UID", info.seriesInstanceUid},
     };
     for (const auto& [tag, name, uid] : needed) {
-        OFString value;
-        uid = dataset.findAndGetOFString(tag, value).good() ? Trimmed(value) : std::string();
+        uid = RawValue(dataset, tag, &tooLong);
         if (uid.empty()) {
             missing.emplace_back(name);
         } else if (!IsUid(uid)) {
@@ -111,15 +139,13 @@ void ReadUids(
 }
 
 // The verdict on a dataset that parsed: a directory, the UIDs a PACS needs, the meta header.
-void Judge(DcmMetaInfo& meta, DcmDataset& dataset, DicomInfo& info)
+void Judge(DcmMetaInfo& meta, DcmDataset& dataset, DicomInfo& info, LongValue& tooLong)
 {
     std::vector<std::string> missing;
     std::vector<std::string> invalid;
-    ReadUids(dataset, info, missing, invalid);
-    OFString mediaClass;
-    meta.findAndGetOFString(DCM_MediaStorageSOPClassUID, mediaClass);
-    if (Trimmed(mediaClass) == UID_MediaStorageDirectoryStorage || info.sopClassUid == UID_MediaStorageDirectoryStorage
-        || dataset.tagExists(DCM_DirectoryRecordSequence)) {
+    ReadUids(dataset, info, missing, invalid, tooLong);
+    if (RawValue(meta, DCM_MediaStorageSOPClassUID, &tooLong) == UID_MediaStorageDirectoryStorage
+        || info.sopClassUid == UID_MediaStorageDirectoryStorage || dataset.tagExists(DCM_DirectoryRecordSequence)) {
         info.verdict = DicomVerdict::NotAnImage;
         info.problem = "DICOMDIR";
         return;
@@ -147,23 +173,23 @@ DicomInfo Check(const std::string& path)
     const OFCondition status = file.loadFile(
         OFFilename(support::PathOf(path).c_str()), EXS_Unknown, EGL_noChange, LargeValueBytes, ERM_autoDetect);
     DcmDataset& dataset = *file.getDataset();
+    LongValue tooLong;
     if (status.good()) {
         info.transferSyntax = DcmXfer(dataset.getOriginalXfer()).getXferID();
-        Judge(*file.getMetaInfo(), dataset, info);
+        Judge(*file.getMetaInfo(), dataset, info, tooLong);
     } else {
         // A cut or damaged file still names, in the elements read before the damage, whose image it
         // is: the operator needs exactly that to say which study is incomplete. The verdict stays.
         info.problem = status.text();
         std::vector<std::string> missing;
         std::vector<std::string> invalid;
-        ReadUids(dataset, info, missing, invalid);
+        ReadUids(dataset, info, missing, invalid, tooLong);
         // Where the dataset broke before them, the meta header names the instance and its class.
         for (const auto& [tag, uid] :
             {std::pair<DcmTagKey, std::string*> {DCM_MediaStorageSOPInstanceUID, &info.sopInstanceUid},
                 {DCM_MediaStorageSOPClassUID, &info.sopClassUid}}) {
-            OFString value;
-            if (uid->empty() && file.getMetaInfo()->findAndGetOFString(tag, value).good() && IsUid(Trimmed(value))) {
-                *uid = Trimmed(value);
+            if (const std::string value = RawValue(*file.getMetaInfo(), tag, &tooLong); uid->empty() && IsUid(value)) {
+                *uid = value;
             }
         }
         info.damaged = file.getMetaInfo()->card() > 0 || !info.sopInstanceUid.empty() || !info.studyInstanceUid.empty()
@@ -172,15 +198,20 @@ DicomInfo Check(const std::string& path)
 
     TextDecoder decoder(dataset);
     const auto text = [&](const DcmTagKey& tag, const char* delimiters) {
-        return decoder.Decode(RawValue(dataset, tag), delimiters);
+        return decoder.Decode(RawValue(dataset, tag, &tooLong), delimiters);
     };
-    info.modality = support::AsUtf8(RawValue(dataset, DCM_Modality));
+    info.modality = support::AsUtf8(RawValue(dataset, DCM_Modality, &tooLong));
     info.patientId = text(DCM_PatientID, "\\");
     info.patientName = text(DCM_PatientName, "\\^=");
-    info.patientBirthDate = support::AsUtf8(RawValue(dataset, DCM_PatientBirthDate));
-    info.studyDate = support::AsUtf8(RawValue(dataset, DCM_StudyDate));
+    info.patientBirthDate = support::AsUtf8(RawValue(dataset, DCM_PatientBirthDate, &tooLong));
+    info.studyDate = support::AsUtf8(RawValue(dataset, DCM_StudyDate, &tooLong));
     info.studyDescription = text(DCM_StudyDescription, "\\");
     info.accessionNumber = text(DCM_AccessionNumber, "\\");
+    // A file that broke off because an element claims more than the file holds says which one.
+    if (info.verdict == DicomVerdict::NotDicom && tooLong.length > support::FileSize(path).value_or(0)) {
+        info.problem
+            = "Länge von " + tooLong.name + " (" + std::to_string(tooLong.length) + " Bytes) passt nicht zur Datei";
+    }
     return info;
 }
 

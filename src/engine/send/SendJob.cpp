@@ -38,6 +38,24 @@ std::vector<std::pair<std::string, Syntaxes>> ContextsFor(
 // Contexts per association: 128 at most, some room kept.
 constexpr std::size_t MaxContexts = 120;
 
+// An image decompressed for a node that takes no compression is held whole; its header says how large
+// it gets, and a damaged or hostile header must not decide how much memory is taken (nor overflow the
+// decoder's own 32-bit sums). Larger images go as they are to a node that takes them, or are refused.
+constexpr std::uint64_t MaxDecodedBytes = std::uint64_t {1} << 31;
+
+std::uint64_t DecodedBytes(DcmDataset& dataset)
+{
+    Uint16 rows = 0, columns = 0, samples = 1, bits = 8;
+    dataset.findAndGetUint16(DCM_Rows, rows);
+    dataset.findAndGetUint16(DCM_Columns, columns);
+    dataset.findAndGetUint16(DCM_SamplesPerPixel, samples);
+    dataset.findAndGetUint16(DCM_BitsAllocated, bits);
+    Sint32 frames = 1;
+    dataset.findAndGetSint32(DCM_NumberOfFrames, frames);
+    return std::uint64_t {rows} * columns * std::max<Uint16>(samples, 1) * ((std::max<Uint16>(bits, 8) + 7) / 8)
+        * static_cast<std::uint64_t>(std::max<Sint32>(frames, 1));
+}
+
 } // namespace
 
 SendJob::SendJob(const SendSettings& settings, const std::vector<SendItem>& items, std::vector<SendOutcome>& outcomes)
@@ -343,7 +361,8 @@ bool SendJob::StoreOne(Association& association, std::size_t i)
         }
         const E_TransferSyntax target = DcmXfer(sent.c_str()).getXfer();
         if (context != 0 && !IsUncompressed(syntax)
-            && (dataset->chooseRepresentation(target, nullptr).bad() || !dataset->canWriteXfer(target))) {
+            && (DecodedBytes(*dataset) > MaxDecodedBytes || dataset->chooseRepresentation(target, nullptr).bad()
+                || !dataset->canWriteXfer(target))) {
             Settle(i, Arrival::Refused,
                 "PACS nimmt " + SyntaxName(syntax) + " nicht an, und das Bild lässt sich nicht entpacken");
             ++stored;
