@@ -133,18 +133,12 @@ void SendJob::AbandonOpenRequests()
 SendJob::Asked SendJob::AskForCommitment(const std::vector<std::size_t>& instances, Question question)
 {
     Association association(m_settings);
-    association.Offer(UID_StorageCommitmentPushModelSOPClass, UncompressedSyntaxes());
-    Refusal refusal = Refusal::None;
-    const std::string error = association.Open(refusal);
-    if (refusal == Refusal::Unreachable || refusal == Refusal::Busy) {
-        Unconfirmed(instances, question, "PACS konnte nicht gefragt werden: " + error);
-        return Asked::NotReached;
+    if (const Asked opened
+        = OpenForQuestion(association, UID_StorageCommitmentPushModelSOPClass, instances, question, m_commitment);
+        opened != Asked::Answered) {
+        return opened;
     }
     const T_ASC_PresentationContextID context = association.ContextFor(UID_StorageCommitmentPushModelSOPClass);
-    if (context == 0) {
-        m_commitment = Offer::No;
-        return Asked::NotOffered;
-    }
     for (std::size_t from = 0; from < instances.size(); from += CommitBatch) {
         const auto end
             = instances.begin() + static_cast<std::ptrdiff_t>(std::min(instances.size(), from + CommitBatch));

@@ -92,6 +92,10 @@ private:
     // Enough handed over for a commitment request (under m_mutex).
     bool BatchReady() const;
     enum class Asked { Answered, NotReached, NotOffered, Refused, NoReport };
+    // An association for one question: NotReached when the node is away (the instances unconfirmed after
+    // the stores), NotOffered (and offer No) when it takes no association for it.
+    Asked OpenForQuestion(Association& association, const char* service, const std::vector<std::size_t>& instances,
+        Question question, Offer& offer);
     Asked AskForCommitment(const std::vector<std::size_t>& instances, Question question);
     // Sends the requests; false when the association can no longer carry one.
     Asked Request(Association& association, T_ASC_PresentationContextID context,

@@ -75,19 +75,30 @@ void SendJob::Unconfirmed(
     }
 }
 
-SendJob::Asked SendJob::AskByFind(const std::vector<std::size_t>& instances, Question question)
+SendJob::Asked SendJob::OpenForQuestion(Association& association, const char* service,
+    const std::vector<std::size_t>& instances, Question question, Offer& offer)
 {
-    Association association(m_settings);
-    association.Offer(UID_FINDStudyRootQueryRetrieveInformationModel, UncompressedSyntaxes());
+    association.Offer(service, UncompressedSyntaxes());
     Refusal refusal = Refusal::None;
     const std::string error = association.Open(refusal);
     if (refusal == Refusal::Unreachable || refusal == Refusal::Busy) {
         Unconfirmed(instances, question, "PACS konnte nicht gefragt werden: " + error);
         return Asked::NotReached;
     }
-    if (association.ContextFor(UID_FINDStudyRootQueryRetrieveInformationModel) == 0) {
-        m_find = Offer::No;
+    if (association.ContextFor(service) == 0) {
+        offer = Offer::No;
         return Asked::NotOffered;
+    }
+    return Asked::Answered;
+}
+
+SendJob::Asked SendJob::AskByFind(const std::vector<std::size_t>& instances, Question question)
+{
+    Association association(m_settings);
+    if (const Asked opened
+        = OpenForQuestion(association, UID_FINDStudyRootQueryRetrieveInformationModel, instances, question, m_find);
+        opened != Asked::Answered) {
+        return opened;
     }
     std::vector<std::size_t> asked = instances;
     if (question == Question::Before) {
