@@ -275,6 +275,10 @@ window-quit-never-disabled | src/app/WindowHost.cpp
     m_controls.quitButton->setEnabled(enabled);
     m_controls.quitButton->setEnabled(true);
 
+only-missing-trusts-an-output-that-is-there | src/engine/report/MigratedBefore.cpp
+        || support::Sha256OfFile(destination + "/" + found->second.writtenFile) != found->second.writtenSha256) {
+        || !support::FileSize(destination + "/" + found->second.writtenFile)) {
+
 unreported-output-written-again | src/engine/report/MigratedBefore.cpp
         if (*stray.sha256 == digest.get()) {
         if (false) {
