@@ -339,6 +339,14 @@ send-store-success-counts-as-arrived | src/engine/send/SendJob.cpp
         HandOver(i, support::FileSize(item.file).value_or(0));
         Settle(i, Arrival::Committed, {});
 
+send-cut-off-store-resent-unasked | src/engine/send/SendJob.cpp
+        askFirst = Select({State::Uncertain});
+        askFirst.clear();
+
+send-confirmed-before-not-counted | src/engine/send/PacsRecords.cpp
+        arrived[i] = plan.confirmedBefore[i].has_value();
+        arrived[i] = false;
+
 send-refusal-retried | src/engine/send/SendJob.cpp
     } else if ((status & 0xFF00) == 0xA700) {
     } else if (true) {
@@ -358,6 +366,10 @@ send-report-about-unasked-images-taken | src/engine/send/SendCommitment.cpp
 send-report-failures-counted-as-committed | src/engine/send/SendCommitment.cpp
             if (report.committed.count(uid) != 0) {
             if (report.committed.count(uid) != 0 || !before) {
+
+send-image-left-out-of-the-report-committed | src/engine/send/SendCommitment.cpp
+            if (report.committed.count(uid) != 0) {
+            if (report.committed.count(uid) != 0 || (!before && report.failed.count(uid) == 0)) {
 
 send-report-answer-incomplete | src/engine/send/Dimse.cpp
         = O_NEVENTREPORT_AFFECTEDSOPCLASSUID | O_NEVENTREPORT_AFFECTEDSOPINSTANCEUID | O_NEVENTREPORT_EVENTTYPEID;

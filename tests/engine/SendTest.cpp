@@ -89,6 +89,7 @@ struct Behaviour
     Uint16 listener = 0; // report to this port on an association of our own (0: on the asking one)
     bool hostile = false; // before the real report, three that our listener must refuse
     bool strange = false; // takes images, breaks off every question: it does not know the sender
+    std::string cutOff; // its first store is taken and kept, and the association broken before the answer
 };
 
 class TestNode : public DcmSCP
@@ -136,6 +137,12 @@ public:
         const std::lock_guard lock(m_mutex);
         return m_answers;
     }
+    // What it was asked, in order: "store UID", "find SERIES" ("find " for a study).
+    std::vector<std::string> Events()
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_events;
+    }
     std::vector<std::string> Transactions()
     {
         const std::lock_guard lock(m_mutex);
@@ -158,7 +165,11 @@ protected:
             Uint16 status = STATUS_Success;
             {
                 const std::lock_guard lock(m_mutex);
-                ++m_stores[uid];
+                m_events.push_back("store " + uid);
+                if (++m_stores[uid] == 1 && uid == m_behaviour.cutOff) {
+                    m_kept.insert(uid);
+                    return DIMSE_BADCOMMANDTYPE; // aborted: the sender never learns that it arrived
+                }
                 if (uid == m_behaviour.refused) {
                     status = 0xA900;
                     detail.putAndInsertString(DCM_ErrorComment, "Patient unbekannt");
@@ -200,7 +211,15 @@ protected:
             T_DIMSE_C_FindRQ& find = message->msg.CFindRQ;
             DcmDataset* query = nullptr;
             OFCondition condition = receiveFINDRequest(find, id, query);
+            OFString series;
+            if (query != nullptr) {
+                query->findAndGetOFString(DCM_SeriesInstanceUID, series);
+            }
             delete query;
+            {
+                const std::lock_guard lock(m_mutex);
+                m_events.push_back("find " + std::string(series.c_str()));
+            }
             return condition.good()
                 ? sendFINDResponse(id, find.MessageID, find.AffectedSOPClassUID, nullptr, STATUS_Success, nullptr)
                 : condition;
@@ -293,6 +312,7 @@ private:
     std::map<std::string, int> m_stores;
     std::set<std::string> m_kept;
     std::vector<std::string> m_transactions;
+    std::vector<std::string> m_events;
     std::vector<std::pair<std::string, std::optional<T_DIMSE_N_EventReportRSP>>> m_answers;
 };
 
@@ -322,7 +342,7 @@ Uint16 FreePort()
 
 TEST(Send, RefusalsWithTheNodesCommentDecompressionAndAReportOnTheAskingAssociation)
 {
-    TestNode node({CtUid, PlanUid, true});
+    TestNode node({CtUid, PlanUid, true, 0, false, false, ""});
     ASSERT_NE(node.port, 0);
     // Nobody reports to the listener: the node answers on the association that asked.
     const engine::SendSettings settings = SettingsFor(node, FreePort());
@@ -374,7 +394,7 @@ TEST(Send, OurListenerTakesOnlyTheNodesReportOfOurTransaction)
 {
     const Uint16 listen = FreePort();
     ASSERT_NE(listen, 0);
-    TestNode node({"", CtUid, false, listen, true});
+    TestNode node({"", CtUid, false, listen, true, false, ""});
     ASSERT_NE(node.port, 0);
     const engine::SendSettings settings = SettingsFor(node, listen);
     const std::vector<engine::SendItem> items = {
@@ -447,6 +467,34 @@ TEST(Send, ANodeThatDoesNotKnowUsIsToldOnceWithWhatToEnter)
             && line.find("AE-Titel ZETPELTA, Adresse 127.0.0.1, Port " + port) != std::string::npos;
     });
     EXPECT_EQ(lines, 1) << testing::PrintToString(result.problems);
+}
+
+// A store cut off with its association may have arrived: the node is asked about it before it is sent
+// again, and it counts once it is confirmed.
+TEST(Send, AStoreCutOffIsAskedAboutBeforeItIsSentAgain)
+{
+    Behaviour cut;
+    cut.cutOff = CtUid;
+    TestNode node(cut);
+    ASSERT_NE(node.port, 0);
+    const engine::SendSettings settings = SettingsFor(node, FreePort());
+    const std::vector<engine::SendItem> items = {
+        {Data + "CT_small.dcm", UID_CTImageStorage, CtUid, "", "1.2.3", "1.2.3.4"},
+        {Data + "MR_small.dcm", UID_MRImageStorage, MrUid, "", "1.2.3", "1.2.3.5"},
+    };
+    std::vector<engine::SendOutcome> outcomes;
+    const engine::SendResult result = engine::SendImages(settings, engine::SendMode::Send, items, outcomes);
+    ASSERT_EQ(outcomes.size(), 2u);
+    for (const engine::SendOutcome& outcome : outcomes) {
+        EXPECT_EQ(outcome.arrival, engine::Arrival::Committed) << outcome.error;
+    }
+    EXPECT_EQ(result.confirmed, 2);
+    const std::vector<std::string> events = node.Events();
+    const auto first = std::find(events.begin(), events.end(), "store " + CtUid);
+    ASSERT_NE(first, events.end()) << testing::PrintToString(events);
+    const auto again = std::find(first + 1, events.end(), "store " + CtUid);
+    EXPECT_NE(std::find_if(first, again, [](const std::string& event) { return event.starts_with("find"); }), again)
+        << "sent again without a question: " << testing::PrintToString(events);
 }
 
 // The node as the operator writes it, on the command line or in [Senden].

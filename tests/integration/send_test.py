@@ -208,8 +208,9 @@ def main(cli_path, make_disc):
 
         # Again: only the image not confirmed is sent; without our records, nothing already there is sent.
         code, out, err = cli.run("--send-only", dest, "--send", orthanc.node(), *listen_args)
-        check(code == 3 and cli.stores() == 1, "resume: only the one image not confirmed is sent again",
-              (cli.stores(), out))
+        check(code == 3 and cli.stores() == 1 and out.endswith("59 von 60 Bildern im PACS bestätigt.\n"),
+              "resume: only the one image not confirmed is sent again, and the folder is counted whole",
+              (code, cli.stores(), out))
         for path in glob.glob(cli.runs + "/*-pacs.csv"):
             os.remove(path)
         code, out, err = cli.run("--send-only", dest, "--send", orthanc.node(), *listen_args)
