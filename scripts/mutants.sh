@@ -283,6 +283,22 @@ unreported-output-written-again | src/engine/report/MigratedBefore.cpp
         if (*stray.sha256 == digest.get()) {
         if (false) {
 
+output-named-before-its-bytes-are-synced | src/support/AtomicFile.cpp
+    if (auto error = m_closed ? native::SyncData(m_temp) : native::SyncData(m_handle)) {
+    if (auto error = std::error_code {}) {
+
+output-sync-failure-taken-for-success | src/engine/ImageMigration.cpp
+            if (auto error = migration.output->file.Sync()) {
+            if (auto error = migration.output->file.Sync(); false) {
+
+row-names-a-file-before-its-folder-is-synced | src/engine/ImageMigration.cpp
+    support::SyncCommittedFolders();
+    (void)0;
+
+summary-counts-rows-not-synced | src/engine/report/RunReport.cpp
+    if (m_rows.IsOpen() && m_rows.Sync()) {
+    if (false) {
+
 killed-run-not-found | src/engine/report/RunReport.cpp
             || summary.Write(SummaryText({}, true, {})) || summary.Commit(support::Replace::Never)) {
             || summary.Write(SummaryText({}, true, {}))) {

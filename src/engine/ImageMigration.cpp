@@ -128,7 +128,9 @@ void ImageMigration::Commit(std::span<Migration> migrations)
             failed(migration, error);
         }
     }
-    // Their folders are synced with the report rows that name them (see RunReport).
+    // The names are made durable before any row names them: a row on the disk must never name a file
+    // whose name a power cut could still take back.
+    support::SyncCommittedFolders();
     for (Migration& migration : migrations) {
         if (migration.output) {
             Named(*migration.output, migration.record);

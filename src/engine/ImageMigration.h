@@ -99,8 +99,8 @@ public:
 
     Migration Migrate(const SourceFile& file, const ImageTarget& target);
     // Makes the outputs durable and names them, all together: all are synced, then named, so that the
-    // file system writes its journal about once for the batch; the names are durable once the folders
-    // are synced (support::SyncCommittedFolders, before the rows that name them). An image
+    // file system writes its journal about once for the batch; then their folders are synced, so that
+    // the names are durable before any row names them. An image
     // gets its unique name (a fresh one when that is taken), a quarantine copy "<stem>.err",
     // "<stem>2.err" ... in the order of the batch. The records are final after it; a file that cannot
     // be synced or named is logged, and its output removed.

@@ -3,7 +3,7 @@
 //   LD_PRELOAD=libzp_faultshim.so ZP_FAULTS="write:ENOSPC:.part:2:1;renameat2:EIO:.dcm:0:0" zet-pelta-cli ...
 //
 // Each fault, separated by ';', is call:effect:path:skip:count. call is one of open, read, write,
-// close, renameat2, link; effect ENOSPC, EIO, EACCES, EINVAL, EPERM or EMFILE, "short" for a read or write
+// close, fdatasync, fsync, rename, renameat2, link; effect ENOSPC, EIO, EACCES, EINVAL, EPERM or EMFILE, "short" for a read or write
 // that moves only half the bytes asked for, "kill", which kills the process (SIGKILL) at that very
 // point, "killafter", which kills it right after the call succeeded, "shortkill", which moves half the
 // bytes and then kills it, or "int", which interrupts it (SIGINT, as Ctrl+C) and then makes the call;
@@ -11,8 +11,14 @@
 // calls on an open file: the path it was opened under) must contain, empty for any; skip how many
 // matching calls pass first; count how many fail then (0: every one after).
 //
+//   ZP_TRACE=FILE: the calls that make files durable, in the order they succeeded, one a line: "sync
+//   PATH" (fdatasync, fsync, syncfs), "rename FROM TO" (rename, renameat2, link) and "write PATH BYTES"
+//   for a .csv file (its line breaks written as '|'), so that a test can check what was durable when a
+//   file was named and when a row named it.
+//
 //   ZP_MAX_ALLOCATION=BYTES: a request for more memory at once than that ends the program (SIGABRT), so
 //   that a length read from a file that decides an allocation shows; Linux would grant it, untouched.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdarg>
@@ -100,6 +106,40 @@ template <typename Function> Function Real(const char* name)
     return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
 }
 
+// One line to ZP_TRACE's file, through the real calls; a single write with O_APPEND keeps the lines of
+// threads apart.
+void Trace(std::string line)
+{
+    static const int fd = [] {
+        const char* path = std::getenv("ZP_TRACE");
+        return path == nullptr ? -1 : Real<int (*)(const char*, int, ...)>("open")(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    }();
+    if (fd >= 0) {
+        line += '\n';
+        Real<ssize_t (*)(int, const void*, size_t)>("write")(fd, line.data(), line.size());
+    }
+}
+
+// A call that makes a file durable: failed as ZP_FAULTS says, traced when it succeeded.
+template <typename Call> int Sync(const char* call, int fd, Call real)
+{
+    const std::string path = PathOf(fd);
+    const int result = Run(Meet(call, path), 0, [&](std::size_t) { return real(fd); });
+    if (result == 0) {
+        Trace("sync " + path);
+    }
+    return result;
+}
+
+template <typename Call> int Named(const char* call, const char* from, const char* to, Call real)
+{
+    const int result = Run(Meet(call, from, to), 0, [&](std::size_t) { return real(); });
+    if (result == 0) {
+        Trace(std::string("rename ") + from + " " + to);
+    }
+    return result;
+}
+
 } // namespace
 
 extern "C" {
@@ -123,7 +163,32 @@ ssize_t read(int fd, void* buffer, size_t size)
 ssize_t write(int fd, const void* buffer, size_t size)
 {
     static auto real = Real<ssize_t (*)(int, const void*, size_t)>("write");
-    return Run(Meet("write", PathOf(fd)), size, [&](std::size_t n) { return real(fd, buffer, n); });
+    const std::string path = PathOf(fd);
+    const ssize_t written = Run(Meet("write", path), size, [&](std::size_t n) { return real(fd, buffer, n); });
+    if (written > 0 && path.ends_with(".csv")) {
+        std::string bytes(static_cast<const char*>(buffer), static_cast<std::size_t>(written));
+        std::replace(bytes.begin(), bytes.end(), '\n', '|');
+        Trace("write " + path + " " + bytes);
+    }
+    return written;
+}
+
+int fdatasync(int fd)
+{
+    static auto real = Real<int (*)(int)>("fdatasync");
+    return Sync("fdatasync", fd, real);
+}
+
+int fsync(int fd)
+{
+    static auto real = Real<int (*)(int)>("fsync");
+    return Sync("fsync", fd, real);
+}
+
+int syncfs(int fd)
+{
+    static auto real = Real<int (*)(int)>("syncfs");
+    return Sync("syncfs", fd, real);
 }
 
 int close(int fd)
@@ -134,16 +199,22 @@ int close(int fd)
     return Run(effect, 0, [&](std::size_t) { return result; });
 }
 
+int rename(const char* from, const char* to)
+{
+    static auto real = Real<int (*)(const char*, const char*)>("rename");
+    return Named("rename", from, to, [&] { return real(from, to); });
+}
+
 int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags)
 {
     static auto real = Real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2");
-    return Run(Meet("renameat2", from, to), 0, [&](std::size_t) { return real(fromDir, from, toDir, to, flags); });
+    return Named("renameat2", from, to, [&] { return real(fromDir, from, toDir, to, flags); });
 }
 
 int link(const char* from, const char* to)
 {
     static auto real = Real<int (*)(const char*, const char*)>("link");
-    return Run(Meet("link", from, to), 0, [&](std::size_t) { return real(from, to); });
+    return Named("link", from, to, [&] { return real(from, to); });
 }
 
 } // extern "C"

@@ -9,10 +9,12 @@
 #include "support/Csv.h"
 #include "support/Sha256.h"
 
+#include <array>
 #include <csignal>
 #include <optional>
 #include <random>
 #include <sched.h>
+#include <sstream>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -249,7 +251,8 @@ TEST(Faults, InjectedFileCallFailuresLoseNothingAndARerunBringsTheRest)
             {"write:short:.part:0:0", true}, {"close:EIO:.part:0:0", false}, {"renameat2:EIO:.dcm:1:1", false},
             {"renameat2:EINVAL::0:0;link:EPERM::0:0", true}, // no atomic rename without replacing: the fallback
             {"read:EIO:/src/:3:0", false}, {"read:short:/src/:0:0", true}, {"open:EACCES:/src/PAT1:0:0", false},
-            {"write:ENOSPC:BadObjects:0:0", false}};
+            {"write:ENOSPC:BadObjects:0:0", false}, {"fdatasync:EIO:/dest/.zet-pelta:1:1", false},
+            {"fdatasync:EIO:BadObjects:0:0", false}};
     for (const char* pacs : Systems) {
         for (const auto& [faults, harmless] : cases) {
             SCOPED_TRACE(std::string(pacs) + " with " + faults);
@@ -264,6 +267,56 @@ TEST(Faults, InjectedFileCallFailuresLoseNothingAndARerunBringsTheRest)
             ASSERT_LT(Migrate(disc).status, 128);
             EXPECT_EQ(Count(disc).lost.size(), 0u);
         }
+    }
+}
+
+// What a power cut may take back at any moment: each output's bytes are synced before it gets its name,
+// its folder after that and before a row names it, and the rows before the summary that counts them.
+TEST(Faults, EachOutputIsDurableBeforeItIsNamedAndItsNameBeforeARowNamesIt)
+{
+    for (const char* pacs : Systems) {
+        SCOPED_TRACE(pacs);
+        Disc disc(pacs, 6, 6000);
+        ExpectInvariant(disc, Migrate(disc, {}, ZP_FAULT_SHIM, "ZP_TRACE='" + disc.root / "trace" + "'"));
+        std::vector<std::array<std::string, 3>> calls; // what, path, second path or bytes
+        std::istringstream trace(ReadFile(disc.root / "trace"));
+        for (std::string line; std::getline(trace, line);) {
+            const std::size_t first = line.find(' '), second = line.find(' ', first + 1);
+            calls.push_back({line.substr(0, first), line.substr(first + 1, second - first - 1),
+                second == std::string::npos ? "" : line.substr(second + 1)});
+        }
+        const auto at = [&calls](std::size_t from, const auto& match) {
+            return static_cast<std::size_t>(std::find_if(calls.begin() + from, calls.end(), match) - calls.begin());
+        };
+        std::size_t named = 0, lastRow = 0;
+        std::string rows;
+        for (std::size_t i = 0; i < calls.size(); ++i) {
+            const auto& [what, from, to] = calls[i];
+            if (what != "rename" || !to.starts_with(disc.dest + "/")) {
+                continue;
+            }
+            ++named;
+            const std::string name = to.substr(disc.dest.size() + 1), folder = to.substr(0, to.rfind('/'));
+            const auto sync = [](const std::string& path) {
+                return [path](const auto& call) { return call[0] == "sync" && call[1] == path; };
+            };
+            const std::size_t row = at(0, [&name](const auto& call) {
+                return call[0] == "write" && call[2].find(name) != std::string::npos;
+            });
+            EXPECT_LT(at(0, sync(from)), i) << name << ": named before its bytes were synced";
+            EXPECT_LT(at(i, sync(folder)), row) << name << ": named in a row before its name was synced";
+            ASSERT_LT(row, calls.size()) << name << ": no row names it";
+            rows = calls[row][1];
+            lastRow = std::max(lastRow, row);
+        }
+        EXPECT_EQ(named, disc.files.size() - (std::string(pacs) == "HIPAX" ? 0 : 1)) << "every output traced";
+        const std::string summary = rows.substr(0, rows.size() - 4) + "-summary.csv";
+        const auto counted = std::find_if(calls.rbegin(), calls.rend(),
+            [&summary](const auto& call) { return call[0] == "rename" && call[2] == summary; });
+        ASSERT_NE(counted, calls.rend()) << "no summary for " << rows;
+        EXPECT_LT(at(lastRow, [&rows](const auto& call) { return call[0] == "sync" && call[1] == rows; }),
+            static_cast<std::size_t>(calls.rend() - counted - 1))
+            << "the summary counts rows that were not synced";
     }
 }
 
