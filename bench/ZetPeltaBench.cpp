@@ -3,19 +3,24 @@
 // source in the page cache. Prints one table of figure, floor, our value, ratio and target. Asserts
 // nothing; a migration that does not write every image ends the benchmark.
 //
-//   zet-pelta-bench [--only plain,compressed,scale,window,drive] [--rounds 5] [--quick 0|1] [--dir PARENT]
+//   zet-pelta-bench [--only plain,compressed,durable,scale,window,drive] [--rounds 5] [--quick 0|1]
+//                   [--dir PARENT] [--disk PARENT]
 //
 // plain:      HIPAX and GEMED, 20,000 files of 1-64 KiB three folders deep and 200 of 8-32 MiB,
 //             against `cp -r` plus `openssl dgst -sha256` of the files.
 // compressed: Arzt und Praxis and STARC, 4,000 images of 256 KiB and 400 of 4 MiB (gzip level 6),
 //             against `gzip -dc` and `libdeflate-gunzip -c` of the same files.
+// durable:    Arzt und Praxis, 2,000 images of 256 KiB, with the destination on a disk (--disk, by
+//             default /var/tmp) against the same run with it on tmpfs, alternating round by round:
+//             what making every output durable costs where it costs something.
 // scale:      100,000 files in one folder and in a deep tree against 1,000; peak memory with
 //             images of 1 GiB.
 // window:     the plain runs driven through the window (offscreen) against the command line.
 // drive:      each system's sample disc of 400 images of 256 KiB (25 a folder) read through an emulated
 //             optical drive (DriveShim.cpp) at CD speed (8 MB/s, 80 ms a seek) and DVD speed (21 MB/s,
-//             100 ms), against one process reading every selected file once, whole, in walk order
-//             through the same drive; one round, the drive's time being set by the emulation.
+//             100 ms) into a destination on the disk, as in a clinic, against one process reading every
+//             selected file once, whole, in walk order through the same drive; one round, the drive's
+//             time being set by the emulation.
 // --quick 1 makes every tree a tenth as large, for trying the benchmark out.
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +28,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -164,8 +170,9 @@ std::string DicomOfSize(std::uint64_t index, std::uint64_t size)
 class Bench
 {
 public:
-    Bench(std::string root, int rounds, bool quick)
+    Bench(std::string root, std::string diskParent, int rounds, bool quick)
         : m_root(std::move(root))
+        , m_diskParent(std::move(diskParent))
         , m_rounds(rounds)
         , m_quick(quick)
     {
@@ -239,8 +246,16 @@ public:
             });
     }
 
+    ~Bench()
+    {
+        if (!m_disk.empty()) {
+            fs::remove_all(m_disk);
+        }
+    }
+
     void Plain();
     void Compressed();
+    void Durable();
     void Scale();
     void Drive();
     void Window();
@@ -254,28 +269,40 @@ private:
         long peakKiB = 0;
     };
 
-    std::vector<std::string> CliArgs(const std::string& pacs, const Tree& tree) const
+    std::vector<std::string> CliArgs(const std::string& pacs, const Tree& tree, const std::string& dest = {}) const
     {
-        return {m_cli, "--quiet", "--pacs", pacs, "--source", tree.path, "--dest", Dest(), "--temp", Temp()};
+        return {m_cli, "--quiet", "--pacs", pacs, "--source", tree.path, "--dest", dest.empty() ? Dest() : dest,
+            "--temp", Temp()};
     }
     std::string Dest() const { return m_root + "/dest"; }
     std::string Temp() const { return m_root + "/temp"; }
-
-    void Prepare() const
+    // A destination on the disk, for the figures where syncing costs what it costs in a clinic.
+    std::string DiskDest()
     {
-        fs::remove_all(Dest());
+        if (m_disk.empty()) {
+            m_disk = bench::MakeWorkFolder(m_diskParent);
+            std::fprintf(stderr, "destinations on the disk in %s\n", m_disk.c_str());
+        }
+        return m_disk + "/dest";
+    }
+
+    void Prepare(const std::string& dest = {}) const
+    {
+        const std::string folder = dest.empty() ? Dest() : dest;
+        fs::remove_all(folder);
         fs::remove_all(m_root + "/program/Logs");
-        fs::create_directories(Dest());
+        fs::create_directories(folder);
         fs::create_directories(Temp());
     }
 
-    // Runs the program on the tree and checks that every image arrived.
-    bench::ProgramRun Migrate(const std::vector<std::string>& args, std::uint64_t images, const std::string& out = "")
+    // Runs the program on the tree and checks that every image arrived (in dest: Dest() by default).
+    bench::ProgramRun Migrate(const std::vector<std::string>& args, std::uint64_t images, const std::string& out = "",
+        const std::string& dest = {})
     {
-        Prepare();
+        Prepare(dest);
         const bench::ProgramRun run = bench::RunProgram(args, out);
         std::uint64_t written = 0;
-        for (const auto& entry : fs::directory_iterator(Dest())) {
+        for (const auto& entry : fs::directory_iterator(dest.empty() ? Dest() : dest)) {
             written += entry.is_regular_file() ? 1 : 0;
         }
         if (run.status != 0 || written != images) {
@@ -308,6 +335,8 @@ private:
     }
 
     std::string m_root;
+    std::string m_diskParent;
+    std::string m_disk; // made on first use
     int m_rounds;
     bool m_quick;
     std::string m_cli;
@@ -372,6 +401,34 @@ void Bench::Compressed()
             Format("%.2f", bench::Median(gzip.cpu)), bench::Median(gzip.cpu), "(2 cores)"});
         fs::remove_all(tree.path);
     }
+}
+
+void Bench::Durable()
+{
+    const std::uint64_t count = Scaled(2000);
+    const Tree tree = WriteTree(
+        m_root + "/durable", count, [](std::uint64_t i) { return Numbered("/PAT%03llu/IMG%05llu.Z", i / 50, i); },
+        [](std::uint64_t i, std::uint64_t& image) {
+            const std::string dicom = corpus::MakeDicom(i, 256 * 1024);
+            image = dicom.size();
+            return corpus::Gzip(corpus::WrapContainer(dicom, i));
+        });
+    const std::string disk = DiskDest();
+    std::vector<double> onDisk, onTmpfs;
+    for (int round = -1; round < m_rounds; ++round) {
+        std::fprintf(stderr, "Arzt und Praxis into tmpfs and into %s\n", disk.c_str());
+        const double memory = Migrate(CliArgs("Arzt und Praxis", tree), count).seconds;
+        const double written = Migrate(CliArgs("Arzt und Praxis", tree, disk), count, "", disk).seconds;
+        if (round >= 0) {
+            onTmpfs.push_back(memory);
+            onDisk.push_back(written);
+        }
+    }
+    const double floor = bench::Median(onTmpfs), ours = bench::Median(onDisk);
+    AddRow({"Arzt und Praxis, " + Label(count, "images of 256 KiB: destination on the disk"), "destination on tmpfs",
+        Seconds(floor), Seconds(ours), ours / floor, "<= 1.10"});
+    fs::remove_all(disk);
+    fs::remove_all(tree.path);
 }
 
 void Bench::Scale()
@@ -472,10 +529,10 @@ void Bench::Drive()
             std::fprintf(stderr, "%s through the drive at %s\n", pacs, speed);
             const auto [floor, floorSeeks]
                 = throughDrive(rate, seekMs, Quote(ZP_READ_IN_ORDER) + " " + Quote(pacs) + " " + Quote(disc));
-            Prepare();
+            Prepare(DiskDest());
             const auto [ours, seeks] = throughDrive(rate, seekMs,
                 Quote(m_cli) + " --quiet --pacs " + Quote(pacs) + " --source " + Quote(disc) + " --dest "
-                    + Quote(Dest()) + " --temp " + Quote(Temp()));
+                    + Quote(DiskDest()) + " --temp " + Quote(Temp()));
             const std::string label = std::string(pacs) + ", " + Label(static_cast<std::uint64_t>(files), "files")
                 + " in " + std::to_string(folders + 1) + " folders, " + speed;
             AddRow({label, "read in walk order", Seconds(floor) + ", " + std::to_string(floorSeeks) + " seeks",
@@ -524,7 +581,8 @@ void Bench::Window()
 int main(int argc, char** argv)
 {
     const auto options = bench::ParseOptions(
-        argc, argv, {{"only", "plain,compressed,scale,window,drive"}, {"rounds", "5"}, {"quick", "0"}, {"dir", ""}});
+        argc, argv, {{"only", "plain,compressed,durable,scale,window,drive"}, {"rounds", "5"}, {"quick", "0"},
+                        {"dir", ""}, {"disk", "/var/tmp"}});
     const int rounds = std::max(1, static_cast<int>(bench::Number(options.at("rounds"))));
     std::set<std::string> sections;
     std::stringstream only(options.at("only"));
@@ -533,15 +591,16 @@ int main(int argc, char** argv)
     }
     const std::string root = bench::MakeWorkFolder(options.at("dir"));
     std::fprintf(stderr, "zet-pelta-bench: %d rounds after a warm-up, in %s\n", rounds, root.c_str());
-    Bench bench(root, rounds, options.at("quick") == "1");
+    auto bench = std::make_unique<Bench>(root, options.at("disk"), rounds, options.at("quick") == "1");
     const std::map<std::string, void (Bench::*)()> steps
-        = {{"plain", &Bench::Plain}, {"compressed", &Bench::Compressed}, {"scale", &Bench::Scale},
-            {"window", &Bench::Window}, {"drive", &Bench::Drive}};
-    for (const char* section : {"plain", "compressed", "scale", "window", "drive"}) {
+        = {{"plain", &Bench::Plain}, {"compressed", &Bench::Compressed}, {"durable", &Bench::Durable},
+            {"scale", &Bench::Scale}, {"window", &Bench::Window}, {"drive", &Bench::Drive}};
+    for (const char* section : {"plain", "compressed", "durable", "scale", "window", "drive"}) {
         if (sections.contains(section)) {
-            (bench.*steps.at(section))();
+            ((*bench).*steps.at(section))();
         }
     }
+    bench.reset(); // its folder on the disk with it
     fs::remove_all(root);
 
     std::printf("| figure | floor | floor value | ours | ratio | target |\n|---|---|---|---|---|---|\n");

@@ -5,6 +5,7 @@
 #   scripts/bench.sh --only compressed --rounds 7
 #   scripts/bench.sh --quick 1            # every tree a tenth as large, to try it out
 #   scripts/bench.sh --only drive         # the four systems through an emulated CD and DVD drive
+#   scripts/bench.sh --only durable       # destination on the disk against tmpfs (--disk PARENT, default /var/tmp)
 #   scripts/bench.sh --only send          # sending into a loopback Orthanc next to dcmsend (bench/send_bench.py)
 # The full run needs about 20 GB in /dev/shm (or --dir FOLDER) and takes about 50 minutes (the send
 # rows about 4 minutes a round, most of it dcmsend's).
@@ -18,7 +19,7 @@ cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TES
 cmake --build build-bench -j2 --target zet-pelta-bench zet-pelta-cli zet-pelta-make-disc >&2
 
 # "send" is its own program; the other sections are zet-pelta-bench's.
-args=("$@") sections="plain,compressed,scale,window,drive,send" send=()
+args=("$@") sections="plain,compressed,durable,scale,window,drive,send" send=()
 for ((i = 0; i < ${#args[@]}; i++)); do
     case "${args[i]}" in
     --only) sections="${args[i + 1]}"; args[i + 1]="" ;;

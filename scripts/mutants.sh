@@ -288,12 +288,12 @@ output-named-before-its-bytes-are-synced | src/support/AtomicFile.cpp
     if (auto error = std::error_code {}) {
 
 output-sync-failure-taken-for-success | src/engine/ImageMigration.cpp
-            if (auto error = migration.output->file.Sync()) {
-            if (auto error = migration.output->file.Sync(); false) {
+        if (migration.output && migration.output->synced) {
+        if (false) {
 
-row-names-a-file-before-its-folder-is-synced | src/engine/ImageMigration.cpp
-    support::SyncCommittedFolders();
-    (void)0;
+row-names-a-file-before-its-folder-is-synced | src/engine/OutputBatch.cpp
+        support::SyncCommittedFolders();
+        (void)0;
 
 summary-counts-rows-not-synced | src/engine/report/RunReport.cpp
     if (m_rows.IsOpen() && m_rows.Sync()) {

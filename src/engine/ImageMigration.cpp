@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 #include <new>
+#include <set>
 
 #include "engine/Limits.h"
 #include "engine/Texts.h"
@@ -94,21 +95,38 @@ void ImageMigration::Fail(FileRecord& record, const std::error_code& error, cons
     record.error = support::ErrorDescription(error);
 }
 
-void ImageMigration::Commit(std::span<Migration> migrations)
+void ImageMigration::Sync(std::span<Migration> migrations)
 {
     // A file whose bytes are not durable is not named: a power cut must leave no empty or partial file
     // under a name. All are synced before any is named, as a rename between two syncs would make the
-    // second sync write the file system's journal once more.
+    // second sync write the file system's journal once more; where the system can, their file system
+    // first, at once, and each file's own sync then only tells whether its bytes failed.
+    std::set<std::string> folders;
+    for (const Migration& migration : migrations) {
+        if (migration.output) {
+            folders.insert(support::FolderOf(migration.output->file.TemporaryPath()));
+        }
+    }
+    for (const std::string& folder : folders) {
+        support::SyncFileSystem(folder); // what failed, the files' own syncs tell
+    }
+    for (Migration& migration : migrations) {
+        if (migration.output) {
+            migration.output->synced = migration.output->file.Sync();
+        }
+    }
+}
+
+void ImageMigration::Name(std::span<Migration> migrations)
+{
     const auto failed = [this](Migration& migration, const std::error_code& error) {
         Fail(migration.record, error, migration.output->sourceName, migration.output->converting);
         migration.record.dicom = {};
         migration.output.reset();
     };
     for (Migration& migration : migrations) {
-        if (migration.output) {
-            if (auto error = migration.output->file.Sync()) {
-                failed(migration, error);
-            }
+        if (migration.output && migration.output->synced) {
+            failed(migration, migration.output->synced);
         }
     }
     for (Migration& migration : migrations) {
@@ -128,9 +146,6 @@ void ImageMigration::Commit(std::span<Migration> migrations)
             failed(migration, error);
         }
     }
-    // The names are made durable before any row names them: a row on the disk must never name a file
-    // whose name a power cut could still take back.
-    support::SyncCommittedFolders();
     for (Migration& migration : migrations) {
         if (migration.output) {
             Named(*migration.output, migration.record);

@@ -89,6 +89,7 @@ public:
         std::string quarantineStem; // a quarantine copy's "<destination>/BadObjects/<stem>"; empty for an image
         Digest written; // of its bytes
         bool converting = false; // a compressed image: the program's own failures (-1) stand alone in the log
+        std::error_code synced; // what its sync returned, once Sync ran
     };
     // A file's row and, when it wrote one, its output.
     struct Migration
@@ -98,13 +99,23 @@ public:
     };
 
     Migration Migrate(const SourceFile& file, const ImageTarget& target);
-    // Makes the outputs durable and names them, all together: all are synced, then named, so that the
-    // file system writes its journal about once for the batch; then their folders are synced, so that
-    // the names are durable before any row names them. An image
-    // gets its unique name (a fresh one when that is taken), a quarantine copy "<stem>.err",
-    // "<stem>2.err" ... in the order of the batch. The records are final after it; a file that cannot
-    // be synced or named is logged, and its output removed.
-    void Commit(std::span<Migration> migrations);
+    // Makes the outputs' bytes durable. It touches nothing but the outputs' files, so it may run on a
+    // thread of its own while the run goes on with the next files.
+    static void Sync(std::span<Migration> migrations);
+    // Names the synced outputs, all together, so that the file system writes its journal about once
+    // for the batch. An image gets its unique name (a fresh one when that is taken), a quarantine copy
+    // "<stem>.err", "<stem>2.err" ... in the order of the batch. The records are final after it; a file
+    // that could not be synced or named is logged, and its output removed. The names are durable once
+    // their folders are synced (support::SyncCommittedFolders): a row on the disk must never name a
+    // file whose name a power cut could still take back.
+    void Name(std::span<Migration> migrations);
+    // All three, here and now.
+    void Commit(std::span<Migration> migrations)
+    {
+        Sync(migrations);
+        Name(migrations);
+        support::SyncCommittedFolders();
+    }
     // The compressed files the run will reach, in order: they are read ahead of their turn.
     void ReadAhead(std::vector<std::string> paths) { m_source.ReadAhead(std::move(paths)); }
     // Ends reading and decoding ahead, so that nothing reads on after the run.

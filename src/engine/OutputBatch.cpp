@@ -1,5 +1,9 @@
 #include "engine/OutputBatch.h"
 
+#include <system_error>
+
+#include "support/AtomicFile.h"
+
 namespace engine {
 
 bool OutputBatch::Add(WalkStep step, ImageMigration::Migration migration)
@@ -22,6 +26,55 @@ void OutputBatch::Clear()
     m_migrations.clear();
     m_outputs = 0;
     m_bytes = 0;
+}
+
+OutputPipeline::~OutputPipeline()
+{
+    if (m_sync.valid()) {
+        m_sync.wait();
+    }
+}
+
+void OutputPipeline::Flush(ImageMigration& migration, const Deliver& deliver, bool all)
+{
+    const bool syncing = m_sync.valid() && m_sync.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+    if (all) {
+        while (Pending() || !m_filling.Empty()) {
+            Advance(migration, deliver);
+        }
+    } else if (!syncing || m_filling.Outputs() > 0) {
+        Advance(migration, deliver);
+    }
+}
+
+void OutputPipeline::Advance(ImageMigration& migration, const Deliver& deliver)
+{
+    if (m_sync.valid()) {
+        m_sync.get();
+    }
+    if (!m_named.Empty()) {
+        deliver(m_named);
+        m_named.Clear();
+    }
+    if (!m_syncing.Empty()) {
+        migration.Name(m_syncing.Migrations());
+        std::swap(m_named, m_syncing);
+    }
+    std::swap(m_syncing, m_filling);
+    if (m_syncing.Outputs() == 0 && m_named.Outputs() == 0) {
+        return; // nothing to sync: on to the report at the next step
+    }
+    // The folders first: the names in them were given before the bytes of the next batch are synced,
+    // and a file system that writes its journal once for both does so at the first of the two.
+    const auto sync = [migrations = m_syncing.Migrations()] {
+        support::SyncCommittedFolders();
+        ImageMigration::Sync(migrations);
+    };
+    try {
+        m_sync = std::async(std::launch::async, sync);
+    } catch (const std::system_error&) {
+        sync(); // no thread to be had: synced here
+    }
 }
 
 } // namespace engine

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <future>
 #include <span>
 #include <vector>
 
@@ -27,6 +29,8 @@ public:
     bool Add(WalkStep step, ImageMigration::Migration migration);
     std::span<ImageMigration::Migration> Migrations() { return m_migrations; }
     const std::vector<WalkStep>& Steps() const { return m_steps; }
+    std::size_t Outputs() const { return m_outputs; }
+    bool Empty() const { return m_steps.empty(); }
     void Clear();
 
 private:
@@ -35,6 +39,36 @@ private:
     std::size_t m_outputs = 0;
     std::uint64_t m_bytes = 0;
     std::chrono::steady_clock::time_point m_firstOutput; // the oldest output waiting
+};
+
+// Batches on their way to the report, so that the run never waits for a disk while a drive could be
+// read: while the run fills one batch, the batch before is synced on a thread of its own, together
+// with the folders of the one before that, which was named meanwhile. A file's row is written only
+// after its bytes were synced, it was named, and its name was synced, in that order, as before; only
+// later, by up to two batches.
+class OutputPipeline
+{
+public:
+    // Receives the files whose rows may be written, in the walk's order.
+    using Deliver = std::function<void(OutputBatch&)>;
+
+    ~OutputPipeline(); // waits for a sync under way
+
+    // Adds a file; true when its batch is due for Flush.
+    bool Add(WalkStep step, ImageMigration::Migration migration) { return m_filling.Add(std::move(step), std::move(migration)); }
+    // Moves every batch on by one step. Files without an output wait with the next batch while a sync is
+    // under way, rather than the run waiting for it to keep the rows in order. With all, every file
+    // added so far is delivered before it returns.
+    void Flush(ImageMigration& migration, const Deliver& deliver, bool all = false);
+
+private:
+    void Advance(ImageMigration& migration, const Deliver& deliver);
+    bool Pending() const { return !m_named.Empty() || !m_syncing.Empty() || m_sync.valid(); }
+
+    OutputBatch m_filling;
+    OutputBatch m_syncing; // its bytes being synced
+    OutputBatch m_named; // named, its folders being synced
+    std::future<void> m_sync; // of m_syncing's bytes and m_named's folders
 };
 
 } // namespace engine

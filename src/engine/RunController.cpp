@@ -240,21 +240,24 @@ void RunController::Walk(DiscTree tree)
 
 void RunController::Queue(WalkStep step, ImageMigration::Migration migration)
 {
-    const bool due = m_batch.Add(std::move(step), std::move(migration));
+    const bool due = m_outputs.Add(std::move(step), std::move(migration));
     m_report.WriteReady();
     if (due) {
         Flush();
     }
 }
 
-void RunController::Flush()
+void RunController::Flush(bool all)
 {
-    m_migration.Commit(m_batch.Migrations());
-    for (std::size_t i = 0; i < m_batch.Steps().size(); ++i) {
-        Count(m_batch.Steps()[i], m_batch.Migrations()[i].record);
-        m_report.Add(std::move(m_batch.Migrations()[i].record));
-    }
-    m_batch.Clear();
+    m_outputs.Flush(
+        m_migration,
+        [this](OutputBatch& batch) {
+            for (std::size_t i = 0; i < batch.Steps().size(); ++i) {
+                Count(batch.Steps()[i], batch.Migrations()[i].record);
+                m_report.Add(std::move(batch.Migrations()[i].record));
+            }
+        },
+        all);
     // The journal row of a run that goes on says now and then how far it got: a run killed later
     // reads so there, too.
     constexpr auto JournalInterval = std::chrono::seconds(10);
@@ -368,7 +371,7 @@ void RunController::FinishRun()
     if (const std::int64_t byItself = m_migration.TakeReadByItself(); byItself > 0 && m_log.DebugOn()) {
         m_log.WriteDebug(std::to_string(byItself) + " compressed files were read by the run, not ahead by the reader.");
     }
-    Flush(); // what an unexpected failure of the walk left waiting
+    Flush(true); // what the walk, or an unexpected failure of it, left waiting
     m_migration.SetExisting({});
     m_host.SetStatusLine(""); // no file is being migrated any more, while the summary waits or the send goes on
     // A disc that the run's system made no image of, or wrong ones, is told apart from a damaged one

@@ -65,10 +65,11 @@ private:
     void SetTimer(bool enabled);
     void Walk(DiscTree tree);
     ImageMigration::Migration Handle(const WalkStep& step);
-    // Files wait with their outputs until a batch of them is made durable and named (see OutputBatch).
-    // Only then are they counted and reported.
+    // Files wait with their outputs until a batch of them is made durable and named (see OutputPipeline),
+    // while the run goes on. Only then are they counted and reported. With all, Flush waits for every
+    // file queued so far.
     void Queue(WalkStep step, ImageMigration::Migration migration);
-    void Flush();
+    void Flush(bool all = false);
     // The run's journal row, with its counts so far.
     void WriteJournal();
     void Count(const WalkStep& step, const FileRecord& record);
@@ -97,7 +98,7 @@ private:
     WorkFolder m_work;
     std::unique_ptr<UniqueNameSource> m_names; // created on first use
     ImageMigration m_migration;
-    OutputBatch m_batch;
+    OutputPipeline m_outputs;
     bool m_timerEnabled = false;
     bool m_running = false;
     bool m_runQueued = false;

@@ -29,15 +29,6 @@ std::string TempFileName()
     return TempFilePrefix + ProcessTag() + "-" + RandomHex() + ".part";
 }
 
-std::string FolderOf(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Folders that received a committed file and were not synced since.
 struct CommittedFolders
 {

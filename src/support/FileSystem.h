@@ -62,8 +62,9 @@ bool IsOwnerWritable(const std::string& path);
 std::optional<std::uint64_t> FreeSpace(const std::string& path);
 // The size of the file at path (links followed); nothing when it cannot be had.
 std::optional<std::uint64_t> FileSize(const std::string& path);
-// The last component of a path.
+// The last component of a path, and the folder it lies in ("." for a bare name).
 std::string NameOf(const std::string& path);
+std::string FolderOf(const std::string& path);
 
 // The whole content of a regular file. Anything else (a folder, a FIFO) is refused with
 // FileError::NotARegularFile rather than read.
@@ -76,6 +77,11 @@ std::error_code RemoveTree(const std::string& path);
 std::error_code DeleteFile(const std::string& path);
 // Makes the folder's entries (a file created or renamed in it) durable.
 std::error_code SyncFolder(const std::string& path);
+// Writes out all that the file system holding the folder has waiting, in one go, with one commit of its
+// journal, where a sync per file would commit it once per file and hold up every other change of the
+// file system meanwhile. Where the system has no such call, nothing is done. Errors of single files are
+// told by their own sync afterwards, which then finds little left to do.
+std::error_code SyncFileSystem(const std::string& folder);
 // Removes a folder only when it is empty (std::errc::directory_not_empty otherwise).
 std::error_code RemoveEmptyFolder(const std::string& path);
 

@@ -159,6 +159,17 @@ std::error_code SyncFolder(const std::string& path)
     return error;
 }
 
+std::error_code SyncFileSystem(const std::string& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return LastError();
+    }
+    const std::error_code error = ::syncfs(fd) == 0 ? std::error_code {} : LastError();
+    ::close(fd);
+    return error;
+}
+
 std::error_code RemoveEmptyFolder(const std::string& path)
 {
     return ::rmdir(path.c_str()) == 0 ? std::error_code {} : LastError();

@@ -180,6 +180,12 @@ std::error_code SyncFolder(const std::string&)
     return {};
 }
 
+std::error_code SyncFileSystem(const std::string&)
+{
+    // A whole volume is flushed only with administrator rights: each file is flushed by itself.
+    return std::make_error_code(std::errc::function_not_supported);
+}
+
 std::error_code RemoveEmptyFolder(const std::string& path)
 {
     return ::RemoveDirectoryW(windows::LongPath(path).c_str()) ? std::error_code {} : windows::LastError();

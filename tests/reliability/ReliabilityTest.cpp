@@ -521,15 +521,17 @@ TEST(Crash, AKilledRunResumedWithOnlyMissingEndsWithEveryImageOnce)
     for (const char* pacs : Systems) {
         const bool quarantines = pacs == "Arzt und Praxis"s || pacs == "STARC"s;
         // In the middle of an output, between an output's rename and its row, in the middle of a row
-        // (the rows file's name begins with the year), right after a quarantine copy's rename.
+        // (the rows file's name begins with the year), right after a quarantine copy's rename. Rows
+        // follow their outputs by up to two batches of 32 and a few rows: the first two kills come late
+        // enough for the first batch's rows to be written.
         std::vector<std::string> kills = {
-            "write:kill:/dest/.zet-pelta:55:1", "renameat2:killafter:/dest/:55:1", "write:shortkill:/Logs/Runs/2:1:1"};
+            "write:kill:/dest/.zet-pelta:110:1", "renameat2:killafter:/dest/:69:1", "write:shortkill:/Logs/Runs/2:1:1"};
         if (quarantines) {
             kills.push_back("renameat2:killafter:/dest/BadObjects/:0:1");
         }
         for (const std::string& kill : kills) {
             SCOPED_TRACE(std::string(pacs) + " killed at " + kill);
-            Disc disc(pacs, 60, 2000);
+            Disc disc(pacs, 130, 2000);
             ASSERT_EQ(Migrate(disc, kill).status, 128 + SIGKILL);
             const auto rows = ReportRows(disc); // the killed run's
             const auto reported = std::count_if(rows.begin(), rows.end(),
