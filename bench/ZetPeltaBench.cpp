@@ -580,9 +580,9 @@ void Bench::Window()
 
 int main(int argc, char** argv)
 {
-    const auto options = bench::ParseOptions(
-        argc, argv, {{"only", "plain,compressed,durable,scale,window,drive"}, {"rounds", "5"}, {"quick", "0"},
-                        {"dir", ""}, {"disk", "/var/tmp"}});
+    const auto options = bench::ParseOptions(argc, argv,
+        {{"only", "plain,compressed,durable,scale,window,drive"}, {"rounds", "5"}, {"quick", "0"}, {"dir", ""},
+            {"disk", "/var/tmp"}});
     const int rounds = std::max(1, static_cast<int>(bench::Number(options.at("rounds"))));
     std::set<std::string> sections;
     std::stringstream only(options.at("only"));

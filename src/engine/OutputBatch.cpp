@@ -64,11 +64,11 @@ void OutputPipeline::Advance(ImageMigration& migration, const Deliver& deliver)
     if (m_syncing.Outputs() == 0 && m_named.Outputs() == 0) {
         return; // nothing to sync: on to the report at the next step
     }
-    // The folders first: the names in them were given before the bytes of the next batch are synced,
-    // and a file system that writes its journal once for both does so at the first of the two.
+    // The bytes first: on Linux, their file system's one sync also writes the names given since, and
+    // the folders' own syncs then find little left to do.
     const auto sync = [migrations = m_syncing.Migrations()] {
-        support::SyncCommittedFolders();
         ImageMigration::Sync(migrations);
+        support::SyncCommittedFolders();
     };
     try {
         m_sync = std::async(std::launch::async, sync);

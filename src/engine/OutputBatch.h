@@ -55,7 +55,10 @@ public:
     ~OutputPipeline(); // waits for a sync under way
 
     // Adds a file; true when its batch is due for Flush.
-    bool Add(WalkStep step, ImageMigration::Migration migration) { return m_filling.Add(std::move(step), std::move(migration)); }
+    bool Add(WalkStep step, ImageMigration::Migration migration)
+    {
+        return m_filling.Add(std::move(step), std::move(migration));
+    }
     // Moves every batch on by one step. Files without an output wait with the next batch while a sync is
     // under way, rather than the run waiting for it to keep the rows in order. With all, every file
     // added so far is delivered before it returns.

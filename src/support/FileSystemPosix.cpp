@@ -148,26 +148,30 @@ std::optional<std::uint64_t> FreeSpace(const std::string& path)
     return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
-std::error_code SyncFolder(const std::string& path)
+namespace {
+
+// A sync call on the folder's own descriptor.
+std::error_code OnFolder(const std::string& path, int (*sync)(int))
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         return LastError();
     }
-    const std::error_code error = ::fsync(fd) == 0 ? std::error_code {} : LastError();
+    const std::error_code error = sync(fd) == 0 ? std::error_code {} : LastError();
     ::close(fd);
     return error;
 }
 
+} // namespace
+
+std::error_code SyncFolder(const std::string& path)
+{
+    return OnFolder(path, ::fsync);
+}
+
 std::error_code SyncFileSystem(const std::string& folder)
 {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return LastError();
-    }
-    const std::error_code error = ::syncfs(fd) == 0 ? std::error_code {} : LastError();
-    ::close(fd);
-    return error;
+    return OnFolder(folder, ::syncfs);
 }
 
 std::error_code RemoveEmptyFolder(const std::string& path)

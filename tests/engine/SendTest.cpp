@@ -331,6 +331,16 @@ engine::SendSettings SettingsFor(const TestNode& node, Uint16 listen)
     return *settings;
 }
 
+// A CT and an MR image of one study, with the UIDs a question needs.
+engine::SendResult SendStudy(const engine::SendSettings& settings, std::vector<engine::SendOutcome>& outcomes)
+{
+    const std::vector<engine::SendItem> items = {
+        {Data + "CT_small.dcm", UID_CTImageStorage, CtUid, "", "1.2.3", "1.2.3.4"},
+        {Data + "MR_small.dcm", UID_MRImageStorage, MrUid, "", "1.2.3", "1.2.3.5"},
+    };
+    return engine::SendImages(settings, engine::SendMode::Send, items, outcomes);
+}
+
 // A port nobody listens on now, for our listener: one a node of the test's own could open and gave back.
 Uint16 FreePort()
 {
@@ -449,12 +459,8 @@ TEST(Send, ANodeThatDoesNotKnowUsIsToldOnceWithWhatToEnter)
     TestNode node(strange);
     ASSERT_NE(node.port, 0);
     const engine::SendSettings settings = SettingsFor(node, FreePort());
-    const std::vector<engine::SendItem> items = {
-        {Data + "CT_small.dcm", UID_CTImageStorage, CtUid, "", "1.2.3", "1.2.3.4"},
-        {Data + "MR_small.dcm", UID_MRImageStorage, MrUid, "", "1.2.3", "1.2.3.5"},
-    };
     std::vector<engine::SendOutcome> outcomes;
-    const engine::SendResult result = engine::SendImages(settings, engine::SendMode::Send, items, outcomes);
+    const engine::SendResult result = SendStudy(settings, outcomes);
     EXPECT_TRUE(result.reached);
     EXPECT_EQ(result.confirmed, 0);
     EXPECT_EQ(result.storesSent, 2) << "sent once, not once per pass";
@@ -478,12 +484,8 @@ TEST(Send, AStoreCutOffIsAskedAboutBeforeItIsSentAgain)
     TestNode node(cut);
     ASSERT_NE(node.port, 0);
     const engine::SendSettings settings = SettingsFor(node, FreePort());
-    const std::vector<engine::SendItem> items = {
-        {Data + "CT_small.dcm", UID_CTImageStorage, CtUid, "", "1.2.3", "1.2.3.4"},
-        {Data + "MR_small.dcm", UID_MRImageStorage, MrUid, "", "1.2.3", "1.2.3.5"},
-    };
     std::vector<engine::SendOutcome> outcomes;
-    const engine::SendResult result = engine::SendImages(settings, engine::SendMode::Send, items, outcomes);
+    const engine::SendResult result = SendStudy(settings, outcomes);
     ASSERT_EQ(outcomes.size(), 2u);
     for (const engine::SendOutcome& outcome : outcomes) {
         EXPECT_EQ(outcome.arrival, engine::Arrival::Committed) << outcome.error;

@@ -3,13 +3,13 @@
 //   LD_PRELOAD=libzp_faultshim.so ZP_FAULTS="write:ENOSPC:.part:2:1;renameat2:EIO:.dcm:0:0" zet-pelta-cli ...
 //
 // Each fault, separated by ';', is call:effect:path:skip:count. call is one of open, read, write,
-// close, fdatasync, fsync, rename, renameat2, link; effect ENOSPC, EIO, EACCES, EINVAL, EPERM or EMFILE, "short" for a read or write
-// that moves only half the bytes asked for, "kill", which kills the process (SIGKILL) at that very
-// point, "killafter", which kills it right after the call succeeded, "shortkill", which moves half the
-// bytes and then kills it, or "int", which interrupts it (SIGINT, as Ctrl+C) and then makes the call;
-// path a fragment that the file's path (for
-// calls on an open file: the path it was opened under) must contain, empty for any; skip how many
-// matching calls pass first; count how many fail then (0: every one after).
+// close, fdatasync, fsync, rename, renameat2, link; effect ENOSPC, EIO, EACCES, EINVAL, EPERM or
+// EMFILE, "short" for a read or write that moves only half the bytes asked for, "kill", which kills
+// the process (SIGKILL) at that very point, "killafter", which kills it right after the call
+// succeeded, "shortkill", which moves half the bytes and then kills it, or "int", which interrupts it
+// (SIGINT, as Ctrl+C) and then makes the call; path a fragment that the file's path (for calls on an
+// open file: the path it was opened under) must contain, empty for any; skip how many matching calls
+// pass first; count how many fail then (0: every one after).
 //
 //   ZP_TRACE=FILE: the calls that make files durable, in the order they succeeded, one a line: "sync
 //   PATH" (fdatasync, fsync, syncfs), "rename FROM TO" (rename, renameat2, link) and "write PATH BYTES"
@@ -112,7 +112,9 @@ void Trace(std::string line)
 {
     static const int fd = [] {
         const char* path = std::getenv("ZP_TRACE");
-        return path == nullptr ? -1 : Real<int (*)(const char*, int, ...)>("open")(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        return path == nullptr
+            ? -1
+            : Real<int (*)(const char*, int, ...)>("open")(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     }();
     if (fd >= 0) {
         line += '\n';

@@ -300,9 +300,8 @@ TEST(Faults, EachOutputIsDurableBeforeItIsNamedAndItsNameBeforeARowNamesIt)
             const auto sync = [](const std::string& path) {
                 return [path](const auto& call) { return call[0] == "sync" && call[1] == path; };
             };
-            const std::size_t row = at(0, [&name](const auto& call) {
-                return call[0] == "write" && call[2].find(name) != std::string::npos;
-            });
+            const std::size_t row = at(
+                0, [&name](const auto& call) { return call[0] == "write" && call[2].find(name) != std::string::npos; });
             EXPECT_LT(at(0, sync(from)), i) << name << ": named before its bytes were synced";
             EXPECT_LT(at(i, sync(folder)), row) << name << ": named in a row before its name was synced";
             ASSERT_LT(row, calls.size()) << name << ": no row names it";
