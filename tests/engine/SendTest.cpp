@@ -331,21 +331,31 @@ engine::SendSettings SettingsFor(const TestNode& node, Uint16 listen)
     return *settings;
 }
 
-// A CT and an MR image of one study, with the UIDs a question needs.
-engine::SendResult SendStudy(const engine::SendSettings& settings, std::vector<engine::SendOutcome>& outcomes)
-{
-    const std::vector<engine::SendItem> items = {
-        {Data + "CT_small.dcm", UID_CTImageStorage, CtUid, "", "1.2.3", "1.2.3.4"},
-        {Data + "MR_small.dcm", UID_MRImageStorage, MrUid, "", "1.2.3", "1.2.3.5"},
-    };
-    return engine::SendImages(settings, engine::SendMode::Send, items, outcomes);
-}
-
 // A port nobody listens on now, for our listener: one a node of the test's own could open and gave back.
 Uint16 FreePort()
 {
     const TestNode probe({});
     return probe.port;
+}
+
+// A CT and an MR image of one study, with the UIDs a question needs, sent to the node (nobody reports
+// to our listener).
+struct StudySent
+{
+    engine::SendSettings settings;
+    std::vector<engine::SendOutcome> outcomes;
+    engine::SendResult result;
+};
+
+StudySent SendStudy(const TestNode& node)
+{
+    const std::vector<engine::SendItem> items = {
+        {Data + "CT_small.dcm", UID_CTImageStorage, CtUid, "", "1.2.3", "1.2.3.4"},
+        {Data + "MR_small.dcm", UID_MRImageStorage, MrUid, "", "1.2.3", "1.2.3.5"},
+    };
+    StudySent sent {SettingsFor(node, FreePort()), {}, {}};
+    sent.result = engine::SendImages(sent.settings, engine::SendMode::Send, items, sent.outcomes);
+    return sent;
 }
 
 } // namespace
@@ -458,9 +468,7 @@ TEST(Send, ANodeThatDoesNotKnowUsIsToldOnceWithWhatToEnter)
     strange.strange = true;
     TestNode node(strange);
     ASSERT_NE(node.port, 0);
-    const engine::SendSettings settings = SettingsFor(node, FreePort());
-    std::vector<engine::SendOutcome> outcomes;
-    const engine::SendResult result = SendStudy(settings, outcomes);
+    const auto [settings, outcomes, result] = SendStudy(node);
     EXPECT_TRUE(result.reached);
     EXPECT_EQ(result.confirmed, 0);
     EXPECT_EQ(result.storesSent, 2) << "sent once, not once per pass";
@@ -483,9 +491,7 @@ TEST(Send, AStoreCutOffIsAskedAboutBeforeItIsSentAgain)
     cut.cutOff = CtUid;
     TestNode node(cut);
     ASSERT_NE(node.port, 0);
-    const engine::SendSettings settings = SettingsFor(node, FreePort());
-    std::vector<engine::SendOutcome> outcomes;
-    const engine::SendResult result = SendStudy(settings, outcomes);
+    const auto [settings, outcomes, result] = SendStudy(node);
     ASSERT_EQ(outcomes.size(), 2u);
     for (const engine::SendOutcome& outcome : outcomes) {
         EXPECT_EQ(outcome.arrival, engine::Arrival::Committed) << outcome.error;
