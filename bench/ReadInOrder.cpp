@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Profile.h"
+#include "engine/common/Profile.h"
 #include "support/FileSystem.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #
 #   scripts/mutants.sh                 every fault in the list below
 #   scripts/mutants.sh cut- lzw-       only the faults whose names start with one of these
+#   scripts/mutants.sh --check         only whether every entry still matches its file, without building
 #
 # It builds into build-mutants/ and restores every file it touched, also when it is interrupted. A
 # fault is "killed" when the build or a test fails, "survived" when everything passes. Each entry of
@@ -11,9 +12,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
-cmake -S . -B build-mutants -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-mutants -j2 >/dev/null
+if [ "${1:-}" != --check ]; then
+    scripts/install-deps.sh
+    cmake -S . -B build-mutants -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build-mutants -j2 >/dev/null
+fi
 
 python3 - "$@" <<'PYTHON'
 import pathlib, subprocess, sys
@@ -55,27 +58,27 @@ lzw-clear-off-by-one | src/engine/decode/LzwDecoder.cpp
             freeEntry = ClearCode;
             freeEntry = ClearCode + 1;
 
-profile-dot-rule-on-hipax | src/engine/Profile.cpp
+profile-dot-rule-on-hipax | src/engine/common/Profile.cpp
     return profile == Profile::Gemed && fileName.find('.') != std::string_view::npos;
     return profile != Profile::ArztUndPraxis && fileName.find('.') != std::string_view::npos;
 
-profile-r-not-selected | src/engine/Profile.cpp
+profile-r-not-selected | src/engine/common/Profile.cpp
         return name.ends_with('Z') || name.ends_with('R');
         return name.ends_with('Z');
 
-quarantine-numbering-starts-at-3 | src/engine/ImageMigration.cpp
+quarantine-numbering-starts-at-3 | src/engine/run/ImageMigration.cpp
         const std::string name = stem + (number == 1 ? std::string() : std::to_string(number)) + ".err";
         const std::string name = stem + (number == 1 ? std::string() : std::to_string(number + 1)) + ".err";
 
-quarantine-stem-keeps-extension | src/engine/ImageMigration.cpp
+quarantine-stem-keeps-extension | src/engine/run/ImageMigration.cpp
     const std::string stem = folder + BaseName(file.name);
     const std::string stem = folder + file.name;
 
-destination-overwritten | src/engine/ImageMigration.cpp
+destination-overwritten | src/engine/run/ImageMigration.cpp
     std::error_code error = out.Commit(support::Replace::Never);
     std::error_code error = out.Commit(support::Replace::Allowed);
 
-source-hash-of-whole-file-skipped | src/engine/ImageMigration.cpp
+source-hash-of-whole-file-skipped | src/engine/run/ImageMigration.cpp
         sourceDigest.Update(*whole);
         sourceDigest.Update({});
 
@@ -87,19 +90,19 @@ dot-rule-not-checked | src/engine/report/RunReport.cpp
     m_tally.checked += record.selected || record.notSelectedBecause == LeftOutByDotRule ? 1 : 0;
     m_tally.checked += record.selected ? 1 : 0;
 
-journal-count-read-from-the-next-column | src/engine/journal/DiscJournal.cpp
-    row.migrated = CountOf(values[8]);
-    row.migrated = CountOf(values[9]);
+journal-column-of-the-wrong-count | src/engine/records/DiscJournal.cpp
+    MaybeCountColumn<J, &J::migrated>("migrated"),
+    MaybeCountColumn<J, &J::alreadyMigrated>("migrated"),
 
-leftovers-not-removed | src/engine/RunController.cpp
+leftovers-not-removed | src/engine/run/RunController.cpp
     RemoveUnfinishedFiles(m_host.DestText(), m_log);
     (void)0;
 
-work-folder-left-behind | src/engine/WorkFolder.cpp
+work-folder-left-behind | src/engine/run/WorkFolder.cpp
     support::RemoveEmptyFolder(m_path); // another run still working here keeps it
     (void)0;
 
-progress-value-off-by-one | src/engine/FolderWalk.cpp
+progress-value-off-by-one | src/engine/run/FolderWalk.cpp
     m_host.SetProgressValue(static_cast<std::int64_t>(index) + 1);
     m_host.SetProgressValue(static_cast<std::int64_t>(index));
 
@@ -115,19 +118,19 @@ streamed-file-own-read-keeps-stale-bytes | src/engine/input/ImageSource.cpp
         piece.resize(got);
         piece.resize(got == 0 ? 0 : piece.size());
 
-streamed-read-error-taken-for-damage | src/engine/ImageMigration.cpp
+streamed-read-error-taken-for-damage | src/engine/run/ImageMigration.cpp
     return {error, error && taken.image->ReadError() ? Phase::Reading : Phase::Converting};
     return {error, Phase::Converting};
 
-plain-read-error-not-retried | src/engine/ImageMigration.cpp
+plain-read-error-not-retried | src/engine/run/ImageMigration.cpp
         return {copy.error, copy.sourceFailed ? Phase::Reading : Phase::Writing};
         return {copy.error, Phase::Writing};
 
-unreadable-file-not-retried | src/engine/RunController.cpp
+unreadable-file-not-retried | src/engine/run/RunController.cpp
         if (migration.record.unreadable) {
         if (false) {
 
-retry-not-in-the-report | src/engine/RunController.cpp
+retry-not-in-the-report | src/engine/run/RunController.cpp
             record.retried = true;
             record.retried = false;
 
@@ -140,34 +143,34 @@ duplicate-uid-not-flagged | src/engine/report/KnownImages.cpp
     if (false) {
 
 earlier-runs-forgotten | src/engine/report/RunReport.cpp
-    if (row[OutcomeColumn] != OutcomeName(Outcome::Migrated)) {
-    if (row[OutcomeColumn] != OutcomeName(Outcome::Rejected)) {
+    if (!row.Is(Outcome::Migrated)) {
+    if (!row.Is(Outcome::Rejected)) {
 
-verify-misses-added-files | src/engine/check/Verification.cpp
+verify-misses-added-files | src/engine/report/Verification.cpp
                 ++result.added;
                 (void)0;
 
-verify-ignores-the-verdict | src/engine/check/Verification.cpp
-        if (verdict != row[Dicom]) {
+verify-ignores-the-verdict | src/engine/report/Verification.cpp
+        if (verdict != row.dicom) {
         if (false) {
 
-walk-list-order-reversed | src/engine/DiscTree.cpp
+walk-list-order-reversed | src/engine/input/DiscTree.cpp
         for (auto child = children.rbegin(); child != children.rend(); ++child) {
         for (auto child = children.begin(); child != children.end(); ++child) {
 
-walk-list-reads-own-output | src/engine/DiscTree.cpp
+walk-list-reads-own-output | src/engine/input/DiscTree.cpp
             if (!leaveOut || !leaveOut(path)) {
             if (leaveOut || true) {
 
-verify-passes-dead-part-files | src/engine/check/Verification.cpp
+verify-passes-dead-part-files | src/engine/report/Verification.cpp
                 ++result.leftovers;
                 (void)0;
 
-verify-counts-rows-as-files | src/engine/check/Verification.cpp
+verify-counts-rows-as-files | src/engine/report/Verification.cpp
         ++result.filesInFolder;
         (void)0;
 
-already-there-not-told | src/engine/RunSummaryText.cpp
+already-there-not-told | src/engine/run/RunSummaryText.cpp
     if (run.alreadyThere > 0) {
     if (run.alreadyThere < 0) {
 
@@ -203,15 +206,23 @@ report-latin1-kept-as-bytes | src/support/Utf8.cpp
     if (IsValidUtf8(text)) {
     if (true) {
 
-report-older-rows-skipped | src/engine/report/ReportFiles.cpp
-        if (!m_header && record.size() >= FirstColumnCount && record.size() <= ColumnCount) {
-        if (!m_header && record.size() == ColumnCount) {
+report-older-rows-skipped | src/engine/records/Table.h
+        if (cells.size() < m_minimum || cells.size() > std::max(m_columnAt.size(), m_table.size())) {
+        if (cells.size() != m_table.size()) {
+
+records-read-by-position-not-by-name | src/engine/records/Table.h
+            const Column<Row>* column = i < m_columnAt.size() ? m_columnAt[i]
+            const Column<Row>* column = i < m_table.size() ? &m_table[i]
+
+records-cells-beyond-the-header-dropped | src/engine/records/Table.h
+                : i < m_table.size()                          ? &m_table[i]
+                : false                                       ? &m_table[i]
 
 report-studies-count-every-file | src/engine/report/StudyList.cpp
     if (image.verdict != DicomVerdict::Ok && image.verdict != DicomVerdict::NoPart10Header) {
     if (false) {
 
-window-findings-left-out | src/engine/RunHost.h
+window-findings-left-out | src/engine/run/RunHost.h
         if (!findings.empty()) {
         if (false) {
 
@@ -287,23 +298,23 @@ output-named-before-its-bytes-are-synced | src/support/AtomicFile.cpp
     if (auto error = m_closed ? native::SyncData(m_temp) : native::SyncData(m_handle)) {
     if (auto error = std::error_code {}) {
 
-output-sync-failure-taken-for-success | src/engine/ImageMigration.cpp
+output-sync-failure-taken-for-success | src/engine/run/ImageMigration.cpp
         if (migration.output && migration.output->synced) {
         if (false) {
 
-row-names-a-file-before-its-folder-is-synced | src/engine/OutputBatch.cpp
+row-names-a-file-before-its-folder-is-synced | src/engine/run/OutputBatch.cpp
         support::SyncCommittedFolders();
         (void)0;
 
-summary-counts-rows-not-synced | src/engine/report/RunReport.cpp
+summary-counts-rows-not-synced | src/engine/records/ReportRows.cpp
     if (m_rows.IsOpen() && m_rows.Sync()) {
     if (false) {
 
-killed-run-not-found | src/engine/report/RunReport.cpp
-            || summary.Write(SummaryText({}, true, {})) || summary.Commit(support::Replace::Never)) {
-            || summary.Write(SummaryText({}, true, {}))) {
+killed-run-not-found | src/engine/records/ReportRows.cpp
+    m_failed = !Publish(SummarySuffix, SummaryText(opening), false) || m_failed;
+    m_failed = m_failed;
 
-journal-rewritten-unlocked | src/engine/journal/DiscJournal.cpp
+journal-rewritten-unlocked | src/engine/records/DiscJournal.cpp
     lock.Lock(LocksFile(runsFolder), JournalLockSlot, support::FileLock::Mode::Wait);
     (void)lock;
 
@@ -311,7 +322,7 @@ other-runs-not-followed | src/engine/report/RunReport.cpp
     m_others.CatchUp();
     (void)0;
 
-same-disc-twice-at-once | src/engine/RunController.cpp
+same-disc-twice-at-once | src/engine/run/RunController.cpp
         != std::errc::resource_unavailable_try_again;
         == std::errc::invalid_argument;
 
@@ -319,23 +330,23 @@ reader-keeps-files-open | src/engine/input/DiscReader.cpp
         file->m_input.Close();
         (void)0;
 
-retry-stop-loses-rows | src/engine/RunController.cpp
+retry-stop-loses-rows | src/engine/run/RunController.cpp
         Queue(std::move(step), std::move(migration));
         if (m_stopRequested) { continue; } Queue(std::move(step), std::move(migration));
 
-source-as-destination-allowed | src/engine/RunController.cpp
+source-as-destination-allowed | src/engine/run/RunController.cpp
     if (source == support::IdentityOf(m_host.DestText())) {
     if (false) {
 
-wrong-system-never-told | src/engine/DiscLook.cpp
+wrong-system-never-told | src/engine/decode/DiscLook.cpp
     return best != chosen && bestScore.first > 0 ? std::optional(best) : std::nullopt;
     return std::nullopt;
 
-wrong-bytes-not-doubted | src/engine/DiscLook.h
+wrong-bytes-not-doubted | src/engine/decode/DiscLook.h
     bool Doubtful() const { return m_images == 0 || m_wrong > 0; }
     bool Doubtful() const { return m_images == 0; }
 
-right-system-doubted | src/engine/DiscLook.cpp
+right-system-doubted | src/engine/decode/DiscLook.cpp
     Profile best = chosen;
     Profile best = Profile::Starc;
 
@@ -343,7 +354,7 @@ damaged-dicom-names-nothing | src/engine/check/DicomCheck.cpp
         info.problem = status.text();
         info.problem = status.text(); return info;
 
-window-warning-shown-as-information | src/engine/RunSummaryText.cpp
+window-warning-shown-as-information | src/engine/run/RunSummaryText.cpp
     return !run.looksLike.empty() || !allInPacs || run.scanned == 0;
     return !allInPacs || run.scanned == 0;
 
@@ -351,59 +362,59 @@ window-field-misplaced | src/app/FrmMain.cpp
     m_txtDest = FolderField(picture2, "txtDest", Twips(90, 1215, 4965, 345));
     m_txtDest = FolderField(picture2, "txtDest", Twips(90, 1230, 4965, 345));
 
-send-store-success-counts-as-arrived | src/engine/send/SendJob.cpp
+send-store-success-counts-as-arrived | src/engine/pacs/SendJob.cpp
         HandOver(i, support::FileSize(item.file).value_or(0));
         Settle(i, Arrival::Committed, {});
 
-send-cut-off-store-resent-unasked | src/engine/send/SendJob.cpp
+send-cut-off-store-resent-unasked | src/engine/pacs/SendJob.cpp
         askFirst = Select({State::Uncertain});
         askFirst.clear();
 
-send-confirmed-before-not-counted | src/engine/send/PacsRecords.cpp
+send-confirmed-before-not-counted | src/engine/send/SendPlan.cpp
         arrived[i] = plan.confirmedBefore[i].has_value();
         arrived[i] = false;
 
-send-refusal-retried | src/engine/send/SendJob.cpp
+send-refusal-retried | src/engine/pacs/SendJob.cpp
     } else if ((status & 0xFF00) == 0xA700) {
     } else if (true) {
 
-send-question-before-skipped | src/engine/send/SendJob.cpp
+send-question-before-skipped | src/engine/pacs/SendJob.cpp
             Ask(askFirst, Question::Before);
             (void)askFirst;
 
-send-report-of-another-caller-taken | src/engine/send/CommitmentListener.cpp
+send-report-of-another-caller-taken | src/engine/pacs/CommitmentListener.cpp
     if (m_callers.count(callingAE.c_str()) != 0) {
     if (true) {
 
-send-report-about-unasked-images-taken | src/engine/send/SendCommitment.cpp
+send-report-about-unasked-images-taken | src/engine/pacs/SendCommitment.cpp
             if (std::any_of(report->committed.begin(), report->committed.end(), unasked)
             if (false && std::any_of(report->committed.begin(), report->committed.end(), unasked)
 
-send-report-failures-counted-as-committed | src/engine/send/SendCommitment.cpp
+send-report-failures-counted-as-committed | src/engine/pacs/SendCommitment.cpp
             if (report.committed.count(uid) != 0) {
             if (report.committed.count(uid) != 0 || !before) {
 
-send-image-left-out-of-the-report-committed | src/engine/send/SendCommitment.cpp
+send-image-left-out-of-the-report-committed | src/engine/pacs/SendCommitment.cpp
             if (report.committed.count(uid) != 0) {
             if (report.committed.count(uid) != 0 || (!before && report.failed.count(uid) == 0)) {
 
-send-report-answer-incomplete | src/engine/send/Dimse.cpp
+send-report-answer-incomplete | src/engine/pacs/Dimse.cpp
         = O_NEVENTREPORT_AFFECTEDSOPCLASSUID | O_NEVENTREPORT_AFFECTEDSOPINSTANCEUID | O_NEVENTREPORT_EVENTTYPEID;
         = O_NEVENTREPORT_EVENTTYPEID;
 
-send-transaction-uid-predictable | src/engine/send/Dimse.cpp
+send-transaction-uid-predictable | src/engine/pacs/Dimse.cpp
     return "2.25." + digits;
     return "2.25.1";
 
-send-connections-cap-ignored | src/engine/send/PacsRecords.cpp
+send-connections-cap-ignored | src/engine/send/SendPlan.cpp
         settings.associations = *count;
         (void)count;
 
-send-images-of-no-report-left-out | src/engine/send/PacsRecords.cpp
+send-images-of-no-report-left-out | src/engine/send/SendPlan.cpp
     for (const FolderImage& image : UnlistedImages(destination, listed)) {
     for (const FolderImage& image : std::vector<FolderImage>()) {
 
-send-taken-listener-still-waits-for-reports | src/engine/send/SendProof.cpp
+send-taken-listener-still-waits-for-reports | src/engine/pacs/SendProof.cpp
     const bool findFirst = question == Question::Before || !m_listening;
     const bool findFirst = question == Question::Before;
 
@@ -411,19 +422,19 @@ send-unconfirmed-exits-like-a-failed-run | src/cli/SendCli.cpp
     return tally.confirmed == tally.total ? ExitStatus::Completed : ExitStatus::NotConfirmed;
     return tally.confirmed == tally.total ? ExitStatus::Completed : ExitStatus::WithFailures;
 
-start-file-for-a-folder-told-as-missing | src/engine/RunController.cpp
+start-file-for-a-folder-told-as-missing | src/engine/run/RunController.cpp
         if (!folder.path.empty() && support::PathExists(folder.path)) {
         if (false) {
 
-start-unwritable-destination-found-file-by-file | src/engine/RunController.cpp
+start-unwritable-destination-found-file-by-file | src/engine/run/RunController.cpp
     if (const std::error_code error = support::CheckWritable(m_host.DestText())) {
     if (const std::error_code error = std::error_code()) {
 
-summary-empty-source-untold | src/engine/RunSummaryText.cpp
+summary-empty-source-untold | src/engine/run/RunSummaryText.cpp
     if (run.scanned == 0) {
     if (false) {
 
-summary-empty-source-as-information | src/engine/RunSummaryText.cpp
+summary-empty-source-as-information | src/engine/run/RunSummaryText.cpp
     return !run.looksLike.empty() || !allInPacs || run.scanned == 0;
     return !run.looksLike.empty() || !allInPacs;
 
@@ -452,6 +463,11 @@ def run(command):
     return subprocess.run(command, shell=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
 
 wanted = sys.argv[1:]
+if wanted == ['--check']:
+    stale = [m[0] for m in parse()
+             if not pathlib.Path(m[1]).exists() or pathlib.Path(m[1]).read_text().count(m[2]) != 1]
+    print(f'{len(parse())} entries; ' + (f'stale: {", ".join(stale)}' if stale else 'every one matches its file'))
+    sys.exit(1 if stale else 0)
 mutants = [m for m in parse() if not wanted or any(m[0].startswith(w) for w in wanted)]
 killed, survived, stale = [], [], []
 for name, path, old, new in mutants:

@@ -19,8 +19,8 @@
 #include "app/BrowseFolder.h"
 #include "app/Controls.h"
 #include "app/WindowHost.h"
-#include "engine/RunController.h"
-#include "engine/Texts.h"
+#include "engine/run/RunController.h"
+#include "engine/common/Texts.h"
 #include "support/Log.h"
 #include "support/Settings.h"
 

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "engine/RunHost.h"
+#include "engine/run/RunHost.h"
 
 class QAction;
 class QComboBox;

@@ -9,7 +9,7 @@
 #include "app/AppFonts.h"
 #include "app/FrmMain.h"
 #include "app/InstanceLock.h"
-#include "engine/Texts.h"
+#include "engine/common/Texts.h"
 #include "support/FileSystem.h"
 #include "support/Log.h"
 #include "support/Places.h"

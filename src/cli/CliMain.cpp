@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "cli/ConsoleHost.h"
-#include "engine/RunController.h"
-#include "engine/Texts.h"
+#include "engine/run/RunController.h"
+#include "engine/common/Texts.h"
 #include "engine/report/Findings.h"
-#include "engine/report/ReportFiles.h"
-#include "engine/check/Verification.h"
+#include "engine/records/RunsFolder.h"
+#include "engine/report/Verification.h"
 #include "support/FileSystem.h"
 #include "support/Places.h"
 #include "support/Settings.h"
@@ -37,10 +37,11 @@ bool TakeValue(const std::vector<std::string>& args, size_t& i, std::string_view
     return false;
 }
 
-std::string RunCounts(const engine::RunState& state)
+std::string RunCounts(const engine::RunController& engine)
 {
-    return std::to_string(state.CheckedCount) + " ausgewählt, " + std::to_string(state.MigratedCount) + " migriert, "
-        + std::to_string(state.FailedCount + state.RejectedCount) + " Fehler";
+    const engine::RunTally& counts = engine.Counts();
+    return std::to_string(engine.State().CheckedCount) + " ausgewählt, " + std::to_string(counts.Migrated())
+        + " migriert, " + std::to_string(counts.withError + counts.Rejected()) + " Fehler";
 }
 
 // After the summary: the studies, what the report found, and the report itself as the last line.
@@ -276,7 +277,7 @@ ExitStatus MigrateOnce(const Options& options, const Environment& env, const std
         engine.SetPacsTarget(SendSettingsOf(options, env));
     }
     host.SetInterruptCheck(env.interrupted, [&engine] { engine.RequestStop(); });
-    host.SetCountsSource([&engine] { return RunCounts(engine.State()); });
+    host.SetCountsSource([&engine] { return RunCounts(engine); });
     host.SetOnlyMissing(options.onlyMissing);
 
     engine.StartRun();

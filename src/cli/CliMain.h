@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "engine/send/PacsRecords.h"
+#include "engine/send/SendPlan.h"
 #include "support/Mounts.h"
 #include "support/Places.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/Texts.h"
+#include "engine/common/Texts.h"
 
 namespace cli {
 

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "engine/RunHost.h"
+#include "engine/run/RunHost.h"
 #include "support/Settings.h"
 
 namespace cli {

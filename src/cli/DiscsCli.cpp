@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "cli/CliMain.h"
-#include "engine/journal/DiscJournal.h"
-#include "engine/report/ReportFiles.h"
-#include "engine/check/Verification.h"
+#include "engine/records/DiscJournal.h"
+#include "engine/records/RunsFolder.h"
+#include "engine/report/Verification.h"
 #include "support/Csv.h"
 #include "support/FileSystem.h"
 #include "support/Mounts.h"
@@ -56,15 +56,16 @@ ExitStatus DiscsCli(const Options& options, const Environment& env)
         return found == verified.end() ? std::string("-") : found->second;
     };
     if (options.csv) {
-        env.out << support::CsvLine({"started", "ended", "pacs", "label", "fingerprint", "source", "destination",
-            "selected", "migrated", "already_migrated", "rejected", "failed", "stopped", "report", "verified",
-            "looks_like", "pacs_node", "pacs_images", "pacs_confirmed"});
+        // The journal's columns, and after "report" whether its files are still there.
+        const std::vector<std::string> names = engine::ColumnNames(engine::JournalTable());
+        const auto verifiedAt = std::find(names.begin(), names.end(), "report") - names.begin() + 1;
+        const auto withVerified = [verifiedAt](std::vector<std::string> cells, std::string cell) {
+            cells.insert(cells.begin() + verifiedAt, std::move(cell));
+            return support::CsvLine(cells);
+        };
+        env.out << withVerified(names, "verified");
         for (const engine::JournalRow& row : rows) {
-            env.out << support::CsvLine({row.started, row.ended, row.pacs, row.label, row.fingerprint, row.source,
-                row.destination, engine::CountText(row.checked), engine::CountText(row.migrated),
-                engine::CountText(row.alreadyMigrated), engine::CountText(row.rejected), engine::CountText(row.failed),
-                row.stopped ? "yes" : "no", row.report, verifiedOf(row), row.looksLike, row.pacsNode,
-                engine::CountText(row.pacsImages), engine::CountText(row.pacsConfirmed)});
+            env.out << withVerified(engine::Cells(engine::JournalTable(), row), verifiedOf(row));
         }
         return ExitStatus::Completed;
     }

@@ -1,6 +1,6 @@
 #include "cli/CliMain.h"
 
-#include "engine/report/ReportFiles.h"
+#include "engine/records/RunsFolder.h"
 #include "support/FileSystem.h"
 #include "support/Log.h"
 #include "support/Settings.h"

@@ -17,7 +17,7 @@
 #include "app/WindowHost.h"
 #include "cli/CliMain.h"
 #include "common/TempTree.h"
-#include "engine/RunController.h"
+#include "engine/run/RunController.h"
 #include "support/Settings.h"
 
 using namespace testing_support;

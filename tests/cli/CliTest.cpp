@@ -5,8 +5,8 @@
 
 #include "SampleDisc.h"
 #include "cli/CliMain.h"
-#include "engine/Texts.h"
-#include "engine/journal/DiscJournal.h"
+#include "engine/common/Texts.h"
+#include "engine/records/DiscJournal.h"
 #include "support/Csv.h"
 #include "support/ProcessWatch.h"
 #include "support/Settings.h"

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "cli/CliMain.h"
-#include "engine/journal/DiscJournal.h"
+#include "engine/records/DiscJournal.h"
 #include "support/Mounts.h"
 
 // --watch in a mount namespace of the test's own: three discs mounted at the source folder one after

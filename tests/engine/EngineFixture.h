@@ -3,8 +3,8 @@
 #include <functional>
 
 #include "common/TestKit.h"
-#include "engine/RunController.h"
-#include "engine/RunHost.h"
+#include "engine/run/RunController.h"
+#include "engine/run/RunHost.h"
 
 // A front end without a display: fields are plain members a test may change at any time, every output
 // call is kept in order ("max N", "value N", "text T", "status T", "message T", "quit 0/1", "timer 0/1"),

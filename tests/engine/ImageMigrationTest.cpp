@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <random>
 
-#include "engine/ImageMigration.h"
+#include "engine/run/ImageMigration.h"
 #include "support/FileSystem.h"
 #include "support/Log.h"
 #include "support/Sha256.h"

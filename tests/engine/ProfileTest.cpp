@@ -1,6 +1,6 @@
 #include "common/TestKit.h"
 
-#include "engine/Profile.h"
+#include "engine/common/Profile.h"
 
 using namespace engine;
 

@@ -1,8 +1,9 @@
 
 #include "EngineFixture.h"
-#include "engine/journal/DiscJournal.h"
+#include "engine/records/DiscJournal.h"
+#include "engine/records/ReportRows.h"
+#include "engine/records/SendRecords.h"
 #include "engine/report/Findings.h"
-#include "engine/report/ReportFiles.h"
 #include "support/Csv.h"
 #include "support/Sha256.h"
 
@@ -24,7 +25,7 @@ protected:
         Migrate();
         const std::string report = engine.LastRun().report;
         const auto records = support::ParseCsv(ReadFile(report));
-        ASSERT_EQ(records.at(0), engine::ReportColumns());
+        ASSERT_EQ(records.at(0), engine::ColumnNames(engine::ReportTable()));
         rows.clear();
         for (std::size_t i = 1; i < records.size(); ++i) {
             for (std::size_t c = 0; c < records[i].size(); ++c) {
@@ -157,12 +158,31 @@ TEST_F(RunReportTest, VerdictsFindingsAndTheStudiesOnTheDisc)
     // A report written before the series and SOP class columns existed is still read by the next run.
     std::string older;
     for (auto record : support::ParseCsv(ReadFile(run.report))) {
-        record.resize(engine::FirstColumnCount);
+        record.resize(16); // path ... duplicate_of
         older += support::CsvLine(record);
     }
     WriteFile(run.report, older);
     Run("HIPAX");
     EXPECT_EQ(Cells("GERM", {"duplicate"}), "SOP Instance UID, content");
+}
+
+// Cells are read by their file's own column names: a journal that another tool reordered and added a
+// column to, and send records begun by an older version, whose later rows have the columns added since.
+TEST(Records, CellsAreReadByTheirFilesOwnColumnNames)
+{
+    TempDir runs;
+    WriteFile(runs / "discs.csv", "report,note,migrated,started\r\nr1.csv,x,7,2026-12-06T10:05:03\r\n");
+    const auto journal = engine::ReadJournal(runs.Path());
+    ASSERT_EQ(journal.size(), 1u);
+    EXPECT_EQ(journal[0].started + " " + engine::CountText(journal[0].migrated) + engine::CountText(journal[0].selected),
+        "2026-12-06T10:05:03 7");
+    WriteFile(runs / "r1-pacs.csv",
+        "written_file,sop_instance_uid,node,store_status,store_comment,transfer_syntax_sent,verdict,checked,error\r\n"
+        "a.dcm,1.2,AE@h:1,0x0000,,,committed,t,\r\nb.dcm,1.3,AE@h:1,0x0000,,,found,t,,/dest,disc1\r\n");
+    const auto records = engine::ReadPacsRecords(runs / "r1-pacs.csv", "AE@h:1");
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(records.at("a.dcm").Confirms("1.2") && records.at("b.dcm").verdict == engine::Arrival::Found);
+    EXPECT_EQ(records.at("b.dcm").disc, "disc1");
 }
 
 TEST(Journal, ProgramsWritingAtOnceKeepEveryRow)
@@ -176,7 +196,7 @@ TEST(Journal, ProgramsWritingAtOnceKeepEveryRow)
             row.report = name + std::to_string(i) + ".csv";
             EXPECT_TRUE(engine::WriteJournalRow(runs.Path(), row));
             row.ended = "2026-12-07T10:00:00";
-            row.checked = i;
+            row.selected = i;
             row.migrated = 3;
             row.alreadyMigrated = 0;
             row.stopped = false;
@@ -193,7 +213,7 @@ TEST(Journal, ProgramsWritingAtOnceKeepEveryRow)
     engine::JournalRow expected;
     expected.report = "a99.csv";
     expected.ended = "2026-12-07T10:00:00";
-    expected.checked = 99;
+    expected.selected = 99;
     expected.migrated = 3;
     expected.alreadyMigrated = 0;
     expected.stopped = false;

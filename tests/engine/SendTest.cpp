@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "common/TestKit.h"
-#include "engine/send/PacsRecords.h"
+#include "engine/send/SendPlan.h"
 
 #include <dcmtk/config/osconfig.h>
 #include <dcmtk/dcmdata/dcdeftag.h>

@@ -2,7 +2,7 @@
 
 #include <regex>
 
-#include "engine/UniqueNameSource.h"
+#include "engine/run/UniqueNameSource.h"
 
 TEST(UniqueNameSource, RisingLowerCaseVersion7NamesManyWithinAMillisecond)
 {

@@ -4,8 +4,9 @@
 // or wrong is left, the summary is true and the source is untouched. Bounds are checked by what is
 // left on disk and by the program's peak memory, never by time.
 #include "common/TestKit.h"
-#include "engine/journal/DiscJournal.h"
-#include "engine/report/ReportFiles.h"
+#include "engine/records/DiscJournal.h"
+#include "engine/records/ReportRows.h"
+#include "engine/records/RunsFolder.h"
 #include "support/Csv.h"
 #include "support/Sha256.h"
 
@@ -20,6 +21,12 @@
 #include <sys/wait.h>
 
 namespace {
+
+// A row's outcome as the report writes it.
+std::string Outcome(const engine::ReportRow& row)
+{
+    return row.outcome ? std::string(engine::OutcomeName(*row.outcome)) : std::string("?");
+}
 
 // One file on a sample disc and what a correct migration makes of it.
 struct DiscFile
@@ -483,9 +490,8 @@ TEST(Drive, OneReaderInWalkOrderAndUnreadableFilesTriedOnceMoreAtTheEnd)
         EXPECT_EQ(unread, (std::vector {disc.files[1].Name(), disc.files[2].Name(), disc.files[2].Name()}));
         std::vector<std::string> rows;
         for (const std::string& summary : engine::SummariesOf(disc.root / "prog/Logs/Runs", disc.dest)) {
-            engine::ForEachRow(summary, [&](const engine::ReportRow& row) {
-                rows.push_back(row[engine::ReportColumn::Path] + " " + row[engine::ReportColumn::OutcomeColumn] + " "
-                    + row[engine::ReportColumn::Retried]);
+            engine::ReadRows(engine::RowsFileOf(summary), [&](const engine::ReportRow& row) {
+                rows.push_back(row.path + " " + Outcome(row) + " " + (row.retried ? "yes" : ""));
             });
         }
         ASSERT_GE(rows.size(), 2u);
@@ -508,7 +514,7 @@ std::vector<engine::ReportRow> ReportRows(const Disc& disc)
 {
     std::vector<engine::ReportRow> rows;
     for (const std::string& summary : engine::SummariesOf(Runs(disc), disc.dest)) {
-        engine::ForEachRow(summary, [&](const engine::ReportRow& row) { rows.push_back(row); });
+        engine::ReadRows(engine::RowsFileOf(summary), [&](const engine::ReportRow& row) { rows.push_back(row); });
     }
     return rows;
 }
@@ -534,7 +540,7 @@ TEST(Crash, AKilledRunResumedWithOnlyMissingEndsWithEveryImageOnce)
             ASSERT_EQ(Migrate(disc, kill).status, 128 + SIGKILL);
             const auto rows = ReportRows(disc); // the killed run's
             const auto reported = std::count_if(rows.begin(), rows.end(),
-                [](const auto& row) { return row[engine::ReportColumn::OutcomeColumn] == "migrated"; });
+                [](const auto& row) { return row.Is(engine::Outcome::Migrated); });
             EXPECT_EQ(reported > 0, kill.find("BadObjects") == std::string::npos) << "the first batch's rows";
             const RunResult resumed = Program(disc, MigrateArguments(disc) + " --only-missing");
             ExpectInvariant(disc, resumed); // every image exactly once, nothing else in the destination
@@ -560,10 +566,9 @@ TEST(Faults, AFileThatFailsToReadHalfWayIsReadAgainAtTheEnd)
         EXPECT_LT(run.status, 2) << run.err; // the disc's other files may be rejected
         std::string outcome;
         for (const auto& row : ReportRows(disc)) {
-            if (row[engine::ReportColumn::Path] == disc.files[0].path) {
-                outcome += row[engine::ReportColumn::OutcomeColumn] + " " + row[engine::ReportColumn::Retried];
-                EXPECT_EQ(
-                    row[engine::ReportColumn::SourceSha], support::Sha256OfFile(disc.src + "/" + disc.files[0].path));
+            if (row.path == disc.files[0].path) {
+                outcome += Outcome(row) + (row.retried ? " yes" : " ");
+                EXPECT_EQ(row.sourceSha256, support::Sha256OfFile(disc.src + "/" + disc.files[0].path));
             }
         }
         EXPECT_EQ(outcome, "migrated yes");
@@ -587,15 +592,14 @@ TEST(Crash, AStopDuringTheRetryOfUnreadableFilesKeepsEveryFilesRowAndTheCounts)
         EXPECT_EQ(run.status, 130) << run.err;
         std::map<std::string, std::string> outcomes;
         for (const auto& row : ReportRows(disc)) {
-            outcomes[row[engine::ReportColumn::Path]] = row[engine::ReportColumn::OutcomeColumn]
-                + (row[engine::ReportColumn::Retried].empty() ? "" : " retried");
+            outcomes[row.path] = Outcome(row) + (row.retried ? " retried" : "");
         }
         EXPECT_EQ(outcomes.size(), disc.files.size()) << "a row for every file";
         EXPECT_EQ(
             outcomes[unreadable[0]->path] + ", " + outcomes[unreadable[1]->path] + ", " + outcomes[unreadable[2]->path],
             "migrated retried, failed, failed");
         const auto summary = engine::ReadSummary(engine::SummariesOf(Runs(disc), disc.dest).at(0));
-        EXPECT_EQ(summary.at("failed") + "|" + summary.at("files_seen") + "|" + summary.at("stopped") + "|"
+        EXPECT_EQ(std::to_string(summary.failed) + "|" + std::to_string(summary.filesSeen) + "|" + (summary.stopped ? "yes" : "no") + "|"
                 + std::to_string(engine::ReadJournal(Runs(disc)).at(0).failed.value_or(-1)),
             "2|" + std::to_string(disc.files.size()) + "|yes|2");
     }
@@ -636,9 +640,9 @@ TEST(TwoPrograms, TwoDiscsIntoOneDestinationKeepEveryRowAndFlagEachDuplicateOnce
         std::int64_t duplicates = 0;
         for (const std::string& summary : engine::SummariesOf(Runs(hipax), hipax.dest)) {
             const auto values = engine::ReadSummary(summary);
-            EXPECT_EQ(values.at("stopped") + "|" + values.at("files_seen"),
-                "no|" + std::to_string(values.at("pacs") == "HIPAX" ? 150 : 153));
-            duplicates += std::stoll(values.at("duplicates"));
+            EXPECT_EQ((values.stopped ? "yes|" : "no|") + std::to_string(values.filesSeen),
+                "no|" + std::to_string(values.pacs == "HIPAX" ? 150 : 153));
+            duplicates += values.duplicates;
         }
         // Round one: each image of the one disc repeats the other's, and only one of the two says so;
         // later rounds repeat every image.
@@ -683,8 +687,7 @@ TEST(Faults, AFewOpenFilesAllowedChangeNoOutcomeNorErrorLine)
             EXPECT_LT(Program(disc, MigrateArguments(disc), limit).status, 128);
             std::vector<std::string> lines;
             for (const auto& row : ReportRows(disc)) {
-                lines.push_back(row[engine::ReportColumn::Path] + " " + row[engine::ReportColumn::OutcomeColumn] + " "
-                    + row[engine::ReportColumn::Error]);
+                lines.push_back(row.path + " " + Outcome(row) + " " + row.error);
             }
             for (const std::string& line : LogLines(disc.ErrorLog())) {
                 lines.push_back(line.substr(line.find(" - "))); // without the time stamp

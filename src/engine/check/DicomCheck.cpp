@@ -217,19 +217,40 @@ DicomInfo Check(const std::string& path)
 
 } // namespace
 
+namespace {
+
+// The report's words for the verdicts; the last two go before what the file is, lacks or breaks at.
+constexpr std::string_view OkWord = "ok";
+constexpr std::string_view NoPart10HeaderWord = "no Part 10 header";
+constexpr std::string_view NotAnImageWord = "not an image: ";
+constexpr std::string_view NotDicomWord = "not DICOM: ";
+
+} // namespace
+
 std::string DicomInfo::VerdictText() const
 {
     switch (verdict) {
     case DicomVerdict::Ok:
-        return "ok";
+        return std::string(OkWord);
     case DicomVerdict::NoPart10Header:
-        return "no Part 10 header";
+        return std::string(NoPart10HeaderWord);
     case DicomVerdict::NotAnImage:
-        return "not an image: " + problem;
+        return std::string(NotAnImageWord) + problem;
     case DicomVerdict::NotDicom:
         break;
     }
-    return "not DICOM: " + problem;
+    return std::string(NotDicomWord) + problem;
+}
+
+std::optional<DicomVerdict> VerdictOfText(std::string_view text)
+{
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    return text == OkWord                     ? DicomVerdict::Ok
+        : text == NoPart10HeaderWord          ? DicomVerdict::NoPart10Header
+        : text.starts_with(NotAnImageWord) ? DicomVerdict::NotAnImage
+                                              : DicomVerdict::NotDicom;
 }
 
 DicomInfo CheckDicomFile(const std::string& path)

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace engine {
 
@@ -40,6 +42,9 @@ struct DicomInfo
     // The report's dicom column: "ok", "no Part 10 header", "not an image: ...", "not DICOM: ...".
     std::string VerdictText() const;
 };
+
+// The verdict of a text VerdictText wrote; none for an empty text.
+std::optional<DicomVerdict> VerdictOfText(std::string_view text);
 
 DicomInfo CheckDicomFile(const std::string& path);
 

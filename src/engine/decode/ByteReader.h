@@ -5,7 +5,7 @@
 #include <string>
 #include <system_error>
 
-#include "engine/Limits.h"
+#include "engine/common/Limits.h"
 #include "engine/decode/Decompression.h"
 
 namespace engine {

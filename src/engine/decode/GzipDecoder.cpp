@@ -6,7 +6,7 @@
 #include <string_view>
 #include <zlib.h>
 
-#include "engine/Limits.h"
+#include "engine/common/Limits.h"
 #include "engine/decode/ByteReader.h"
 #include "engine/decode/LzwDecoder.h"
 #include "engine/decode/OutputBuffer.h"

@@ -1,6 +1,6 @@
 #include "engine/decode/OutputBuffer.h"
 
-#include "engine/Limits.h"
+#include "engine/common/Limits.h"
 
 namespace engine {
 

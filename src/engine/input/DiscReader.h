@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/Limits.h"
+#include "engine/common/Limits.h"
 #include "support/InputFile.h"
 
 namespace engine {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "engine/Limits.h"
+#include "engine/common/Limits.h"
 
 namespace engine {
 

@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "engine/decode/DecodeAhead.h"
+#include "engine/input/DecodeAhead.h"
 #include "engine/input/DiscReader.h"
 #include "support/InputFile.h"
 

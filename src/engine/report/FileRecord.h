@@ -5,21 +5,14 @@
 #include <optional>
 #include <string>
 
-#include "engine/DiscLook.h"
+#include "engine/decode/DiscLook.h"
 #include "engine/check/DicomCheck.h"
+#include "engine/records/ReportRows.h"
 
 namespace engine {
 
-// AlreadyMigrated and AlreadyRejected: a run of a disc again found the file's output of an earlier run
-// in the destination, and left the file alone.
-enum class Outcome { Migrated, Rejected, Failed, Skipped, AlreadyMigrated, AlreadyRejected };
-
 // A SHA-256 in lower-case hex, as the background thread delivers it; empty (not valid) when nothing was hashed.
 using Digest = std::shared_future<std::string>;
-
-// Why a file the walk saw was not migrated: the profile does not select it, or the "." rule left it out.
-inline constexpr const char* LeftOutByProfile = "profile";
-inline constexpr const char* LeftOutByDotRule = "dot rule";
 
 // One row of a run's report: a file the walk saw (or a folder it could not read) and what became of it.
 struct FileRecord

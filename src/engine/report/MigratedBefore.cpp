@@ -1,11 +1,11 @@
 #include "engine/report/MigratedBefore.h"
 
-#include <charconv>
 #include <future>
 #include <unordered_set>
 
-#include "engine/Texts.h"
-#include "engine/report/ReportFiles.h"
+#include "engine/common/Texts.h"
+#include "engine/records/ReportRows.h"
+#include "engine/records/RunsFolder.h"
 #include "support/AtomicFile.h"
 #include "support/FileSystem.h"
 #include "support/Sha256.h"
@@ -36,23 +36,14 @@ void MigratedBefore::Load(const std::string& runsFolder, const std::string& dest
     m_destination = destination;
     std::unordered_set<std::string> listed;
     for (const std::string& summary : SummariesOf(runsFolder, destination)) {
-        const bool sameDisc = ReadSummary(summary)["fingerprint"] == fingerprint;
-        ForEachRow(summary, [&](const ReportRow& row) {
-            using enum ReportColumn;
-            if (!row[WrittenFile].empty()) {
-                listed.insert(row[WrittenFile]);
+        const bool sameDisc = ReadSummary(summary).fingerprint == fingerprint;
+        ReadRows(RowsFileOf(summary), [&](const ReportRow& row) {
+            if (!row.writtenFile.empty()) {
+                listed.insert(row.writtenFile);
             }
-            const std::string& outcome = row[OutcomeColumn];
-            const bool migrated
-                = outcome == OutcomeName(Outcome::Migrated) || outcome == OutcomeName(Outcome::AlreadyMigrated);
-            const bool rejected
-                = outcome == OutcomeName(Outcome::Rejected) || outcome == OutcomeName(Outcome::AlreadyRejected);
-            std::uint64_t size = 0;
-            const auto [end, error] = std::from_chars(row[Size].data(), row[Size].data() + row[Size].size(), size);
-            if (sameDisc && (migrated || rejected) && !row[WrittenFile].empty() && error == std::errc()
-                && end == row[Size].data() + row[Size].size()) {
-                m_outputs[row[Path]] = {migrated ? Outcome::AlreadyMigrated : Outcome::AlreadyRejected, size,
-                    row[WrittenFile], row[WrittenSha], row[SourceSha]};
+            if (sameDisc && (row.Migrated() || row.Rejected()) && !row.writtenFile.empty() && row.size) {
+                m_outputs[row.path] = {row.Migrated() ? Outcome::AlreadyMigrated : Outcome::AlreadyRejected,
+                    *row.size, row.writtenFile, row.writtenSha256, row.sourceSha256};
             }
         });
     }

@@ -1,6 +1,7 @@
 #include "engine/report/OtherRuns.h"
 
-#include "engine/journal/DiscJournal.h"
+#include "engine/records/DiscJournal.h"
+#include "engine/records/RunsFolder.h"
 #include "support/ProcessWatch.h"
 
 namespace engine {
@@ -31,11 +32,10 @@ void OtherRuns::Begin(const std::string& runsFolder, const std::string& destinat
     // that row if its summary is not listed now.
     m_journal = support::StampOf(JournalPath(runsFolder));
     for (const std::string& summaryPath : SummariesOf(runsFolder, destination)) {
-        std::map<std::string, std::string> summary = ReadSummary(summaryPath);
+        const ReportSummary summary = ReadSummary(summaryPath);
         // A run killed before it could end never writes again. Many earlier discs into one destination
         // take a while to read.
-        Follow(
-            RowsFileOf(summaryPath), !RunEnded(summary) && !support::IsLeftoverOfDeadProcess(summary["writer"]), pump);
+        Follow(RowsFileOf(summaryPath), !summary.Ended() && !support::IsLeftoverOfDeadProcess(summary.writer), pump);
     }
 }
 

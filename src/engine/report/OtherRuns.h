@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/report/ReportFiles.h"
+#include "engine/records/ReportRows.h"
 #include "support/FileSystem.h"
 
 namespace engine {

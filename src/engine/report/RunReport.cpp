@@ -4,9 +4,7 @@
 #include <chrono>
 #include <iterator>
 
-#include "engine/report/ReportFiles.h"
-#include "support/AtomicFile.h"
-#include "support/Csv.h"
+#include "engine/records/RunsFolder.h"
 #include "support/FileSystem.h"
 #include "support/Log.h"
 #include "support/ProcessWatch.h"
@@ -43,74 +41,48 @@ RunReport::~RunReport() = default;
 
 void RunReport::Begin(const std::string& logsHome, const RunDescription& run, const std::function<void()>& pump)
 {
-    m_rows.Close();
-    m_rowsFailed = false;
+    m_writer.Close();
     m_unsynced = 0;
     m_destinationLock.Unlock();
     m_waiting.clear();
     m_known.Clear();
-    m_tally = Tally();
+    m_tally = RunTally();
     m_findings = {};
     m_studies.Clear();
     m_bytesRead = m_bytesWritten = 0;
     m_run = run;
-    m_stem.clear();
     // Folders are stored absolute: the report is read later, from wherever --verify is started.
     for (std::string* folder : {&m_run.source, &m_run.destination, &m_run.temp}) {
         *folder = support::AbsolutePath(*folder);
     }
     m_folder = RunsFolder(logsHome);
-    support::CreateFolder(support::LogsFolder(logsHome));
-    support::CreateFolder(m_folder);
-    m_destinationSlot = support::LockSlot("destination " + FolderKey(m_run.destination));
-
-    const std::string stem = Stem(run);
-    for (int number = 1; number < 100 && !m_rows.IsOpen(); ++number) {
-        m_stem = stem;
-        if (number > 1) {
-            m_stem.append("_").append(std::to_string(number));
-        }
-        if (m_rows.CreateNew(m_folder + "/" + m_stem + ".csv") != std::errc::file_exists) {
-            break; // never over another report
-        }
-    }
-    if (!m_rows.IsOpen()) {
-        m_stem.clear();
-    }
+    CreateRunsFolder(logsHome);
+    m_destinationSlot = DestinationLockSlot(m_run.destination);
+    m_writer.Create(m_folder, Stem(run), Summary({}, true, {}));
     m_others.Begin(
         m_folder, run.destination, RowsName(), [this](const ReportRow& row) { RememberRow(row); }, pump);
-    if (m_rows.IsOpen()) {
-        // The byte-order mark tells spreadsheets that the file is UTF-8.
-        m_rowsFailed = static_cast<bool>(m_rows.Write("\xEF\xBB\xBF" + support::CsvLine(ReportColumns())));
-        support::AtomicFile summary;
-        if (summary.Create(m_folder + "/" + m_stem + std::string(SummarySuffix))
-            || summary.Write(SummaryText({}, true, {})) || summary.Commit(support::Replace::Never)) {
-            m_rowsFailed = true; // without its summary the report would never be found
-        }
+    if (m_writer.IsOpen()) {
         MakeDurable();
     }
 }
 
 void RunReport::RememberRow(const ReportRow& row)
 {
-    using enum ReportColumn;
-    if (row[OutcomeColumn] != OutcomeName(Outcome::Migrated)) {
+    if (!row.Is(Outcome::Migrated)) {
         return;
     }
     // A damaged file's UID is shown, but a file that does not parse is no image to repeat.
-    if (!row[SopUid].empty() && !row[Dicom].starts_with("not DICOM")) {
-        m_known.RememberUid(row[SopUid], row[WrittenFile]);
+    if (!row.sopInstanceUid.empty() && row.Verdict() != DicomVerdict::NotDicom) {
+        m_known.RememberUid(row.sopInstanceUid, row.writtenFile);
     }
-    m_known.RememberContent(row[WrittenSha], row[WrittenFile]);
+    m_known.RememberContent(row.writtenSha256, row.writtenFile);
 }
 
 void RunReport::MakeDurable()
 {
     // The folders first: a durable row must not name a file whose name could still be lost.
     support::SyncCommittedFolders();
-    if (m_rows.IsOpen() && m_rows.Sync()) {
-        m_rowsFailed = true;
-    }
+    m_writer.Sync();
     m_unsynced = 0;
     m_synced = std::chrono::steady_clock::now();
 }
@@ -176,8 +148,8 @@ void RunReport::WriteRows(std::size_t count)
         lines += Row(m_waiting.front());
         m_waiting.pop_front();
     }
-    if (m_rows.IsOpen()) {
-        m_rowsFailed = m_rows.Write(lines) || m_rowsFailed;
+    if (m_writer.IsOpen()) {
+        m_writer.Write(lines);
         m_unsynced += count;
     }
     m_destinationLock.Unlock();
@@ -227,61 +199,76 @@ std::string RunReport::Row(FileRecord& record)
             m_studies.Add(dicom);
         }
     }
-    const std::string verdict = record.dicom.valid() ? dicom.VerdictText() : std::string();
-    return support::CsvLine({record.path, record.size ? std::to_string(*record.size) : "", sourceSha,
-        record.selected ? "yes" : "no", record.notSelectedBecause, std::string(OutcomeName(record.outcome)),
-        record.writtenFile, writtenSha, record.error, verdict, dicom.sopInstanceUid, dicom.studyInstanceUid,
-        dicom.modality, dicom.transferSyntax, record.duplicate, record.duplicateOf, dicom.seriesInstanceUid,
-        dicom.sopClassUid, record.retried ? "yes" : "", dicom.patientId, dicom.patientName});
+    ReportRow row;
+    row.path = record.path;
+    row.size = record.size;
+    row.sourceSha256 = sourceSha;
+    row.selected = record.selected;
+    row.notSelectedBecause = record.notSelectedBecause;
+    row.outcome = record.outcome;
+    row.writtenFile = record.writtenFile;
+    row.writtenSha256 = writtenSha;
+    row.error = record.error;
+    row.dicom = record.dicom.valid() ? dicom.VerdictText() : std::string();
+    row.sopInstanceUid = dicom.sopInstanceUid;
+    row.studyInstanceUid = dicom.studyInstanceUid;
+    row.modality = dicom.modality;
+    row.transferSyntax = dicom.transferSyntax;
+    row.duplicate = record.duplicate;
+    row.duplicateOf = record.duplicateOf;
+    row.seriesInstanceUid = dicom.seriesInstanceUid;
+    row.sopClassUid = dicom.sopClassUid;
+    row.retried = record.retried;
+    row.patientId = dicom.patientId;
+    row.patientName = dicom.patientName;
+    return Line(ReportTable(), row);
 }
 
-std::string RunReport::SummaryText(const std::string& ended, bool stopped, const std::string& looksLike) const
+ReportSummary RunReport::Summary(const std::string& ended, bool stopped, const std::string& looksLike) const
 {
-    const std::pair<std::string, std::string> values[] = {
-        {"pacs", m_run.pacs}, {"source", m_run.source}, {"destination", m_run.destination}, {"temp", m_run.temp},
-        {"started", m_run.started}, {"ended", ended}, {"stopped", stopped ? "yes" : "no"},
-        {"files_seen", std::to_string(m_tally.rows)}, {"selected", std::to_string(m_tally.selected)},
-        {"migrated", std::to_string(Count(Outcome::Migrated))}, {"rejected", std::to_string(Count(Outcome::Rejected))},
-        {"failed", std::to_string(Count(Outcome::Failed))}, {"skipped", std::to_string(Count(Outcome::Skipped))},
-        {"not_dicom", std::to_string(m_findings.notDicom)}, {"duplicates", std::to_string(m_findings.duplicates)},
-        {"bytes_read", std::to_string(m_bytesRead)}, {"bytes_written", std::to_string(m_bytesWritten)},
-        {"rows", m_stem + ".csv"}, {"not_an_image", std::to_string(m_findings.notAnImage)},
-        {"no_part10_header", std::to_string(m_findings.noPart10Header)}, {"images", std::to_string(m_studies.Images())},
-        {"studies", std::to_string(m_studies.Studies())}, {"patients", std::to_string(m_studies.Patients())},
-        {"studies_file", m_stem + std::string(StudiesSuffix)}, {"label", m_run.label},
-        {"fingerprint", m_run.fingerprint}, {"already_migrated", std::to_string(Count(Outcome::AlreadyMigrated))},
-        {"already_rejected", std::to_string(Count(Outcome::AlreadyRejected))},
-        {"retried", std::to_string(m_findings.retried)},
-        {"writer", support::ProcessTag()}, // while the run has not ended: whether it still runs
-        {"looks_like", looksLike}, {"damaged_images", std::to_string(m_findings.damaged)}, // of not_dicom
-    };
-    std::string summary = "\xEF\xBB\xBF" + support::CsvLine({"key", "value"});
-    for (const auto& [key, value] : values) {
-        summary += support::CsvLine({key, value});
-    }
+    ReportSummary summary;
+    summary.pacs = m_run.pacs;
+    summary.source = m_run.source;
+    summary.destination = m_run.destination;
+    summary.temp = m_run.temp;
+    summary.started = m_run.started;
+    summary.ended = ended;
+    summary.stopped = stopped;
+    summary.filesSeen = m_tally.rows;
+    summary.selected = m_tally.selected;
+    summary.migrated = Count(Outcome::Migrated);
+    summary.rejected = Count(Outcome::Rejected);
+    summary.failed = Count(Outcome::Failed);
+    summary.skipped = Count(Outcome::Skipped);
+    summary.notDicom = m_findings.notDicom;
+    summary.duplicates = m_findings.duplicates;
+    summary.bytesRead = static_cast<std::int64_t>(m_bytesRead);
+    summary.bytesWritten = static_cast<std::int64_t>(m_bytesWritten);
+    summary.notAnImage = m_findings.notAnImage;
+    summary.noPart10Header = m_findings.noPart10Header;
+    summary.images = m_studies.Images();
+    summary.studies = m_studies.Studies();
+    summary.patients = m_studies.Patients();
+    summary.label = m_run.label;
+    summary.fingerprint = m_run.fingerprint;
+    summary.alreadyMigrated = Count(Outcome::AlreadyMigrated);
+    summary.alreadyRejected = Count(Outcome::AlreadyRejected);
+    summary.retried = m_findings.retried;
+    summary.writer = support::ProcessTag();
+    summary.looksLike = looksLike;
+    summary.damagedImages = m_findings.damaged;
     return summary;
 }
 
 std::string RunReport::End(const std::string& ended, bool stopped, const std::string& looksLike)
 {
     WriteReadyRows(true);
-    if (!m_rows.IsOpen()) {
+    if (!m_writer.IsOpen()) {
         return {};
     }
     MakeDurable();
-    if (m_rows.Close() || m_rowsFailed) {
-        return {};
-    }
-    // The summary comes last, in place of the one without an end.
-    const auto publish = [this](std::string_view suffix, const std::string& text, support::Replace replace) {
-        support::AtomicFile file;
-        return !file.Create(m_folder + "/" + m_stem + std::string(suffix)) && !file.Write(text)
-            && !file.Commit(replace);
-    };
-    const bool published = publish(StudiesSuffix, m_studies.Csv(), support::Replace::Never)
-        && publish(SummarySuffix, SummaryText(ended, stopped, looksLike), support::Replace::Allowed);
-    support::SyncCommittedFolders();
-    return published ? m_folder + "/" + m_stem + ".csv" : std::string();
+    const std::string rows = m_writer.RowsPath();
+    return m_writer.Finish(m_studies.Rows(), Summary(ended, stopped, looksLike)) ? rows : std::string();
 }
 
 Findings RunReport::RunFindings() const

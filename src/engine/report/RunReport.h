@@ -11,7 +11,6 @@
 #include "engine/report/KnownImages.h"
 #include "engine/report/OtherRuns.h"
 #include "engine/report/StudyList.h"
-#include "support/AppendFile.h"
 #include "support/FileLock.h"
 
 // The report of a run, the operator's proof that a disc arrived: Logs/Runs/<start>_<PACS>.csv with a
@@ -34,6 +33,23 @@ struct RunDescription
     std::string started; // local time, ISO 8601
     std::string label; // the disc's volume label, when it has one
     std::string fingerprint; // of the disc's selected files
+};
+
+// The run's counts, kept once, by its report.
+struct RunTally
+{
+    std::int64_t rows = 0; // every file walked, and every folder that could not be read
+    std::int64_t scanned = 0; // the files
+    std::int64_t checked = 0; // of them, counted by the profile (those the "." rule leaves out too)
+    std::int64_t selected = 0; // of those, the files to migrate: the report's column "selected"
+    std::int64_t withError = 0; // rows with an error line (a rejected file whose copy failed too)
+    std::int64_t dotRule = 0; // left out by the "." rule
+    std::int64_t byOutcome[OutcomeCount] = {};
+
+    std::int64_t Count(Outcome outcome) const { return byOutcome[static_cast<int>(outcome)]; }
+    // Migrated now, or there from an earlier run of the disc: as the summary counts them.
+    std::int64_t Migrated() const { return Count(Outcome::Migrated) + Count(Outcome::AlreadyMigrated); }
+    std::int64_t Rejected() const { return Count(Outcome::Rejected) + Count(Outcome::AlreadyRejected); }
 };
 
 class RunReport
@@ -62,26 +78,11 @@ public:
 
     Findings RunFindings() const;
     // The rows file's name in Logs/Runs once Begin made it; empty when there is no report.
-    std::string RowsName() const { return m_stem.empty() ? std::string() : m_stem + ".csv"; }
+    std::string RowsName() const { return m_writer.RowsName(); }
     // The run as Begin took it, its folders made absolute.
     const RunDescription& Description() const { return m_run; }
     // The run's counts: of every record added so far (all of them once the run has ended).
-    struct Tally
-    {
-        std::int64_t rows = 0; // every file walked, and every folder that could not be read
-        std::int64_t scanned = 0; // the files
-        std::int64_t checked = 0; // of them, counted by the profile (those the "." rule leaves out too)
-        std::int64_t selected = 0; // of those, the files to migrate: the report's column "selected"
-        std::int64_t withError = 0; // rows with an error line (a rejected file whose copy failed too)
-        std::int64_t dotRule = 0; // left out by the "." rule
-        std::int64_t byOutcome[6] = {};
-
-        std::int64_t Count(Outcome outcome) const { return byOutcome[static_cast<int>(outcome)]; }
-        // Migrated now, or there from an earlier run of the disc: as the summary counts them.
-        std::int64_t Migrated() const { return Count(Outcome::Migrated) + Count(Outcome::AlreadyMigrated); }
-        std::int64_t Rejected() const { return Count(Outcome::Rejected) + Count(Outcome::AlreadyRejected); }
-    };
-    const Tally& Counts() const { return m_tally; }
+    const RunTally& Counts() const { return m_tally; }
     std::int64_t Count(Outcome outcome) const { return m_tally.Count(outcome); }
     // A failure without a row of its own (the walk itself failed unexpectedly).
     void CountFailure() { ++m_tally.withError; }
@@ -94,13 +95,12 @@ private:
     // Flags a row's duplicates, counts it and gives its line.
     std::string Row(FileRecord& record);
     void MakeDurable();
-    std::string SummaryText(const std::string& ended, bool stopped, const std::string& looksLike) const;
+    ReportSummary Summary(const std::string& ended, bool stopped, const std::string& looksLike) const;
 
     // Rows waiting for the background thread beyond this many are waited for.
     static constexpr std::size_t MaxWaitingRows = 64;
 
-    support::AppendFile m_rows;
-    bool m_rowsFailed = false; // a row could not be written: the report is not whole
+    ReportWriter m_writer;
     std::size_t m_unsynced = 0; // rows written since the last sync
     std::chrono::steady_clock::time_point m_synced;
     std::chrono::steady_clock::time_point m_lookedForReady;
@@ -109,10 +109,9 @@ private:
     OtherRuns m_others;
     std::deque<FileRecord> m_waiting; // rows whose digests are still being computed
     std::string m_folder;
-    std::string m_stem;
     RunDescription m_run;
     KnownImages m_known;
-    Tally m_tally;
+    RunTally m_tally;
     Findings m_findings; // without the studies, which m_studies counts
     StudyList m_studies;
     std::uint64_t m_bytesRead = 0;

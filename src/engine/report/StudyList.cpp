@@ -1,6 +1,5 @@
 #include "engine/report/StudyList.h"
 
-#include "support/Csv.h"
 
 namespace engine {
 
@@ -32,23 +31,20 @@ void StudyList::Clear()
     m_images = 0;
 }
 
-std::string StudyList::Csv() const
+std::vector<StudyRow> StudyList::Rows() const
 {
-    // The byte-order mark tells spreadsheets that the file is UTF-8.
-    std::string text = "\xEF\xBB\xBF"
-        + support::CsvLine({"patient_id", "patient_name", "patient_birth_date", "study_date", "study_description",
-            "accession_number", "modalities", "series", "images", "study_instance_uid"});
+    std::vector<StudyRow> rows;
     for (const Study& study : m_studies) {
         std::string modalities;
         for (const std::string& modality : study.modalities) {
             modalities += (modalities.empty() ? "" : "\\") + modality;
         }
         const DicomInfo& first = study.first;
-        text += support::CsvLine({first.patientId, first.patientName, first.patientBirthDate, first.studyDate,
-            first.studyDescription, first.accessionNumber, modalities, std::to_string(study.series.size()),
-            std::to_string(study.images), first.studyInstanceUid});
+        rows.push_back({first.patientId, first.patientName, first.patientBirthDate, first.studyDate,
+            first.studyDescription, first.accessionNumber, modalities, static_cast<std::int64_t>(study.series.size()),
+            study.images, first.studyInstanceUid});
     }
-    return text;
+    return rows;
 }
 
 } // namespace engine

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/check/DicomCheck.h"
+#include "engine/records/ReportRows.h"
 
 namespace engine {
 
@@ -24,8 +25,8 @@ public:
     std::int64_t Images() const { return m_images; }
     std::int64_t Studies() const { return static_cast<std::int64_t>(m_studies.size()); }
     std::int64_t Patients() const { return static_cast<std::int64_t>(m_patients.size()); }
-    // The CSV file's text, a row per study in the order the run met them.
-    std::string Csv() const;
+    // A row per study, in the order the run met them.
+    std::vector<StudyRow> Rows() const;
 
 private:
     struct Study
