@@ -19,8 +19,9 @@
 #include "app/BrowseFolder.h"
 #include "app/Controls.h"
 #include "app/WindowHost.h"
-#include "engine/run/RunController.h"
+#include "engine/common/Profile.h"
 #include "engine/common/Texts.h"
+#include "engine/run/RunController.h"
 #include "support/Log.h"
 #include "support/Settings.h"
 
@@ -31,8 +32,6 @@ namespace {
 const QString MigrateCaption = QStringLiteral("Migrieren");
 const QString QuitCaption = QStringLiteral("Beenden");
 const QString BrowseTitle = QStringLiteral("Wählen Sie Ihren Ordner ...");
-const QStringList PacsSystems
-    = {QStringLiteral("Arzt und Praxis"), QStringLiteral("GEMED"), QStringLiteral("HIPAX"), QStringLiteral("STARC")};
 constexpr int SettingsPage = 1;
 
 // Positions and sizes below are in twips (1/1440 inch), the unit the window was designed in; at 96
@@ -191,7 +190,9 @@ void FrmMain::SetTabOrder()
 
 void FrmMain::Open()
 {
-    m_cboPACS->addItems(PacsSystems);
+    for (const engine::Profile profile : engine::Profiles) {
+        m_cboPACS->addItem(QString::fromStdString(std::string(engine::SystemName(profile))));
+    }
     LoadFields();
     if (m_engine->Log().DebugOn()) {
         m_engine->Log().WriteDebug("Settings: " + support::SettingsFilePath(m_places.settings)

@@ -1,5 +1,6 @@
 #include "cli/CliMain.h"
 
+#include "engine/common/Texts.h"
 #include "engine/records/RunsFolder.h"
 #include "support/FileSystem.h"
 #include "support/Log.h"
@@ -90,9 +91,9 @@ ExitStatus SendFolder(const std::string& destination, const engine::SendSettings
         = engine::SendPlanned(settings, plan, mode, log, LiveProgress(options, settings, env), env.interrupted);
     EndLiveProgress(options, env);
     PrintSendProblems(tally, env);
-    env.out << engine::ConfirmedLine(tally.confirmed, tally.total) << "\n";
+    env.out << engine::texts::ConfirmedLine(tally.confirmed, tally.total) << "\n";
     if (tally.unreported > 0) {
-        env.out << engine::UnreportedLine(tally.unreported) << "\n";
+        env.out << engine::texts::UnreportedLine(tally.unreported) << "\n";
     }
     return env.interrupted() ? ExitStatus::Interrupted : SendStatus(tally);
 }

@@ -59,7 +59,7 @@ public:
         const std::function<void()>& afterChunk = {});
     std::error_code Write(std::string_view bytes);
     void SetModified(const FileTime& time);
-    // Gives the descriptor back once every byte is written; a failed write that only shows at closing
+    // Gives the file back to the system once every byte is written; a failed write that only shows at closing
     // is told here. The file waits, under its temporary name, for Sync and Commit.
     std::error_code Close();
     // Makes the bytes written durable, once; Commit does it when it was not done.

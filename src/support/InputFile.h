@@ -20,7 +20,8 @@ struct FileTime
     bool operator==(const FileTime&) const = default;
 };
 
-// The platform's handle of an open file (a descriptor here), as a number that fits any platform's.
+// The system's handle of an open file (a descriptor on POSIX, a HANDLE on Windows), as a number that
+// holds either.
 using FileHandle = std::intptr_t;
 inline constexpr FileHandle NoFile = -1;
 
@@ -45,7 +46,7 @@ public:
     // after each piece: true ends the reading with std::errc::operation_canceled.
     std::error_code ReadRest(std::string& buffer, std::size_t& length, const std::function<bool()>& stopped = {});
 
-    // Gives the descriptor back early; what was learnt at opening stays.
+    // Gives the file back to the system early; what was learnt at opening stays.
     void Close();
 
     std::uint64_t SizeAtOpen() const { return m_size; }

@@ -16,7 +16,7 @@ struct Mount
     std::string mountPoint;
     std::string fsType; // "iso9660", "udf", "fuse.fuseiso", "ext4" ...
     std::string device; // what is mounted: a device such as /dev/sr0, or a name such as "fuseiso"
-    std::string deviceNumber; // "major:minor"
+    std::string deviceNumber; // the system's number of the device (Linux) or of the volume (Windows)
     std::string root; // the folder of the file system that is mounted (for a bind mount, not "/")
 
     // Tells this mounting from one that follows it at the same place: the system reuses the number of
@@ -52,8 +52,9 @@ std::string VolumeLabel(const Mount& mount);
 // Whether the mount is a disc in an optical drive (not an image, not a folder).
 bool IsOpticalDrive(const Mount& mount);
 // Opens the tray of the optical drive the disc is mounted from. A mounted disc holds its drive shut
-// (the drive answers "busy"), so every mount of the drive is undone first: by the program itself as
-// root, else through umount(8), which lets a user undo the mounts the desktop or fstab let them make.
+// (the drive answers "busy"), so the disc is given up by the system first: on Linux every mount of the
+// drive is undone (through the system's unmount tool where the program may not do it itself, as a user
+// may undo the mounts the desktop let them make), on Windows the volume is locked and dismounted.
 // Nothing but an optical drive is touched: for any other mount an error, and the mount stays.
 std::error_code EjectDisc(const Mount& disc);
 

@@ -2,9 +2,10 @@
 
 namespace support {
 
-// A descriptor that becomes readable when the process is asked to end (SIGTERM at logout or
-// shutdown, SIGHUP, SIGINT), for an event loop to watch so that the program closes as its user
-// would close it; -1 when none could be made. Made once; later calls give the same descriptor.
+// Where signals ask a process to end (SIGTERM at logout or shutdown, SIGHUP, SIGINT: POSIX), a file
+// descriptor that becomes readable when one comes, for an event loop to watch so that the program
+// closes as its user would close it; -1 where there are none (Windows tells a window program through
+// its window) or none could be made. Made once; later calls give the same descriptor.
 int StopSignalDescriptor();
 
 // Calls onStop when the user asks a console program to end: Ctrl+C or a termination signal, and on

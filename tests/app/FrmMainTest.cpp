@@ -119,48 +119,41 @@ void FrmMainTest::layoutTextsAndFonts()
     TempDir programFolder;
     auto window = ShowWindow(programFolder);
     auto* tabs = Control<app::TabPages>(window.get(), "tabPages");
-    // Name, container, geometry in twips (a caption label is as wide as its caption, within a few
-    // pixels of this), and caption and font of the control.
-    const std::tuple<const char*, const char*, QRect, const char*> rows[]
-        = {{"Toolbar", "frmMain", {0, 0, 6090, 780}, " Tahoma 8.25"},
-            {"tabPages", "frmMain", {45, 855, 5985, 2535}, " Tahoma 8.25"},
-            {"Frame2(0)", "page 0", {45, 360, 5865, 2085}, " Tahoma 8.25"},
-            {"Picture2", "Frame2(0)", {45, 180, 5775, 1815}, " Tahoma 8.25"},
-            {"Label1", "Picture2", {90, 90, 1215, 195}, "Quellverzeichnis: Tahoma 8.25"},
-            {"txtSource", "Picture2", {90, 360, 4965, 345}, " Tahoma 8.25"},
-            {"cmdSrcFolder(0)", "Picture2", {5130, 360, 510, 360}, "... Tahoma 9.75 bold"},
-            {"Label2", "Picture2", {90, 945, 1095, 195}, "Zielverzeichnis: Tahoma 8.25"},
-            {"txtDest", "Picture2", {90, 1215, 4965, 345}, " Tahoma 8.25"},
-            {"cmdSrcFolder(1)", "Picture2", {5130, 1215, 510, 360}, "... Tahoma 9.75 bold"},
-            {"Frame2(1)", "page 1", {45, 360, 5865, 2085}, " Tahoma 8.25"},
-            {"Picture3", "Frame2(1)", {90, 180, 5730, 1860}, " Tahoma 8.25"},
-            {"Label3(1)", "Picture3", {45, 90, 1245, 195}, "Tempverzeichnis: Tahoma 8.25"},
-            {"txtTemp", "Picture3", {45, 360, 4965, 345}, " Tahoma 8.25"},
-            {"cmdSrcFolder(2)", "Picture3", {5085, 360, 510, 360}, "... Tahoma 9.75 bold"},
-            {"Label3(0)", "Picture3", {45, 990, 1125, 195}, "PACS - System: Tahoma 8.25"},
-            {"cboPACS", "Picture3", {1350, 945, 1905, 315}, " Tahoma 8.25"},
-            {"chkDebug", "Picture3", {45, 1395, 1320, 240}, "Debug Tahoma 8.25"},
-            {"lblLoadInfo", "frmMain", {135, 3465, 5865, 240}, " Tahoma 8.25"},
-            {"ProgBar", "frmMain", {45, 3780, 6000, 555}, " Tahoma 8.25 bold"}};
-    for (const auto& [name, container, twips, text] : rows) {
+    // Each control in its container, with the caption and font the operator reads.
+    const std::tuple<const char*, const char*, const char*> rows[] = {{"Toolbar", "frmMain", " Tahoma 8.25"},
+        {"tabPages", "frmMain", " Tahoma 8.25"}, {"Frame2(0)", "page 0", " Tahoma 8.25"},
+        {"Picture2", "Frame2(0)", " Tahoma 8.25"}, {"Label1", "Picture2", "Quellverzeichnis: Tahoma 8.25"},
+        {"txtSource", "Picture2", " Tahoma 8.25"}, {"cmdSrcFolder(0)", "Picture2", "... Tahoma 9.75 bold"},
+        {"Label2", "Picture2", "Zielverzeichnis: Tahoma 8.25"}, {"txtDest", "Picture2", " Tahoma 8.25"},
+        {"cmdSrcFolder(1)", "Picture2", "... Tahoma 9.75 bold"}, {"Frame2(1)", "page 1", " Tahoma 8.25"},
+        {"Picture3", "Frame2(1)", " Tahoma 8.25"}, {"Label3(1)", "Picture3", "Tempverzeichnis: Tahoma 8.25"},
+        {"txtTemp", "Picture3", " Tahoma 8.25"}, {"cmdSrcFolder(2)", "Picture3", "... Tahoma 9.75 bold"},
+        {"Label3(0)", "Picture3", "PACS - System: Tahoma 8.25"}, {"cboPACS", "Picture3", " Tahoma 8.25"},
+        {"chkDebug", "Picture3", "Debug Tahoma 8.25"}, {"lblLoadInfo", "frmMain", " Tahoma 8.25"},
+        {"ProgBar", "frmMain", " Tahoma 8.25 bold"}};
+    std::vector<const QWidget*> placed;
+    for (const auto& [name, container, text] : rows) {
         QWidget* widget = Control(window.get(), name);
         QVERIFY2(widget, name);
         const QWidget* parent = widget->parentWidget();
         const QString in = parent == tabs->Page(0) ? "page 0" : parent == tabs->Page(1) ? "page 1" : NameOf(parent);
-        const QRect pixels(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15);
-        QRect at = widget->geometry();
         const auto* label = qobject_cast<const QLabel*>(widget);
-        if (label && !label->text().isEmpty() && qAbs(at.width() - pixels.width()) <= 4) {
-            at.setSize(pixels.size());
-        }
         const auto* button = qobject_cast<const QAbstractButton*>(widget);
         const QString caption = label ? label->text() : button ? button->text() : QString();
         const QFont font = widget->font();
-        QCOMPARE(QStringLiteral("%1 in %2 at %3: %4 %5 %6%7")
-                     .arg(name, in, place(at), caption, QFontInfo(font).family())
+        QCOMPARE(QStringLiteral("%1 in %2: %3 %4 %5%6")
+                     .arg(name, in, caption, QFontInfo(font).family())
                      .arg(font.pointSizeF())
                      .arg(font.bold() ? " bold" : ""),
-            QStringLiteral("%1 in %2 at %3: %4").arg(name, container, place(pixels), text));
+            QStringLiteral("%1 in %2: %3").arg(name, container, text));
+        // Within its container, its caption within itself, and clear of the controls beside it.
+        QVERIFY2(parent->rect().contains(widget->geometry()), name);
+        QVERIFY2(QFontMetrics(font).horizontalAdvance(caption) <= widget->width(), name);
+        for (const QWidget* other : placed) {
+            QVERIFY2(other->parentWidget() != parent || !other->geometry().intersects(widget->geometry()),
+                qPrintable(QStringLiteral("%1 over %2").arg(name, NameOf(other))));
+        }
+        placed.push_back(widget);
     }
     QCOMPARE(window->size(), QSize(406, 292));
     QVERIFY((window->geometry().center() - window->screen()->availableGeometry().center()).manhattanLength() <= 2);

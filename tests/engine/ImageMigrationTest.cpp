@@ -40,7 +40,7 @@ protected:
     TempDir root;
     support::Log log {root / "program", [] { return true; }, [] { return std::string("S"); }};
     int names = 0;
-    engine::ImageMigration migration {log, [this] { return "n" + std::to_string(++names); }, [] {}};
+    engine::ImageMigration migration {log, [this] { return std::string("n").append(std::to_string(++names)); }, [] {}};
 
     void SetUp() override
     {
@@ -110,7 +110,7 @@ TEST_F(ImageMigrationTest, EachProfileTurnsAFileIntoItsImageOrItsQuarantineCopy)
             continue;
         }
         const std::string out = outcome == Outcome::Rejected ? bytes : written;
-        const std::string file = outcome == Outcome::Rejected ? written : "n" + std::to_string(names) + ".dcm";
+        const std::string file = outcome == Outcome::Rejected ? written : std::string("n").append(std::to_string(names)) + ".dcm";
         EXPECT_TRUE(record.writtenFile == file && ReadFile(root / "dest/" + file) == out) << record.writtenFile;
         EXPECT_EQ(record.sourceSha256.get() + std::to_string(record.bytesRead) + record.writtenSha256.get()
                 + std::to_string(record.bytesWritten),

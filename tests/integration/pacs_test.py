@@ -28,27 +28,36 @@ def request(url, data=None):
 def start_orthanc(folder):
     if not os.access(ORTHANC, os.X_OK):
         sys.exit("FAILED: " + ORTHANC + " is missing: scripts/install-deps.sh installs Debian's orthanc")
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        port = probe.getsockname()[1]
-    with open(folder + "/orthanc.json", "w") as f:
-        json.dump({"StorageDirectory": folder + "/db", "IndexDirectory": folder + "/db", "HttpPort": port,
-                   "DicomServerEnabled": False, "RemoteAccessAllowed": False, "AuthenticationEnabled": False,
-                   "Plugins": []}, f)
-    process = subprocess.Popen([ORTHANC, folder + "/orthanc.json"], stdout=open(folder + "/orthanc.log", "w"),
-                               stderr=subprocess.STDOUT)
-    url = "http://127.0.0.1:%d" % port
-    for _ in range(300):
-        if process.poll() is not None:
-            sys.exit("FAILED: Orthanc ended at its start:\n" + open(folder + "/orthanc.log").read()[-2000:])
-        try:
-            if request(url + "/system")[0] == 200:
-                return process, url
-        except OSError:
-            pass
-        time.sleep(0.1)
-    process.kill()
-    sys.exit("FAILED: Orthanc did not answer within 30 s:\n" + open(folder + "/orthanc.log").read()[-2000:])
+    # A port found free may be taken before Orthanc opens it: then it ends at its start, and another is
+    # tried. Its name tells this Orthanc from any other server on the port.
+    name = "zp-pacs-test-%d" % os.getpid()
+    for _ in range(5):
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        with open(folder + "/orthanc.json", "w") as f:
+            json.dump({"Name": name, "StorageDirectory": folder + "/db", "IndexDirectory": folder + "/db",
+                       "HttpPort": port, "DicomServerEnabled": False, "RemoteAccessAllowed": False,
+                       "AuthenticationEnabled": False, "Plugins": []}, f)
+        process = subprocess.Popen([ORTHANC, folder + "/orthanc.json"],
+                                   stdout=open(folder + "/orthanc.log", "a"), stderr=subprocess.STDOUT)
+        url = "http://127.0.0.1:%d" % port
+        for _ in range(300):
+            if process.poll() is not None:
+                break
+            try:
+                status, system = request(url + "/system")
+                if status == 200 and system["Name"] == name:
+                    return process, url
+                if status == 200:
+                    sys.exit("FAILED: another server answers on port %d" % port)
+            except OSError:
+                pass
+            time.sleep(0.1)
+        else:
+            process.kill()
+            sys.exit("FAILED: Orthanc did not answer within 30 s:\n" + open(folder + "/orthanc.log").read()[-2000:])
+    sys.exit("FAILED: Orthanc ended at every start:\n" + open(folder + "/orthanc.log").read()[-2000:])
 
 
 def build_disc(pacs, data, disc):

@@ -31,13 +31,15 @@ def free_port():
 
 
 def wait_for_echo(port, process):
-    # A node is up when it answers C-ECHO, however long its start takes.
+    # A node is up when it answers C-ECHO, however long its start takes, and still runs then (an answer
+    # from another node on a port it could not open is not its own); False when it ended at its start.
     for _ in range(300):
         if process.poll() is not None:
-            sys.exit("FAILED: the node ended at its start")
+            return False
         if subprocess.run([ECHOSCU, "127.0.0.1", str(port)], stdout=subprocess.DEVNULL,
                           stderr=subprocess.DEVNULL).returncode == 0:
-            return
+            time.sleep(0.2)
+            return process.poll() is None
         time.sleep(0.1)
     sys.exit("FAILED: the node did not answer C-ECHO within 30 s")
 
@@ -47,31 +49,47 @@ class Orthanc:
         for tool in (ORTHANC, STORESCP, ECHOSCU):
             if not os.access(tool, os.X_OK):
                 sys.exit("FAILED: " + tool + " is missing: scripts/install-deps.sh installs it")
-        self.folder, self.port, self.http = folder, free_port(), free_port()
+        self.folder = folder
         os.makedirs(folder, exist_ok=True)
         modalities = {"zp": {"AET": "ZETPELTA", "Host": "127.0.0.1", "Port": listen,
                              "AllowStorageCommitment": commitment}} if knows_us else {}
-        config = {"Name": "TEST", "StorageDirectory": folder + "/db", "IndexDirectory": folder + "/db",
-                  "HttpPort": self.http, "DicomPort": self.port, "DicomAet": "ORTHANC", "DicomServerEnabled": True,
-                  "DicomCheckCalledAet": check_called, "RemoteAccessAllowed": False, "AuthenticationEnabled": False,
-                  "Plugins": [], "DicomModalities": modalities}
+        # Its name tells this Orthanc from any other server that answers on its port.
+        self.name = "zp-test-%d-%s" % (os.getpid(), os.path.basename(folder))
+        self.config = {"Name": self.name, "StorageDirectory": folder + "/db", "IndexDirectory": folder + "/db",
+                       "DicomAet": "ORTHANC", "DicomServerEnabled": True, "DicomCheckCalledAet": check_called,
+                       "RemoteAccessAllowed": False, "AuthenticationEnabled": False, "Plugins": [],
+                       "DicomModalities": modalities}
         if drop:
             with open(folder + "/drop.lua", "w") as f:
                 f.write("function ReceivedInstanceFilter(dicom, origin, info)\n"
                         "  return dicom.SOPInstanceUID ~= '%s'\nend\n" % drop)
-            config["LuaScripts"] = [folder + "/drop.lua"]
-        with open(folder + "/orthanc.json", "w") as f:
-            json.dump(config, f)
-        self.start()
+            self.config["LuaScripts"] = [folder + "/drop.lua"]
+        # A port found free may be taken before Orthanc opens it: then it ends at its start, and two
+        # other ports are tried.
+        for _ in range(5):
+            self.port, self.http = free_port(), free_port()
+            self.config.update({"HttpPort": self.http, "DicomPort": self.port})
+            with open(folder + "/orthanc.json", "w") as f:
+                json.dump(self.config, f)
+            if self.start(first=True):
+                return
+        sys.exit("FAILED: Orthanc ended at every start:\n" + open(self.folder + "/orthanc.log").read()[-2000:])
 
-    def start(self):
+    def start(self, first=False):
+        # A restart takes the ports the send goes to; only a first start may give up its ports (False).
         self.process = subprocess.Popen([ORTHANC, self.folder + "/orthanc.json"],
                                         stdout=open(self.folder + "/orthanc.log", "a"), stderr=subprocess.STDOUT)
         for _ in range(300):
             if self.process.poll() is not None:
+                if first:
+                    return False
                 sys.exit("FAILED: Orthanc ended at its start:\n" + open(self.folder + "/orthanc.log").read()[-2000:])
-            if self.count() is not None:
-                return
+            try:
+                if self.rest("/system")["Name"] == self.name:
+                    return True
+                sys.exit("FAILED: another server answers on port %d" % self.http)
+            except OSError:
+                pass
             time.sleep(0.1)
         sys.exit("FAILED: Orthanc did not answer within 30 s")
 
@@ -290,10 +308,14 @@ def main(cli_path, make_disc):
         stranger.stop()
 
         # A node that acknowledges every store and keeps nothing.
-        scp_port = free_port()
-        scp = subprocess.Popen([STORESCP, "--ignore", str(scp_port)], stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-        wait_for_echo(scp_port, scp)
+        for _ in range(5):  # storescp ends at once when its port was taken after all: another is tried
+            scp_port = free_port()
+            scp = subprocess.Popen([STORESCP, "--ignore", str(scp_port)], stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+            if wait_for_echo(scp_port, scp):
+                break
+        else:
+            sys.exit("FAILED: storescp ended at every start")
         node = "STORESCP@127.0.0.1:%d" % scp_port
         code, out, err = cli.run("--send-only", dest, "--send", node, *listen_args)
         records = cli.records(node)

@@ -489,8 +489,8 @@ TEST(Drive, OneReaderInWalkOrderAndUnreadableFilesTriedOnceMoreAtTheEnd)
         }
         EXPECT_EQ(unread, (std::vector {disc.files[1].Name(), disc.files[2].Name(), disc.files[2].Name()}));
         std::vector<std::string> rows;
-        for (const std::string& summary : engine::SummariesOf(disc.root / "prog/Logs/Runs", disc.dest)) {
-            engine::ReadRows(engine::RowsFileOf(summary), [&](const engine::ReportRow& row) {
+        for (const engine::ReportOfRun& report : engine::RunsInto(disc.root / "prog/Logs/Runs", disc.dest)) {
+            engine::ReadRows(report.rows, [&](const engine::ReportRow& row) {
                 rows.push_back(row.path + " " + Outcome(row) + " " + (row.retried ? "yes" : ""));
             });
         }
@@ -513,8 +513,8 @@ std::string Runs(const Disc& disc)
 std::vector<engine::ReportRow> ReportRows(const Disc& disc)
 {
     std::vector<engine::ReportRow> rows;
-    for (const std::string& summary : engine::SummariesOf(Runs(disc), disc.dest)) {
-        engine::ReadRows(engine::RowsFileOf(summary), [&](const engine::ReportRow& row) { rows.push_back(row); });
+    for (const engine::ReportOfRun& run : engine::RunsInto(Runs(disc), disc.dest)) {
+        engine::ReadRows(run.rows, [&](const engine::ReportRow& row) { rows.push_back(row); });
     }
     return rows;
 }
@@ -598,7 +598,7 @@ TEST(Crash, AStopDuringTheRetryOfUnreadableFilesKeepsEveryFilesRowAndTheCounts)
         EXPECT_EQ(
             outcomes[unreadable[0]->path] + ", " + outcomes[unreadable[1]->path] + ", " + outcomes[unreadable[2]->path],
             "migrated retried, failed, failed");
-        const auto summary = engine::ReadSummary(engine::SummariesOf(Runs(disc), disc.dest).at(0));
+        const auto summary = engine::RunsInto(Runs(disc), disc.dest).at(0).summary;
         EXPECT_EQ(std::to_string(summary.failed) + "|" + std::to_string(summary.filesSeen) + "|" + (summary.stopped ? "yes" : "no") + "|"
                 + std::to_string(engine::ReadJournal(Runs(disc)).at(0).failed.value_or(-1)),
             "2|" + std::to_string(disc.files.size()) + "|yes|2");
@@ -638,8 +638,8 @@ TEST(TwoPrograms, TwoDiscsIntoOneDestinationKeepEveryRowAndFlagEachDuplicateOnce
             (std::vector {0, 1}));
         ASSERT_EQ(engine::ReadJournal(Runs(hipax)).size(), 2u * static_cast<std::size_t>(round)) << "a row lost";
         std::int64_t duplicates = 0;
-        for (const std::string& summary : engine::SummariesOf(Runs(hipax), hipax.dest)) {
-            const auto values = engine::ReadSummary(summary);
+        for (const engine::ReportOfRun& run : engine::RunsInto(Runs(hipax), hipax.dest)) {
+            const auto& values = run.summary;
             EXPECT_EQ((values.stopped ? "yes|" : "no|") + std::to_string(values.filesSeen),
                 "no|" + std::to_string(values.pacs == "HIPAX" ? 150 : 153));
             duplicates += values.duplicates;

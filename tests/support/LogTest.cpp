@@ -13,7 +13,7 @@ TEST(Log, TimeStampsLinesInOrderAndTheirDebugMirrorOneLineEach)
     bool debug = false;
     int tick = 0;
     const support::Log log(
-        program.Path(), [&] { return debug; }, [&] { return "T" + std::to_string(++tick); });
+        program.Path(), [&] { return debug; }, [&] { return std::string("T").append(std::to_string(++tick)); });
     log.WriteError(-1, "Source folder doesn´t exist.", "Start", "");
     debug = true; // read at every call, like the window's check box
     log.WriteError(2, "No such file or directory", "ScanFolder", "evil\nname\r.Z");

@@ -7,19 +7,21 @@ namespace engine {
 std::optional<Profile> ProfileFor(std::string_view pacsText)
 {
     const std::string pacs = support::UpperAscii(pacsText);
-    if (pacs == "ARZT UND PRAXIS") {
-        return Profile::ArztUndPraxis;
-    }
-    if (pacs == "STARC") {
-        return Profile::Starc;
-    }
-    if (pacs == "GEMED") {
-        return Profile::Gemed;
-    }
-    if (pacs == "HIPAX") {
-        return Profile::Hipax;
+    for (const Profile profile : Profiles) {
+        if (pacs == support::UpperAscii(SystemName(profile))) {
+            return profile;
+        }
     }
     return std::nullopt;
+}
+
+std::string SystemList()
+{
+    std::string list;
+    for (const Profile profile : Profiles) {
+        list.append(list.empty() ? "" : ", ").append(SystemName(profile));
+    }
+    return list;
 }
 
 std::string_view SystemName(Profile profile)

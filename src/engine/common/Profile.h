@@ -15,12 +15,18 @@ enum class Profile {
     Starc, // names ending in ".AR"; gzip or compress, decompressed as they are
 };
 
+// The systems in the order the window lists them: every list of the systems is made from this one.
+inline constexpr Profile Profiles[] = {Profile::ArztUndPraxis, Profile::Gemed, Profile::Hipax, Profile::Starc};
+
 // The profile of a PACS system's name, letter case ignored; nothing for any other text.
 std::optional<Profile> ProfileFor(std::string_view pacsText);
 
 // "Arzt und Praxis", "GEMED", "HIPAX", "STARC": the system's name as the window lists it, whatever
 // spelling chose it.
 std::string_view SystemName(Profile profile);
+
+// "Arzt und Praxis, GEMED, HIPAX, STARC".
+std::string SystemList();
 
 bool IsSelected(Profile profile, std::string_view fileName);
 

@@ -16,7 +16,7 @@ inline constexpr std::string_view TempMissingLog = "Temp folder doesn´t exist."
 inline constexpr std::string_view TempMissingBox = "Tempverzeichnis exestiert nicht.";
 inline constexpr std::string_view UnknownPacsLog = "Unknown PACS system.";
 inline constexpr std::string_view UnknownPacsBox = "PACS-System ist unbekannt.";
-inline constexpr std::string_view KnownPacsSystems = "PACS-Systeme: Arzt und Praxis, GEMED, HIPAX, STARC";
+inline constexpr std::string_view KnownPacsSystems = "PACS-Systeme: "; // and the systems' names
 inline constexpr std::string_view WorkFolderLog = "Temp work folder could not be created.";
 inline constexpr std::string_view WorkFolderBox = "Arbeitsverzeichnis konnte nicht angelegt werden.";
 inline constexpr std::string_view SameFolderLog = "Source folder is the destination folder.";
@@ -106,6 +106,21 @@ inline std::string NotImagesOfTheSystem(std::int64_t count)
                       : std::to_string(count)
             + " Dateien sind keine Bilder dieses PACS-Systems (Namen mit Punkt, etwa Indexdateien) und wurden nicht "
               "kopiert; kein Fehler.";
+}
+
+// After a send: "3 von 5 Bildern im PACS bestätigt."
+inline std::string ConfirmedLine(std::int64_t confirmed, std::int64_t total)
+{
+    return std::to_string(confirmed) + " von " + std::to_string(total) + " Bildern im PACS bestätigt.";
+}
+
+// Below the confirmed count: how many images of the folder no report of this program lists.
+inline std::string UnreportedLine(std::int64_t unreported)
+{
+    return std::to_string(unreported) + (unreported == 1 ? " Bild im Zielordner steht" : " Bilder im Zielordner stehen")
+        + " in keinem Laufbericht dieses Programms (von einer anderen Zet-Pelta-Kopie oder von Hand dorthin gelegt) "
+          "und "
+        + (unreported == 1 ? "ist" : "sind") + " mitgezählt.";
 }
 
 inline std::string Summary(std::int64_t migrated, std::int64_t checked)

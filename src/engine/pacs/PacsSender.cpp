@@ -44,6 +44,8 @@ SendResult SendImages(const SendSettings& settings, SendMode mode, const std::ve
     sending::PrepareDcmtk();
     sending::SendJob job(settings, items, outcomes);
     auto done = std::async(std::launch::async, [&] { return job.Run(mode); });
+    // The caller is asked about a stop, and told the progress, ten times a second: soon enough for a
+    // window, and nothing against a send that takes seconds at least.
     while (done.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
         if (stop && stop()) {
             job.Stop();

@@ -194,6 +194,26 @@ ReportSummary ReadSummary(const std::string& path)
     return summary;
 }
 
+std::vector<ReportOfRun> RunsInto(const std::string& runsFolder, const std::string& destination)
+{
+    std::vector<ReportOfRun> found;
+    support::FolderListing listing;
+    const auto target = support::IdentityOf(destination);
+    if (!target || support::ListFolder(runsFolder, listing)) {
+        return found;
+    }
+    for (const std::string& name : listing.files) {
+        if (name.ends_with(SummarySuffix)) {
+            const std::string path = runsFolder + "/" + name;
+            ReportSummary summary = ReadSummary(path);
+            if (support::IdentityOf(summary.destination) == target) {
+                found.push_back({RowsFileOf(path), std::move(summary)});
+            }
+        }
+    }
+    return found; // ListFolder sorts by name, and names begin with the start time
+}
+
 bool ReportWriter::Create(const std::string& runsFolder, const std::string& stem, ReportSummary opening)
 {
     Close();

@@ -135,6 +135,16 @@ struct ReportSummary
 };
 ReportSummary ReadSummary(const std::string& path);
 
+// A run's report as its summary file finds it.
+struct ReportOfRun
+{
+    std::string rows; // the rows file
+    ReportSummary summary;
+};
+// The reports of the runs that wrote into destination (compared as folders), oldest first: of finished
+// runs, of runs that were killed and of runs still going on.
+std::vector<ReportOfRun> RunsInto(const std::string& runsFolder, const std::string& destination);
+
 // A row of the studies file.
 struct StudyRow
 {

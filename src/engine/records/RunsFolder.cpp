@@ -1,6 +1,5 @@
 #include "engine/records/RunsFolder.h"
 
-#include "engine/records/ReportRows.h"
 #include "support/FileLock.h"
 #include "support/FileSystem.h"
 #include "support/Log.h"
@@ -76,25 +75,6 @@ std::string FolderKey(const std::string& folder)
 {
     const auto identity = support::IdentityOf(folder);
     return identity ? std::to_string(identity->device) + ":" + std::to_string(identity->inode) : folder;
-}
-
-std::vector<std::string> SummariesOf(const std::string& runsFolder, const std::string& destination)
-{
-    std::vector<std::string> found;
-    support::FolderListing listing;
-    const auto target = support::IdentityOf(destination);
-    if (!target || support::ListFolder(runsFolder, listing)) {
-        return found;
-    }
-    for (const std::string& name : listing.files) {
-        if (name.ends_with(SummarySuffix)) {
-            const std::string path = runsFolder + "/" + name;
-            if (support::IdentityOf(ReadSummary(path).destination) == target) {
-                found.push_back(path);
-            }
-        }
-    }
-    return found; // ListFolder sorts by name, and names begin with the start time
 }
 
 } // namespace engine

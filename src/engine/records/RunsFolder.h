@@ -39,8 +39,4 @@ std::uint64_t UnreportedLockSlot();
 // A folder as a lock key: the same folder under any path.
 std::string FolderKey(const std::string& folder);
 
-// The summaries of the reports that wrote into destination, oldest first: of finished runs, of runs
-// that were killed and of runs still going on.
-std::vector<std::string> SummariesOf(const std::string& runsFolder, const std::string& destination);
-
 } // namespace engine

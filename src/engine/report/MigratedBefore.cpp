@@ -35,9 +35,9 @@ void MigratedBefore::Load(const std::string& runsFolder, const std::string& dest
     Clear();
     m_destination = destination;
     std::unordered_set<std::string> listed;
-    for (const std::string& summary : SummariesOf(runsFolder, destination)) {
-        const bool sameDisc = ReadSummary(summary).fingerprint == fingerprint;
-        ReadRows(RowsFileOf(summary), [&](const ReportRow& row) {
+    for (const ReportOfRun& run : RunsInto(runsFolder, destination)) {
+        const bool sameDisc = run.summary.fingerprint == fingerprint;
+        ReadRows(run.rows, [&](const ReportRow& row) {
             if (!row.writtenFile.empty()) {
                 listed.insert(row.writtenFile);
             }

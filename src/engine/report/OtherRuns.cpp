@@ -31,11 +31,10 @@ void OtherRuns::Begin(const std::string& runsFolder, const std::string& destinat
     // First: a run that begins from here on writes its journal row after its summary, and is found by
     // that row if its summary is not listed now.
     m_journal = support::StampOf(JournalPath(runsFolder));
-    for (const std::string& summaryPath : SummariesOf(runsFolder, destination)) {
-        const ReportSummary summary = ReadSummary(summaryPath);
+    for (const ReportOfRun& run : RunsInto(runsFolder, destination)) {
         // A run killed before it could end never writes again. Many earlier discs into one destination
         // take a while to read.
-        Follow(RowsFileOf(summaryPath), !summary.Ended() && !support::IsLeftoverOfDeadProcess(summary.writer), pump);
+        Follow(run.rows, !run.summary.Ended() && !support::IsLeftoverOfDeadProcess(run.summary.writer), pump);
     }
 }
 

@@ -60,8 +60,8 @@ Verification VerifyDestination(const std::string& logsHome, const std::string& d
 {
     Verification result;
     std::vector<std::string> known;
-    for (const std::string& summary : SummariesOf(RunsFolder(logsHome), destination)) {
-        DiscVerification disc {DiscName(ReadSummary(summary)), RowsFileOf(summary)};
+    for (const ReportOfRun& run : RunsInto(RunsFolder(logsHome), destination)) {
+        DiscVerification disc {DiscName(run.summary), run.rows};
         ReadRows(disc.report, [&](const ReportRow& row) {
             if (row.writtenFile.empty()) {
                 return;

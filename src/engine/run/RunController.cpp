@@ -86,8 +86,8 @@ void RunController::StartRun()
     const std::string pacs = m_host.PacsText();
     const auto profile = ProfileFor(pacs);
     if (!profile) {
-        return Refuse(
-            texts::UnknownPacsLog, std::string(texts::UnknownPacsBox) + "\r\n" + std::string(texts::KnownPacsSystems));
+        return Refuse(texts::UnknownPacsLog,
+            std::string(texts::UnknownPacsBox) + "\r\n" + std::string(texts::KnownPacsSystems) + SystemList());
     }
     m_state.TempRoot = temp;
     m_work = WorkFolder(temp);
@@ -417,7 +417,7 @@ PacsTally RunController::SendToPacs()
     };
     PacsTally tally = SendPlanned(*m_pacs, plan, SendMode::Send, m_log, progress, [this] { return m_stopRequested; });
     if (m_log.DebugOn()) {
-        m_log.WriteDebug("Sent to " + m_pacs->node.Text() + ": " + ConfirmedLine(tally.confirmed, tally.total));
+        m_log.WriteDebug("Sent to " + m_pacs->node.Text() + ": " + texts::ConfirmedLine(tally.confirmed, tally.total));
     }
     return tally;
 }

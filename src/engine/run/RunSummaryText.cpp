@@ -32,9 +32,9 @@ std::string SummaryText(const RunSummary& run)
         summary += "\r\n\r\n" + texts::LooksLike(run.looksLike);
     }
     if (run.pacs) {
-        summary += "\r\n\r\n" + ConfirmedLine(run.pacs->confirmed, run.pacs->total);
+        summary += "\r\n\r\n" + texts::ConfirmedLine(run.pacs->confirmed, run.pacs->total);
         if (run.pacs->unreported > 0) {
-            summary += "\r\n" + UnreportedLine(run.pacs->unreported);
+            summary += "\r\n" + texts::UnreportedLine(run.pacs->unreported);
         }
         // Why not, in the node's own words and ours: the first lines; all of them are in Error.txt.
         const std::vector<std::string>& problems = run.pacs->problems;

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "engine/common/Texts.h"
 #include "engine/records/DiscJournal.h"
 #include "engine/records/ReportRows.h"
 #include "engine/records/RunsFolder.h"
@@ -58,8 +59,8 @@ SendPlan PlanOfDestination(const std::string& runsFolder, const std::string& des
     SendPlan plan;
     plan.runsFolder = runsFolder;
     plan.destination = destination;
-    for (const std::string& summary : SummariesOf(runsFolder, destination)) {
-        plan.reports.push_back(RowsFileOf(summary));
+    for (const ReportOfRun& run : RunsInto(runsFolder, destination)) {
+        plan.reports.push_back(run.rows);
     }
     std::set<std::string> listed;
     AddReportedImages(plan, node, listed);
@@ -159,7 +160,7 @@ PacsTally SendPlanned(const SendSettings& settings, const SendPlan& plan, SendMo
     if (log.DebugOn()) {
         log.WriteDebug("PACS " + settings.node.Text() + ": " + std::to_string(result.storesSent)
             + " C-STORE requests for " + std::to_string(items.size()) + " images asked about; "
-            + ConfirmedLine(tally.confirmed, tally.total));
+            + texts::ConfirmedLine(tally.confirmed, tally.total));
     }
     if (!unreported.empty() && !AppendUnreportedRecords(plan.runsFolder, unreported)) {
         tally.problems.push_back(
@@ -245,19 +246,6 @@ std::string SendProgressText(const DicomNode& node, const SendProgress& progress
         break;
     }
     return name + "fertig";
-}
-
-std::string ConfirmedLine(std::int64_t confirmed, std::int64_t total)
-{
-    return std::to_string(confirmed) + " von " + std::to_string(total) + " Bildern im PACS bestätigt.";
-}
-
-std::string UnreportedLine(std::int64_t unreported)
-{
-    return std::to_string(unreported) + (unreported == 1 ? " Bild im Zielordner steht" : " Bilder im Zielordner stehen")
-        + " in keinem Laufbericht dieses Programms (von einer anderen Zet-Pelta-Kopie oder von Hand dorthin gelegt) "
-          "und "
-        + (unreported == 1 ? "ist" : "sind") + " mitgezählt.";
 }
 
 } // namespace engine

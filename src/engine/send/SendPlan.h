@@ -72,9 +72,5 @@ SendTexts SendTextsOf(const support::Settings& fields);
 
 // The progress text while sending: "PACS ORTHANC: 120 von 5000 gesendet".
 std::string SendProgressText(const DicomNode& node, const SendProgress& progress);
-// "3 von 5 Bildern im PACS bestätigt."
-std::string ConfirmedLine(std::int64_t confirmed, std::int64_t total);
-// The lines below the confirmed count: how many images of the folder no report of this program lists.
-std::string UnreportedLine(std::int64_t unreported);
 
 } // namespace engine

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "support/WindowsApi.h"
+#include "support/windows/WindowsApi.h"
 
 namespace support {
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <iterator>
 
-#include "support/WindowsApi.h"
+#include "support/windows/WindowsApi.h"
 
 namespace support {
 

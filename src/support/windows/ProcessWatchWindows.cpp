@@ -1,6 +1,6 @@
 #include "support/ProcessWatchNative.h"
 
-#include "support/WindowsApi.h"
+#include "support/windows/WindowsApi.h"
 
 namespace support::native {
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "support/FileSystem.h"
-#include "support/WindowsApi.h"
+#include "support/windows/WindowsApi.h"
 
 #include <shlobj.h>
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "support/FileSystem.h"
-#include "support/WindowsApi.h"
+#include "support/windows/WindowsApi.h"
 
 namespace support {
 

@@ -1,6 +1,6 @@
 #include "support/FileLock.h"
 
-#include "support/WindowsApi.h"
+#include "support/windows/WindowsApi.h"
 
 namespace support {
 

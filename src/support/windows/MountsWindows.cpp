@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "support/FileSystem.h"
-#include "support/WindowsApi.h"
+#include "support/windows/WindowsApi.h"
 
 #include <winioctl.h>
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "support/WindowsApi.h"
+#include "support/windows/WindowsApi.h"
 
 namespace support::native {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "support/WindowsApi.h"
+#include "support/windows/WindowsApi.h"
 
 // The Windows side of the file-system service: wide-character calls on "\\?\" paths, so that names
 // with umlauts and paths beyond 260 characters work as they do elsewhere.

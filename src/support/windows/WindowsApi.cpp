@@ -1,4 +1,4 @@
-#include "support/WindowsApi.h"
+#include "support/windows/WindowsApi.h"
 
 #include <cerrno>
 #include <filesystem>

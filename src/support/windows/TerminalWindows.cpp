@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <io.h>
 
-#include "support/WindowsApi.h"
+#include "support/windows/WindowsApi.h"
 
 #include <shellapi.h>
 
