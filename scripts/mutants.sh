@@ -370,9 +370,9 @@ window-warning-shown-as-information | src/engine/run/RunSummaryText.cpp
     return !run.looksLike.empty() || !allInPacs || run.scanned == 0;
     return !allInPacs || run.scanned == 0;
 
-window-field-misplaced | src/app/FrmMain.cpp
+window-field-over-its-label | src/app/FrmMain.cpp
     m_txtDest = FolderField(picture2, "txtDest", Twips(90, 1215, 4965, 345));
-    m_txtDest = FolderField(picture2, "txtDest", Twips(90, 1230, 4965, 345));
+    m_txtDest = FolderField(picture2, "txtDest", Twips(90, 1050, 4965, 345));
 
 send-store-success-counts-as-arrived | src/engine/pacs/SendJob.cpp
         HandOver(i, support::FileSize(item.file).value_or(0));
