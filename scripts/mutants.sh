@@ -6,6 +6,9 @@
 #   scripts/mutants.sh cut- lzw-       only the faults whose names start with one of these
 #   scripts/mutants.sh --check         only whether every entry still matches its file, without building
 #
+# Faults in the Windows files (support/windows/) are built into build-windows/ and tried by its tests
+# under Wine: scripts/windows.sh build makes that build first; without it they are skipped.
+#
 # It builds into build-mutants/ and restores every file it touched, also when it is interrupted. A
 # fault is "killed" when the build or a test fails, "survived" when everything passes. Each entry of
 # the list names a file and one exact line fragment that occurs there once, and what replaces it.
@@ -19,7 +22,7 @@ if [ "${1:-}" != --check ]; then
 fi
 
 python3 - "$@" <<'PYTHON'
-import pathlib, subprocess, sys
+import os, pathlib, subprocess, sys
 
 MUTANTS = r'''
 cut-holds-back-one-byte-too-few | src/engine/decode/ImageContainer.cpp
@@ -458,6 +461,18 @@ discs-folder-only-right-after-the-option | src/cli/CliMain.cpp
         } else if (options.discs && options.discs->empty() && !arg.starts_with("-")) {
         } else if (false) {
 
+windows-replace-never-overwrites | src/support/windows/NativeFileWindows.cpp
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace == Replace::Allowed ? MOVEFILE_REPLACE_EXISTING : 0);
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace == Replace::Allowed ? 0 : MOVEFILE_REPLACE_EXISTING);
+
+windows-lock-shared | src/support/windows/FileLockWindows.cpp
+    const DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | (mode == Mode::Try ? LOCKFILE_FAIL_IMMEDIATELY : 0);
+    const DWORD flags = (mode == Mode::Try ? LOCKFILE_FAIL_IMMEDIATELY : 0);
+
+windows-listing-unsorted | src/support/windows/FileSystemWindows.cpp
+    std::sort(listing.files.begin(), listing.files.end());
+    std::reverse(listing.files.begin(), listing.files.end());
+
 check-fetches-values-of-any-declared-length | src/engine/check/DicomCheck.cpp
     if (!element->valueLoaded()) {
     if (false) {
@@ -483,7 +498,10 @@ if wanted == ['--check']:
     print(f'{len(parse())} entries; ' + (f'stale: {", ".join(stale)}' if stale else 'every one matches its file'))
     sys.exit(1 if stale else 0)
 mutants = [m for m in parse() if not wanted or any(m[0].startswith(w) for w in wanted)]
-killed, survived, stale = [], [], []
+windows = pathlib.Path('build-windows/CTestTestfile.cmake').exists()
+wine = ('WINEPREFIX=' + os.path.expanduser(os.environ.get('ZP_WINDOWS_CACHE', '~/.cache/zet-pelta-windows'))
+        + '/wine-tests WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= ')
+killed, survived, stale, skipped = [], [], [], []
 for name, path, old, new in mutants:
     source = pathlib.Path(path)
     text = source.read_text()
@@ -491,20 +509,33 @@ for name, path, old, new in mutants:
         stale.append(name)
         print(f'{name}: the fragment is not in {path} exactly once', flush=True)
         continue
+    on_windows = '/windows/' in path
+    if on_windows and not windows:
+        skipped.append(name)
+        print(f'{name}: skipped, no Windows build (scripts/windows.sh build)', flush=True)
+        continue
     try:
         source.write_text(text.replace(old, new))
-        built = run('cmake --build build-mutants -j2') == 0
-        # The two tests against real nodes take minutes: they run only when every other test passed.
-        passed = (built and run(f'ctest --test-dir build-mutants -j2 --timeout 300 --stop-on-failure -E "{SLOW}"') == 0
-                  and run(f'ctest --test-dir build-mutants -j2 --timeout 600 -R "{SLOW}"') == 0)
+        if on_windows:
+            built = run('cmake --build build-windows -j2') == 0
+            passed = built and run(wine + 'ctest --test-dir build-windows --timeout 600') == 0
+        else:
+            built = run('cmake --build build-mutants -j2') == 0
+            # The two tests against real nodes take minutes: they run only when every other test passed.
+            passed = (built
+                      and run(f'ctest --test-dir build-mutants -j2 --timeout 300 --stop-on-failure -E "{SLOW}"') == 0
+                      and run(f'ctest --test-dir build-mutants -j2 --timeout 600 -R "{SLOW}"') == 0)
     finally:
         source.write_text(text)
     (survived if passed else killed).append(name)
     print(f'{name}: {"SURVIVED" if passed else "killed" if built else "killed (build)"}', flush=True)
 
 run('cmake --build build-mutants -j2')
+if windows:
+    run('cmake --build build-windows -j2')
 print(f'\n{len(killed)} of {len(killed) + len(survived)} faults killed'
       + (f'; survivors: {", ".join(survived)}' if survived else '')
-      + (f'; stale entries: {", ".join(stale)}' if stale else ''))
+      + (f'; stale entries: {", ".join(stale)}' if stale else '')
+      + (f'; skipped without a Windows build: {", ".join(skipped)}' if skipped else ''))
 sys.exit(1 if survived or stale else 0)
 PYTHON
