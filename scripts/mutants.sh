@@ -69,7 +69,7 @@ profile-r-not-selected | src/engine/common/Profile.cpp
         return name.ends_with('Z') || name.ends_with('R');
         return name.ends_with('Z');
 
-quarantine-numbering-starts-at-3 | src/engine/run/ImageMigration.cpp
+quarantine-numbering-starts-at-3 | src/engine/run/ImageOutputs.cpp
         const std::string name = stem + (number == 1 ? std::string() : std::to_string(number)) + ".err";
         const std::string name = stem + (number == 1 ? std::string() : std::to_string(number + 1)) + ".err";
 
@@ -77,7 +77,7 @@ quarantine-stem-keeps-extension | src/engine/run/ImageMigration.cpp
     const std::string stem = folder + BaseName(file.name);
     const std::string stem = folder + file.name;
 
-destination-overwritten | src/engine/run/ImageMigration.cpp
+destination-overwritten | src/engine/run/ImageOutputs.cpp
     std::error_code error = out.Commit(support::Replace::Never);
     std::error_code error = out.Commit(support::Replace::Allowed);
 
@@ -313,7 +313,7 @@ output-named-before-its-bytes-are-synced | src/support/AtomicFile.cpp
     if (auto error = m_closed ? native::SyncData(m_temp) : native::SyncData(m_handle)) {
     if (auto error = std::error_code {}) {
 
-output-sync-failure-taken-for-success | src/engine/run/ImageMigration.cpp
+output-sync-failure-taken-for-success | src/engine/run/ImageOutputs.cpp
         if (migration.output && migration.output->synced) {
         if (false) {
 
@@ -337,7 +337,7 @@ other-runs-not-followed | src/engine/report/RunReport.cpp
     m_others.CatchUp();
     (void)0;
 
-same-disc-twice-at-once | src/engine/run/RunController.cpp
+same-disc-twice-at-once | src/engine/run/RunStart.cpp
         != std::errc::resource_unavailable_try_again;
         == std::errc::invalid_argument;
 
@@ -349,7 +349,7 @@ retry-stop-loses-rows | src/engine/run/RunController.cpp
         Queue(std::move(step), std::move(migration));
         if (m_stopRequested) { continue; } Queue(std::move(step), std::move(migration));
 
-source-as-destination-allowed | src/engine/run/RunController.cpp
+source-as-destination-allowed | src/engine/run/RunStart.cpp
     if (source == support::IdentityOf(m_host.DestText())) {
     if (false) {
 
@@ -377,7 +377,7 @@ window-field-over-its-label | src/app/FrmMain.cpp
     m_txtDest = FolderField(picture2, "txtDest", Twips(90, 1215, 4965, 345));
     m_txtDest = FolderField(picture2, "txtDest", Twips(90, 1050, 4965, 345));
 
-send-store-success-counts-as-arrived | src/engine/pacs/SendJob.cpp
+send-store-success-counts-as-arrived | src/engine/pacs/SendStores.cpp
         HandOver(i, support::FileSize(item.file).value_or(0));
         Settle(i, Arrival::Committed, {});
 
@@ -389,7 +389,7 @@ send-confirmed-before-not-counted | src/engine/send/SendPlan.cpp
         arrived[i] = plan.confirmedBefore[i].has_value();
         arrived[i] = false;
 
-send-refusal-retried | src/engine/pacs/SendJob.cpp
+send-refusal-retried | src/engine/pacs/SendStores.cpp
     } else if ((status & 0xFF00) == 0xA700) {
     } else if (true) {
 
@@ -437,11 +437,11 @@ send-unconfirmed-exits-like-a-failed-run | src/cli/SendCli.cpp
     return tally.confirmed == tally.total ? ExitStatus::Completed : ExitStatus::NotConfirmed;
     return tally.confirmed == tally.total ? ExitStatus::Completed : ExitStatus::WithFailures;
 
-start-file-for-a-folder-told-as-missing | src/engine/run/RunController.cpp
+start-file-for-a-folder-told-as-missing | src/engine/run/RunStart.cpp
         if (!folder.path.empty() && support::PathExists(folder.path)) {
         if (false) {
 
-start-unwritable-destination-found-file-by-file | src/engine/run/RunController.cpp
+start-unwritable-destination-found-file-by-file | src/engine/run/RunStart.cpp
     if (const std::error_code error = support::CheckWritable(m_host.DestText())) {
     if (const std::error_code error = std::error_code()) {
 

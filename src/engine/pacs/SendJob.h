@@ -13,9 +13,9 @@
 #include "engine/pacs/Association.h"
 #include "engine/pacs/CommitmentListener.h"
 
-// The work of one send or check in the background (SendImages): the passes and the stores over several
-// associations in SendJob.cpp, the questions that prove arrival in SendProof.cpp (which to ask, and
-// C-FIND), the commitment requests and their reports in SendCommitment.cpp.
+// The work of one send or check in the background (SendImages): the passes in SendJob.cpp, the stores over
+// several associations in SendStores.cpp, the questions that prove arrival in SendProof.cpp (which to ask,
+// and C-FIND), the commitment requests and their reports in SendCommitment.cpp.
 namespace engine::sending {
 
 using Clock = std::chrono::steady_clock;
