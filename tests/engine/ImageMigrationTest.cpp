@@ -110,7 +110,8 @@ TEST_F(ImageMigrationTest, EachProfileTurnsAFileIntoItsImageOrItsQuarantineCopy)
             continue;
         }
         const std::string out = outcome == Outcome::Rejected ? bytes : written;
-        const std::string file = outcome == Outcome::Rejected ? written : std::string("n").append(std::to_string(names)) + ".dcm";
+        const std::string file
+            = outcome == Outcome::Rejected ? written : std::string("n").append(std::to_string(names)) + ".dcm";
         EXPECT_TRUE(record.writtenFile == file && ReadFile(root / "dest/" + file) == out) << record.writtenFile;
         EXPECT_EQ(record.sourceSha256.get() + std::to_string(record.bytesRead) + record.writtenSha256.get()
                 + std::to_string(record.bytesWritten),

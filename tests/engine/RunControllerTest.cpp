@@ -170,8 +170,9 @@ TEST_F(RunControl, TheDebugLogFollowsTheWalk)
     Migrate();
     auto debug = DebugLines();
     std::erase_if(debug, [](const std::string& line) { return line.starts_with("S - Run report: "); });
-    EXPECT_EQ(debug, (std::vector<std::string> {"S - 1.Z is migrated.", "S - 2.Z: not in gzip format",
-                         "S - ERROR: -1 - File 2.Z could not be migrated.", "S - 3.Z is migrated."}));
+    EXPECT_EQ(debug,
+        (std::vector<std::string> {"S - 1.Z is migrated.", "S - 2.Z: not in gzip format",
+            "S - ERROR: -1 - File 2.Z could not be migrated.", "S - 3.Z is migrated."}));
 }
 #endif
 

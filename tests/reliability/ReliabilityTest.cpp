@@ -539,8 +539,8 @@ TEST(Crash, AKilledRunResumedWithOnlyMissingEndsWithEveryImageOnce)
             Disc disc(pacs, 130, 2000);
             ASSERT_EQ(Migrate(disc, kill).status, 128 + SIGKILL);
             const auto rows = ReportRows(disc); // the killed run's
-            const auto reported = std::count_if(rows.begin(), rows.end(),
-                [](const auto& row) { return row.Is(engine::Outcome::Migrated); });
+            const auto reported = std::count_if(
+                rows.begin(), rows.end(), [](const auto& row) { return row.Is(engine::Outcome::Migrated); });
             EXPECT_EQ(reported > 0, kill.find("BadObjects") == std::string::npos) << "the first batch's rows";
             const RunResult resumed = Program(disc, MigrateArguments(disc) + " --only-missing");
             ExpectInvariant(disc, resumed); // every image exactly once, nothing else in the destination
@@ -599,7 +599,8 @@ TEST(Crash, AStopDuringTheRetryOfUnreadableFilesKeepsEveryFilesRowAndTheCounts)
             outcomes[unreadable[0]->path] + ", " + outcomes[unreadable[1]->path] + ", " + outcomes[unreadable[2]->path],
             "migrated retried, failed, failed");
         const auto summary = engine::RunsInto(Runs(disc), disc.dest).at(0).summary;
-        EXPECT_EQ(std::to_string(summary.failed) + "|" + std::to_string(summary.filesSeen) + "|" + (summary.stopped ? "yes" : "no") + "|"
+        EXPECT_EQ(std::to_string(summary.failed) + "|" + std::to_string(summary.filesSeen) + "|"
+                + (summary.stopped ? "yes" : "no") + "|"
                 + std::to_string(engine::ReadJournal(Runs(disc)).at(0).failed.value_or(-1)),
             "2|" + std::to_string(disc.files.size()) + "|yes|2");
     }

@@ -247,10 +247,10 @@ std::optional<DicomVerdict> VerdictOfText(std::string_view text)
     if (text.empty()) {
         return std::nullopt;
     }
-    return text == OkWord                     ? DicomVerdict::Ok
-        : text == NoPart10HeaderWord          ? DicomVerdict::NoPart10Header
+    return text == OkWord                  ? DicomVerdict::Ok
+        : text == NoPart10HeaderWord       ? DicomVerdict::NoPart10Header
         : text.starts_with(NotAnImageWord) ? DicomVerdict::NotAnImage
-                                              : DicomVerdict::NotDicom;
+                                           : DicomVerdict::NotDicom;
 }
 
 DicomInfo CheckDicomFile(const std::string& path)

@@ -57,5 +57,4 @@ private:
     std::int64_t m_wrong = 0;
 };
 
-
 } // namespace engine

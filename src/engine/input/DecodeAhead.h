@@ -15,9 +15,9 @@
 namespace engine {
 
 // Decodes the next compressed image on a thread of its own, which lives as long as this object (the
-// run's), while the run handles the current one, so that both processor cores decompress. It takes the image's bytes from the disc reader once that has
-// read them whole, and decodes only: the run takes the result and writes, logs and counts exactly as
-// if it had decoded the file itself. A file that cannot be read or is larger than the limits below is
+// run's), while the run handles the current one, so that both processor cores decompress. It takes the image's bytes
+// from the disc reader once that has read them whole, and decodes only: the run takes the result and writes, logs and
+// counts exactly as if it had decoded the file itself. A file that cannot be read or is larger than the limits below is
 // left to the run.
 class DecodeAhead
 {

@@ -26,6 +26,7 @@ DiscIdentity IdentifyDisc(const std::string& source, Profile profile,
                 }
                 digest.Update(folder.relative + name + '\0' + (size ? std::to_string(*size) : "-") + '\n');
                 ++disc.selected;
+                disc.toMigrate += SkippedByDotRule(profile, name) ? 0 : 1;
             }
         }
     }

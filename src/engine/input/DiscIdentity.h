@@ -18,7 +18,8 @@ struct DiscIdentity
 {
     std::string label;
     std::string fingerprint;
-    std::int64_t selected = 0;
+    std::int64_t selected = 0; // by the profile
+    std::int64_t toMigrate = 0; // of them, those the "." rule does not leave out
     std::vector<std::string> files; // the selected files' paths in walk order, of a compressed disc
     DiscTree tree; // the source as the run walks it
 };

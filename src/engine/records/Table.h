@@ -19,22 +19,19 @@
 // that place in today's table.
 namespace engine {
 
-template <class Row>
-struct Column
+template <class Row> struct Column
 {
     std::string_view name;
     std::string (*write)(const Row& row);
     void (*read)(Row& row, std::string&& cell);
 };
 
-template <class Row>
-using Table = std::span<const Column<Row>>;
+template <class Row> using Table = std::span<const Column<Row>>;
 
 // The byte-order mark tells spreadsheets that the file is UTF-8.
 inline constexpr std::string_view Utf8Mark = "\xEF\xBB\xBF";
 
-template <class Row>
-std::vector<std::string> ColumnNames(Table<Row> table)
+template <class Row> std::vector<std::string> ColumnNames(Table<Row> table)
 {
     std::vector<std::string> names;
     for (const Column<Row>& column : table) {
@@ -44,14 +41,12 @@ std::vector<std::string> ColumnNames(Table<Row> table)
 }
 
 // The first line of a new file: the mark and the column names.
-template <class Row>
-std::string HeaderLine(Table<Row> table)
+template <class Row> std::string HeaderLine(Table<Row> table)
 {
     return std::string(Utf8Mark) + support::CsvLine(ColumnNames(table));
 }
 
-template <class Row>
-std::vector<std::string> Cells(Table<Row> table, const Row& row)
+template <class Row> std::vector<std::string> Cells(Table<Row> table, const Row& row)
 {
     std::vector<std::string> cells;
     cells.reserve(table.size());
@@ -61,8 +56,7 @@ std::vector<std::string> Cells(Table<Row> table, const Row& row)
     return cells;
 }
 
-template <class Row>
-std::string Line(Table<Row> table, const Row& row)
+template <class Row> std::string Line(Table<Row> table, const Row& row)
 {
     return support::CsvLine(Cells(table, row));
 }
@@ -70,8 +64,7 @@ std::string Line(Table<Row> table, const Row& row)
 // Reads the rows of one file: the first record is its header. A row with fewer than minimum cells, or
 // more than the header and the table know, is not a row of the file (the start of a line whose writer
 // was killed, with the next line run into it) and is left out.
-template <class Row>
-class TableReader
+template <class Row> class TableReader
 {
 public:
     TableReader(Table<Row> table, std::size_t minimum)
@@ -134,22 +127,19 @@ inline std::optional<std::int64_t> CountOf(std::string_view text)
 }
 
 // Columns of the common kinds, for a member of a row.
-template <class Row, auto Member>
-constexpr Column<Row> TextColumn(std::string_view name)
+template <class Row, auto Member> constexpr Column<Row> TextColumn(std::string_view name)
 {
     return {name, [](const Row& row) { return std::string(row.*Member); },
         [](Row& row, std::string&& cell) { row.*Member = std::move(cell); }};
 }
 // A count that is always known; a cell that is no number reads as 0.
-template <class Row, auto Member>
-constexpr Column<Row> CountColumn(std::string_view name)
+template <class Row, auto Member> constexpr Column<Row> CountColumn(std::string_view name)
 {
     return {name, [](const Row& row) { return std::to_string(row.*Member); },
         [](Row& row, std::string&& cell) { row.*Member = CountOf(cell).value_or(0); }};
 }
 // A count that may be unknown: an empty cell.
-template <class Row, auto Member>
-constexpr Column<Row> MaybeCountColumn(std::string_view name)
+template <class Row, auto Member> constexpr Column<Row> MaybeCountColumn(std::string_view name)
 {
     return {name, [](const Row& row) { return CountText(row.*Member); },
         [](Row& row, std::string&& cell) { row.*Member = CountOf(cell); }};

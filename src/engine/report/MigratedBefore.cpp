@@ -42,8 +42,8 @@ void MigratedBefore::Load(const std::string& runsFolder, const std::string& dest
                 listed.insert(row.writtenFile);
             }
             if (sameDisc && (row.Migrated() || row.Rejected()) && !row.writtenFile.empty() && row.size) {
-                m_outputs[row.path] = {row.Migrated() ? Outcome::AlreadyMigrated : Outcome::AlreadyRejected,
-                    *row.size, row.writtenFile, row.writtenSha256, row.sourceSha256};
+                m_outputs[row.path] = {row.Migrated() ? Outcome::AlreadyMigrated : Outcome::AlreadyRejected, *row.size,
+                    row.writtenFile, row.writtenSha256, row.sourceSha256};
             }
         });
     }

@@ -1,6 +1,5 @@
 #include "engine/report/StudyList.h"
 
-
 namespace engine {
 
 void StudyList::Add(const DicomInfo& image)

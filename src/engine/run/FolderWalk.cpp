@@ -48,8 +48,8 @@ std::optional<WalkStep> FolderWalk::Enter(const ListedFolder& folder)
     // since, is told and left; the walk goes on with the next one.
     const std::error_code error = folder.error ? folder.error : support::CheckFolder(folder.path);
     if (error) {
-        m_log.WriteError(support::ErrorNumber(error), support::ErrorDescription(error), texts::SourceScanFolder,
-            folder.path);
+        m_log.WriteError(
+            support::ErrorNumber(error), support::ErrorDescription(error), texts::SourceScanFolder, folder.path);
         WalkStep failed;
         failed.path = folder.path;
         failed.relative = folder.relative.empty() ? "./" : folder.relative;

@@ -71,7 +71,8 @@ void RunController::OnTimerTick()
     m_journal.source = m_report.Description().source;
     m_journal.destination = m_report.Description().destination;
     m_journal.report = m_report.RowsName();
-    m_journal.selected = disc.selected; // known now: a killed run's row says how far it got
+    m_journal.selected
+        = disc.toMigrate; // known now, as the summary will count them: a killed run's row says how far it got
     // Before any row of the report: a run killed from here on reads as stopped, and other runs into the
     // destination find the report by this row.
     if (!m_journal.report.empty()) {

@@ -36,8 +36,8 @@ void AddReportedImages(SendPlan& plan, const DicomNode& node, std::set<std::stri
             const std::string& written = row.writtenFile;
             auto [at, added] = itemOf.emplace(written, plan.items.size());
             if (added) {
-                plan.items.push_back({support::JoinPath(plan.destination, written), row.sopClassUid,
-                    row.sopInstanceUid, row.transferSyntax, row.studyInstanceUid, row.seriesInstanceUid});
+                plan.items.push_back({support::JoinPath(plan.destination, written), row.sopClassUid, row.sopInstanceUid,
+                    row.transferSyntax, row.studyInstanceUid, row.seriesInstanceUid});
                 plan.writtenFiles.push_back(written);
                 plan.reportsOf.emplace_back();
                 plan.confirmedBefore.emplace_back();
@@ -119,8 +119,8 @@ PacsTally SendPlanned(const SendSettings& settings, const SendPlan& plan, SendMo
         const std::string comment
             = outcome.alreadyThere ? "schon im PACS, nicht erneut gesendet" : outcome.storeComment;
         PacsRecord record {plan.writtenFiles[i], plan.items[i].sopInstanceUid, settings.node.Text(),
-            outcome.storeStatus, comment, outcome.syntaxSent, outcome.arrival, now, outcome.error,
-            plan.destination, {}};
+            outcome.storeStatus, comment, outcome.syntaxSent, outcome.arrival, now, outcome.error, plan.destination,
+            {}};
         if (plan.reportsOf[i].empty()) {
             unreported.push_back(record);
         }
