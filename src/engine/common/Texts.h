@@ -108,6 +108,13 @@ inline std::string NotImagesOfTheSystem(std::int64_t count)
               "kopiert; kein Fehler.";
 }
 
+// A send record's comment for an image the node held before it was sent.
+inline constexpr std::string_view AlreadyInPacs = "schon im PACS, nicht erneut gesendet";
+inline std::string SendRecordsNotWritten(const std::string& path)
+{
+    return "Sendebericht nicht geschrieben: " + path;
+}
+
 // After a send: "3 von 5 Bildern im PACS bestätigt."
 inline std::string ConfirmedLine(std::int64_t confirmed, std::int64_t total)
 {

@@ -116,8 +116,7 @@ PacsTally SendPlanned(const SendSettings& settings, const SendPlan& plan, SendMo
         const std::size_t i = asked[k];
         const SendOutcome& outcome = outcomes[k];
         arrived[i] = Arrived(outcome.arrival);
-        const std::string comment
-            = outcome.alreadyThere ? "schon im PACS, nicht erneut gesendet" : outcome.storeComment;
+        const std::string comment = outcome.alreadyThere ? std::string(texts::AlreadyInPacs) : outcome.storeComment;
         PacsRecord record {plan.writtenFiles[i], plan.items[i].sopInstanceUid, settings.node.Text(),
             outcome.storeStatus, comment, outcome.syntaxSent, outcome.arrival, now, outcome.error, plan.destination,
             {}};
@@ -163,13 +162,12 @@ PacsTally SendPlanned(const SendSettings& settings, const SendPlan& plan, SendMo
             + texts::ConfirmedLine(tally.confirmed, tally.total));
     }
     if (!unreported.empty() && !AppendUnreportedRecords(plan.runsFolder, unreported)) {
-        tally.problems.push_back(
-            "Sendebericht nicht geschrieben: " + support::ShownPath(UnreportedPacsFile(plan.runsFolder)));
+        tally.problems.push_back(texts::SendRecordsNotWritten(support::ShownPath(UnreportedPacsFile(plan.runsFolder))));
     }
     for (std::size_t report = 0; report < plan.reports.size(); ++report) {
         const std::string& rows = plan.reports[report];
         if (!recordsOf[report].empty() && !AppendPacsRecords(PacsFileOf(rows), recordsOf[report])) {
-            tally.problems.push_back("Sendebericht nicht geschrieben: " + support::ShownPath(PacsFileOf(rows)));
+            tally.problems.push_back(texts::SendRecordsNotWritten(support::ShownPath(PacsFileOf(rows))));
         }
         // A node that was not reached at all (a wrong address, say) does not replace what the row tells
         // of the node the images went to. The records are durable before the row counts them.
