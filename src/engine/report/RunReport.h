@@ -13,15 +13,14 @@
 #include "engine/report/StudyList.h"
 #include "support/FileLock.h"
 
-// The report of a run, the operator's proof that a disc arrived: Logs/Runs/<start>_<PACS>.csv with a
-// row for every file the walk saw, <start>_<PACS>-studies.csv with a row for every study it wrote, and
-// <start>_<PACS>-summary.csv with the run's folders, times and totals. All are UTF-8 CSV (RFC 4180) that
-// a spreadsheet opens as they are. The rows are written as the run goes, so memory does not grow with
-// the disc, and a killed run leaves every row it wrote. They are made durable in batches, each after
-// the destination folders of the files they name. The summary is written when the run starts, without
-// an end, and again when it ends: the reports of runs that were killed are found and read like the
-// others. Programs that write into one destination at once take turns at writing a row, so that an
-// image two of them wrote is flagged as a duplicate once, as within one run.
+// The report of a run, the operator's proof that a disc arrived: a row for every file the walk saw, a
+// row for every study it wrote and a summary with the run's folders, times and totals, in the files the
+// records part writes (ReportWriter). The rows are written as the run goes, so memory does not grow with
+// the disc, and a killed run leaves every row it wrote. They are made durable in batches, each after the
+// destination folders of the files they name. The summary is written when the run starts, without an
+// end, and again when it ends: the reports of runs that were killed are found and read like the others.
+// Programs that write into one destination at once take turns at writing a row, so that an image two of
+// them wrote is flagged as a duplicate once, as within one run.
 namespace engine {
 
 struct RunDescription
