@@ -175,6 +175,16 @@ def migrate(cli, make_disc, root, name, images, seed=1):
     disc = root + "/disc-%s-%d" % (name, seed)
     subprocess.run([make_disc, "HIPAX", disc, str(images), "16384", "8", str(seed)], check=True,
                    stdout=subprocess.DEVNULL)
+    # A DICOM file no PACS files (no study, no series): HIPAX migrates it like every file, and no send
+    # counts it among the images.
+    meta = pydicom.dataset.FileMetaDataset()
+    meta.MediaStorageSOPClassUID = "1.2.840.10008.5.1.4.1.1.7"
+    meta.MediaStorageSOPInstanceUID = "1.2.826.0.1.3680043.9.7.%d" % seed
+    meta.TransferSyntaxUID = pydicom.uid.ExplicitVRLittleEndian
+    lone = pydicom.dataset.FileDataset(disc + "/LONE.DCM", pydicom.Dataset(), file_meta=meta, preamble=b"\0" * 128)
+    lone.SOPClassUID, lone.SOPInstanceUID = meta.MediaStorageSOPClassUID, meta.MediaStorageSOPInstanceUID
+    lone.is_little_endian, lone.is_implicit_VR = True, False
+    lone.save_as(disc + "/LONE.DCM", write_like_original=False)
     code, out, err = cli.run("-q", "--pacs", "HIPAX", "--source", disc, "--dest", root + "/" + name, "--temp", root)
     if code != 0:
         sys.exit("FAILED: the migration before the send:\n" + out + err)
