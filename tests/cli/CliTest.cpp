@@ -279,7 +279,6 @@ TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
 // and --discs written in any order or for a folder no disc went into.
 TEST_F(Cli, NoDiscAReadOnlyDestinationIndexFilesAndTheDiscsListAreToldForWhatTheyAre)
 {
-    const auto summaries = [this] { return Names(root / "program/Logs/Runs").size(); };
     // An empty mount point: the summary stays, a line says why, and a script does not read it as done.
     MakeFolders(root / "empty/sub");
     EXPECT_EQ(Run({"-q", "--source", root / "empty"}), cli::ExitStatus::WithFailures);
@@ -288,6 +287,7 @@ TEST_F(Cli, NoDiscAReadOnlyDestinationIndexFilesAndTheDiscsListAreToldForWhatThe
         << out.str();
 #ifndef _WIN32
     // Even root cannot make a file in /proc: the run stops before it reads the disc, naming the folder.
+    const auto summaries = [this] { return Names(root / "program/Logs/Runs").size(); };
     const std::size_t before = summaries();
     EXPECT_EQ(Run({"-q", "--dest", "/proc"}), cli::ExitStatus::NotStarted);
     EXPECT_TRUE(err.str().starts_with("In den Zielordner kann nicht geschrieben werden: /proc (")) << err.str();
