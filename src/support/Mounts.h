@@ -46,9 +46,16 @@ private:
     std::set<std::string> m_seen; // Mount::Key of each mount seen at the last look
 };
 
-// The volume label of the disc behind a mount: read from the device, or from the image file a disc
-// image is mounted from; empty when it has none or it cannot be read.
-std::string VolumeLabel(const Mount& mount);
+// The names a disc carries, read from the device, or from the image file a disc image is mounted
+// from; each empty when the disc has none or it cannot be read. The serial is what tells two discs of
+// one label apart: on Windows the volume serial number as the system shows it ("1A2B-3C4D"), on Linux
+// the file system's UUID (on ISO 9660 the time the disc was made, "2026-12-08-10-15-00-00").
+struct VolumeName
+{
+    std::string label;
+    std::string serial;
+};
+VolumeName NameOfVolume(const Mount& mount);
 // Whether the mount is a disc in an optical drive (not an image, not a folder).
 bool IsOpticalDrive(const Mount& mount);
 // Opens the tray of the optical drive the disc is mounted from. A mounted disc holds its drive shut

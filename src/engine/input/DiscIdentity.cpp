@@ -1,5 +1,7 @@
 #include "engine/input/DiscIdentity.h"
 
+#include <utility>
+
 #include "support/FileSystem.h"
 #include "support/Mounts.h"
 #include "support/Sha256.h"
@@ -11,7 +13,9 @@ DiscIdentity IdentifyDisc(const std::string& source, Profile profile,
 {
     DiscIdentity disc;
     if (const auto mount = support::MountOf(source)) {
-        disc.label = support::VolumeLabel(*mount);
+        support::VolumeName name = support::NameOfVolume(*mount);
+        disc.label = std::move(name.label);
+        disc.serial = std::move(name.serial);
     }
     disc.tree = ListTree(source, isOwnOutput, pump);
     support::Sha256 digest;

@@ -12,11 +12,12 @@ namespace engine {
 
 // What disc a run reads. The fingerprint is a SHA-256 over the relative path and size of every file
 // the profile selects, in walk order: the same disc gives the same one whether it is in the drive, a
-// mounted image or copied to a folder, and another disc of the same system does not. The label is
-// the volume label of the disc the source is on, when it is on one.
+// mounted image or copied to a folder, and another disc of the same system does not. The label and
+// serial are those of the disc the source is on, when it is on one.
 struct DiscIdentity
 {
     std::string label;
+    std::string serial;
     std::string fingerprint;
     std::int64_t selected = 0; // by the profile
     std::int64_t toMigrate = 0; // of them, those the "." rule does not leave out

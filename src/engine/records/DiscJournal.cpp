@@ -34,6 +34,7 @@ const Column<J> JournalColumns[] = {
     TextColumn<J, &J::pacsNode>("pacs_node"),
     MaybeCountColumn<J, &J::pacsImages>("pacs_images"),
     MaybeCountColumn<J, &J::pacsConfirmed>("pacs_confirmed"),
+    TextColumn<J, &J::serial>("serial"),
 };
 
 } // namespace

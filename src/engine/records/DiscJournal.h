@@ -37,6 +37,7 @@ struct JournalRow
     std::string pacsNode;
     std::optional<std::int64_t> pacsImages;
     std::optional<std::int64_t> pacsConfirmed;
+    std::string serial; // of the disc's volume, beside its label (a later column than the label's)
 
     bool operator==(const JournalRow&) const = default;
     // Files the run left migrated in the destination: written then, or there from before.

@@ -67,6 +67,7 @@ void RunController::OnTimerTick()
     m_journal.started = started;
     m_journal.pacs = m_state.RunPacs;
     m_journal.label = disc.label;
+    m_journal.serial = disc.serial;
     m_journal.fingerprint = disc.fingerprint;
     m_journal.source = m_report.Description().source;
     m_journal.destination = m_report.Description().destination;

@@ -158,7 +158,7 @@ std::vector<Mount> MountsAtOrBelow(const std::string& folder)
     return found;
 }
 
-std::string VolumeLabel(const Mount& mount)
+VolumeName NameOfVolume(const Mount& mount)
 {
     const std::string image = ImageOfFuseMount(mount);
     const std::string from = image.empty() ? mount.device : image;
@@ -170,14 +170,19 @@ std::string VolumeLabel(const Mount& mount)
         return {};
     }
     blkid_probe_enable_superblocks(probe, 1);
-    blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_LABEL);
-    std::string label;
-    const char* value = nullptr;
-    if (blkid_do_safeprobe(probe) == 0 && blkid_probe_lookup_value(probe, "LABEL", &value, nullptr) == 0) {
-        label = value;
+    blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID);
+    VolumeName name;
+    if (blkid_do_safeprobe(probe) == 0) {
+        const char* value = nullptr;
+        if (blkid_probe_lookup_value(probe, "LABEL", &value, nullptr) == 0) {
+            name.label = value;
+        }
+        if (blkid_probe_lookup_value(probe, "UUID", &value, nullptr) == 0) {
+            name.serial = value;
+        }
     }
     blkid_free_probe(probe);
-    return label;
+    return name;
 }
 
 bool IsOpticalDrive(const Mount& mount)

@@ -103,14 +103,18 @@ std::vector<Mount> MountsAtOrBelow(const std::string& folder)
     return found;
 }
 
-std::string VolumeLabel(const Mount& mount)
+VolumeName NameOfVolume(const Mount& mount)
 {
     wchar_t label[MAX_PATH + 1] = {};
+    DWORD serial = 0;
     if (!::GetVolumeInformationW(
-            WideRoot(mount.mountPoint).c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr, nullptr, 0)) {
+            WideRoot(mount.mountPoint).c_str(), label, MAX_PATH + 1, &serial, nullptr, nullptr, nullptr, 0)) {
         return {};
     }
-    return windows::Utf8(label);
+    char shown[10];
+    std::snprintf(shown, sizeof shown, "%04lX-%04lX", static_cast<unsigned long>(serial >> 16),
+        static_cast<unsigned long>(serial & 0xffff));
+    return {windows::Utf8(label), shown};
 }
 
 bool IsOpticalDrive(const Mount& mount)
