@@ -7,7 +7,7 @@
 #   scripts/windows.sh build        the dependencies and both programs with their tests (build-windows/)
 #
 # The dependencies (Qt's Core, Gui, Widgets and Test with the Windows platform plugin; DCMTK's data
-# and network modules; libdeflate; GoogleTest) are built from the sources Debian ships for its own
+# and network modules with ICU for its character sets; libdeflate; GoogleTest) are built from the sources Debian ships for its own
 # packages, fetched with `apt-get source` through a sources file of this script's own, into a cache
 # outside the checkout: $ZP_WINDOWS_CACHE, by default ~/.cache/zet-pelta-windows. The first build takes
 # about two hours on two cores (Qt most of it) and says how long each part took; later runs reuse it
@@ -29,20 +29,23 @@ scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w6
 
 mkdir -p "$cache/src" "$cache/logs" "$prefix"
 
-# Debian's sources of the three libraries, the versions the Linux build links. The machine's own apt
-# set-up stays as it is: the source entries live in a sources file and lists folder of the cache's own.
+# Debian's sources of the libraries, the versions the Linux build links. The machine's own apt set-up
+# stays as it is: the source entries live in a sources file and lists folder of the cache's own. Each
+# package is fetched once, so a cache made before a package joined the list fetches only that one.
 fetch_sources() {
-    [ -f "$cache/src/.fetched" ] && return 0
-    local apt=$cache/apt suite
+    local apt=$cache/apt suite package
     mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial"
     suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
     printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian %s main\n' \
         "$suite" >"$apt/sources.list"
     local options=(-o "Dir::Etc::sourcelist=$apt/sources.list" -o Dir::Etc::sourceparts=/nonexistent
         -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o Debug::NoLocking=1)
-    apt-get "${options[@]}" update -qq
-    (cd "$cache/src" && apt-get "${options[@]}" source -qq qt6-base dcmtk libdeflate)
-    touch "$cache/src/.fetched"
+    local updated=
+    for package in qt6-base dcmtk libdeflate icu; do
+        [ -n "$(source_dir "$package")" ] && continue
+        [ -n "$updated" ] || { apt-get "${options[@]}" update -qq && updated=1; }
+        (cd "$cache/src" && apt-get "${options[@]}" source -qq "$package")
+    done
 }
 
 source_dir() { # the unpacked source folder of a Debian source package
@@ -105,6 +108,30 @@ build_qt() {
         -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF -DFEATURE_tabletevent=OFF
 }
 
+# ICU, for DCMTK's character set conversion: the names of a study in Greek, Japanese or Korean read
+# as on Linux, whose DCMTK converts through ICU too. A cross-build needs ICU's own tools built for
+# this machine first. Debian's source carries the data prebuilt; only the converters and their alias
+# table are kept (5 of 31 MB), since conversion is all DCMTK asks of ICU. Static libraries, with the
+# data as a library of its own (ICU puts that one in bin/; the lib/ one of that name is a stub).
+build_icu() {
+    local source native=$cache/build/icu-native cross=$cache/build/icu
+    source=$(source_dir icu)/source
+    rm -rf "$native" "$cross" && mkdir -p "$native" "$cross" "$prefix/bin"
+    (cd "$native" && "$source/configure" --disable-tests --disable-samples --disable-extras --disable-icuio \
+        --disable-layoutex && make -j "$jobs")
+    local icupkg=("env" "LD_LIBRARY_PATH=$native/lib" "$native/bin/icupkg") data
+    data=$(find "$source/data/in" -name 'icudt*l.dat' | head -n 1)
+    "${icupkg[@]}" -l "$data" | grep -vE '\.cnv$|^cnvalias\.icu$' >"$cross/remove.txt"
+    "${icupkg[@]}" -r "$cross/remove.txt" "$data" "$cross/converters.dat"
+    (cd "$cross" && CC=x86_64-w64-mingw32-gcc-posix CXX=x86_64-w64-mingw32-g++-posix "$source/configure" \
+        --host=x86_64-w64-mingw32 --with-cross-build="$native" --prefix="$prefix" --enable-static \
+        --disable-shared --with-data-packaging=static --disable-tests --disable-samples --disable-extras \
+        --disable-icuio --disable-layoutex --disable-tools &&
+        make -j "$jobs" ICUDATA_SOURCE_ARCHIVE="$cross/converters.dat" &&
+        make install ICUDATA_SOURCE_ARCHIVE="$cross/converters.dat")
+    cp "$prefix/bin/sicudt.a" "$prefix/lib/libsicudt.a"
+}
+
 # DCMTK's configure runs small test programs under Wine; linked statically they find their runtime.
 build_dcmtk() {
     local runtime
@@ -115,20 +142,27 @@ build_dcmtk() {
         -DCMAKE_EXE_LINKER_FLAGS=-static -DBUILD_APPS=OFF -DBUILD_SHARED_LIBS=OFF \
         -DDCMTK_MODULES="ofstd;oflog;dcmdata;dcmtls;dcmnet" -DDCMTK_WITH_OPENSSL=OFF -DDCMTK_WITH_PNG=OFF \
         -DDCMTK_WITH_TIFF=OFF -DDCMTK_WITH_XML=OFF -DDCMTK_WITH_ZLIB=ON -DDCMTK_WITH_ICONV=OFF \
-        -DDCMTK_WITH_ICU=OFF -DDCMTK_WITH_SNDFILE=OFF -DDCMTK_WITH_WRAP=OFF -DDCMTK_WITH_OPENJPEG=OFF \
+        -DDCMTK_WITH_ICU=ON -DICU_INCLUDE_DIR="$prefix/include" -DICU_UC_LIBRARY_RELEASE="$prefix/lib/libsicuuc.a" \
+        -DICU_DATA_LIBRARY_RELEASE="$prefix/lib/libsicudt.a" -DCMAKE_CXX_FLAGS=-DU_STATIC_IMPLEMENTATION \
+        -DDCMTK_WITH_SNDFILE=OFF -DDCMTK_WITH_WRAP=OFF -DDCMTK_WITH_OPENJPEG=OFF \
         -DDCMTK_WITH_DOXYGEN=OFF -DDCMTK_ENABLE_BUILTIN_DICTIONARY=ON -DDCMTK_ENABLE_EXTERNAL_DICTIONARY=OFF \
         -DDCMTK_WIDE_CHAR_FILE_IO_FUNCTIONS=ON -DCMAKE_INSTALL_DATADIC=share/dcmtk
 }
 
 deps() {
-    step sources fetch_sources
+    if ! fetch_sources >>"$cache/logs/sources.log" 2>&1; then
+        echo "windows: fetching the sources failed; the last lines of $cache/logs/sources.log:" >&2
+        tail -n 30 "$cache/logs/sources.log" >&2
+        exit 1
+    fi
     step libdeflate build_libdeflate
     step googletest build_googletest
-    step dcmtk build_dcmtk
+    step icu build_icu
+    step dcmtk-icu build_dcmtk # a step of its own name: a cache built before ICU builds DCMTK again
     step qt build_qt
     # What each step took when it ran (a step cut off and run again counts its last run only).
     local total=0 parts=() name seconds
-    for name in sources libdeflate googletest dcmtk qt; do
+    for name in libdeflate googletest icu dcmtk-icu qt; do
         seconds=$(cat "$cache/logs/$name.done")
         total=$((total + seconds))
         parts+=("$name $seconds s")
@@ -137,10 +171,15 @@ deps() {
 }
 
 # What the Windows build takes from this machine's build (build/, as ./test.sh makes it): the icon
-# drawn by the window's code, and for the comparison the Linux CLI and the sample-disc generator.
+# drawn by the window's code, for the comparison the Linux CLI and the sample-disc generator, and what
+# gzip and compress made in the engine's tests, recorded for the Windows tests, which have neither.
 linux_helpers() {
     cmake -S "$root" -B "$root/build" -G Ninja >/dev/null
-    cmake --build "$root/build" -j "$jobs" --target zet-pelta-cli zet-pelta-make-disc zet-pelta-icons
+    cmake --build "$root/build" -j "$jobs" --target zet-pelta-cli zet-pelta-make-disc zet-pelta-icons test_engine
+    local records=$root/build-windows/filter-records
+    rm -rf "$records" && mkdir -p "$records"
+    ZP_FILTER_RECORDS=$records "$root/build/tests/engine/test_engine" --gtest_filter='Decompress*:ImageMigration*:RunControl*' \
+        --gtest_brief=1 >/dev/null
     local icons=$root/build-windows/icons
     rm -rf "$icons"
     QT_QPA_PLATFORM=offscreen "$root/build/tools/zet-pelta-icons" "$icons"
@@ -166,12 +205,20 @@ wine_setup() {
 
 run_tests() {
     wine_setup
-    ctest --test-dir "$root/build-windows" --output-on-failure
+    # The window's tests on a virtual X display of their own.
+    local display
+    display=$(for n in $(seq 90 199); do [ -e "/tmp/.X11-unix/X$n" ] || { echo "$n"; break; }; done)
+    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    local xvfb=$!
+    trap 'kill $xvfb 2>/dev/null' EXIT
+    DISPLAY=":$display" ctest --test-dir "$root/build-windows" --output-on-failure
+    kill "$xvfb"
     local package=$root/build-windows/package
     (cd "$root/build-windows" && cpack -G ZIP && cpack -G NSIS -D CPACK_PACKAGE_FILE_NAME="zet-pelta-$version-setup")
     python3 "$root/tests/windows/windows_test.py" --zip "$package/zet-pelta-$version-win64.zip" \
         --setup "$package/zet-pelta-$version-setup.exe" \
         --linux-cli "$root/build/zet-pelta-cli" --make-disc "$root/build/bench/zet-pelta-make-disc" \
+        --charset-files "$(/usr/bin/python3 -c 'import os, pydicom; print(os.path.dirname(pydicom.__file__))')/data/charset_files" \
         --screenshot "$root/build-windows/window-windows.png"
     echo "windows: $package/zet-pelta-$version-win64.zip" >&2
     echo "windows: $package/zet-pelta-$version-setup.exe" >&2

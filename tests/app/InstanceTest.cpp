@@ -1,5 +1,3 @@
-#include <csignal>
-
 #include <QtTest>
 
 #include "app/InstanceLock.h"
@@ -43,19 +41,19 @@ void InstanceTest::secondCopyEndsAtOnceAndTouchesNothing()
             QVERIFY(copy->waitForFinished(20000) && copy->exitCode() == 0);
             QVERIFY(copy->readAllStandardError().contains("bereits"));
             QCOMPARE(holder(), copies[0]->processId());
-            ::kill(static_cast<pid_t>(copies[0]->processId()), SIGKILL);
+            copies[0]->kill(); // as a crash: no chance to let go of the lock
             copies[0]->waitForFinished(10000);
         } else {
             QTRY_COMPARE_WITH_TIMEOUT(holder(), copy->processId(), 20000);
         }
     }
-    ::kill(static_cast<pid_t>(copies[2]->processId()), SIGKILL);
+    copies[2]->kill();
     copies[2]->waitForFinished(10000);
     QCOMPARE(ReadFile(root / "Programme/Settings.ini"), "[PACS]\r\nPACS=hipax\r\n");
     // no place for a lock: let through
 }
 
-// The session ends (SIGTERM) while the box about an unusable [Senden] node waits for OK: the window
+// The session ends (SIGTERM, or WM_CLOSE on Windows) while the box about an unusable [Senden] node waits for OK: the window
 // closes as "Beenden" closes it, its fields saved, rather than when somebody presses OK.
 void InstanceTest::endsWhenAskedWhileItsStartUpBoxIsOpen()
 {
@@ -75,7 +73,7 @@ void InstanceTest::endsWhenAskedWhileItsStartUpBoxIsOpen()
         return log.open(QIODevice::ReadOnly) && log.readAll().contains("The PACS node in Settings.ini is not valid.");
     };
     QTRY_VERIFY_WITH_TIMEOUT(logged(), 20000);
-    ::kill(static_cast<pid_t>(window.processId()), SIGTERM);
+    window.terminate(); // SIGTERM on Linux, WM_CLOSE on Windows
     QVERIFY2(window.waitForFinished(10000), "still waiting for its box");
     QCOMPARE(window.exitCode(), 0);
     const std::string saved = ReadFile(root / "Programme/Settings.ini");

@@ -9,8 +9,13 @@
 #include <random>
 #include <regex>
 #include <stdexcept>
+#include <utility>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include "support/FileSystem.h"
+#include "support/Sha256.h"
 
 namespace fs = std::filesystem;
 
@@ -99,14 +104,43 @@ std::string RandomBytes(std::size_t size, std::uint64_t seed)
     return bytes;
 }
 
-std::string Filter(const std::string& command, const std::string& input)
+// The Windows build has no gzip or compress. The Linux build's tests, run with ZP_FILTER_RECORDS naming
+// a folder, leave there what each command made of each input (its exit status, then its output),
+// under the hash of both; the Windows tests read it back from the folder of that name. gzip writes the
+// time into its output, so the records of one run belong together.
+FilterRun RunFilter(const std::string& command, const std::string& input)
 {
+    const char* records = std::getenv("ZP_FILTER_RECORDS");
+    support::Sha256 key;
+    key.Update(command + '\0');
+    key.Update(input);
+    const std::string record = records == nullptr ? "" : std::string(records) + "/" + key.HexDigest();
+#ifdef _WIN32
+    if (record.empty() || !fs::exists(support::PathOf(record))) {
+        throw std::runtime_error("no recorded output of `" + command + "` for this input in ZP_FILTER_RECORDS ("
+            + (records == nullptr ? "not set" : records) + "): the Linux build's tests make it");
+    }
+    const std::string recorded = ReadFile(record);
+    return {static_cast<unsigned char>(recorded.at(0)), recorded.substr(1)};
+#else
     const TempDir dir;
     WriteFile(dir / "in", input);
-    if (std::system(("(" + command + ") <'" + dir / "in" + "' >'" + dir / "out" + "'").c_str()) != 0) {
+    const int status = std::system(("(" + command + ") <'" + dir / "in" + "' >'" + dir / "out" + "'").c_str());
+    FilterRun run {WIFEXITED(status) ? WEXITSTATUS(status) : 255, ReadFile(dir / "out")};
+    if (!record.empty()) {
+        WriteFile(record, static_cast<char>(run.status) + run.output);
+    }
+    return run;
+#endif
+}
+
+std::string Filter(const std::string& command, const std::string& input)
+{
+    FilterRun run = RunFilter(command, input);
+    if (run.status != 0) {
         throw std::runtime_error("command failed: " + command);
     }
-    return ReadFile(dir / "out");
+    return std::move(run.output);
 }
 
 std::vector<std::string> LogLines(const std::string& path)

@@ -31,7 +31,14 @@ std::map<std::string, std::string> Snapshot(const std::string& root);
 std::vector<std::string> Names(const std::string& folder); // directly in the folder, sorted
 // Noise: size pseudo-random bytes, the same for the same seed.
 std::string RandomBytes(std::size_t size, std::uint64_t seed);
-// The output of a shell command fed with input, e.g. Filter("gzip -9", bytes); throws when it fails.
+// A shell command fed with input: its exit status and output. On Windows, the Linux tests' record of it.
+struct FilterRun
+{
+    int status;
+    std::string output;
+};
+FilterRun RunFilter(const std::string& command, const std::string& input);
+// Its output, e.g. Filter("gzip -9", bytes); throws when it fails.
 std::string Filter(const std::string& command, const std::string& input);
 // A path as the programs show it: with the system's own separators ("\" on Windows).
 std::string Shown(std::string path);

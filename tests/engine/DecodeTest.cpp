@@ -1,7 +1,5 @@
 #include "common/TestKit.h"
 
-#include <cstdlib>
-
 #include "engine/decode/Decompression.h"
 
 using engine::DecompressError;
@@ -32,10 +30,8 @@ std::string Decompressed(const std::string& in, std::error_code& error, std::uin
 // a warning), nothing when it refuses them.
 std::optional<std::string> Gzip(const std::string& in)
 {
-    const TempDir dir;
-    WriteFile(dir / "in", in);
-    const int status = std::system(("gzip -dc <'" + dir / "in" + "' >'" + dir / "out" + "' 2>/dev/null").c_str());
-    return WEXITSTATUS(status) == 1 ? std::nullopt : std::optional(ReadFile(dir / "out"));
+    FilterRun run = RunFilter("gzip -dc 2>/dev/null", in);
+    return run.status == 1 ? std::nullopt : std::optional(std::move(run.output));
 }
 
 } // namespace

@@ -135,7 +135,6 @@ TEST_F(RunControl, TheWalkKeepsOutOfLinksAndItsOwnOutputAndGoesOnPastFoldersThat
 
 // The reader reads what the walk will reach, from the one listing of the disc: the run never has to
 // read a compressed file itself.
-#ifndef _WIN32 // no gzip under Wine
 TEST_F(RunControl, TheReaderHasEveryCompressedFileTheWalkReaches)
 {
     std::set<std::string> images;
@@ -155,10 +154,8 @@ TEST_F(RunControl, TheReaderHasEveryCompressedFileTheWalkReaches)
     EXPECT_EQ(written, images);
     EXPECT_EQ(engine.ReadByRun(), 0);
 }
-#endif
 
 // The debug log tells the files in the walk's order, though outputs are named in batches later on.
-#ifndef _WIN32 // no gzip under Wine
 TEST_F(RunControl, TheDebugLogFollowsTheWalk)
 {
     const std::string container = "APX header;\0\0\0\0DICM image#*lastfile*#"s;
@@ -174,7 +171,6 @@ TEST_F(RunControl, TheDebugLogFollowsTheWalk)
         (std::vector<std::string> {"S - 1.Z is migrated.", "S - 2.Z: not in gzip format",
             "S - ERROR: -1 - File 2.Z could not be migrated.", "S - 3.Z is migrated."}));
 }
-#endif
 
 // No disc in the drive: the box is a warning, so that nobody puts the next disc in.
 TEST_F(RunControl, AnEmptySourceEndsWithAWarningNotTheUsualSummary)

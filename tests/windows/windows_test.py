@@ -3,17 +3,19 @@
 
 1. the zip holds the two programs and the DLLs they need, nothing else, and every DLL any of them
    imports is either in the zip or one of the system's own;
-2. zet-pelta-cli.exe migrates a sample disc of each system (with a cut file among the images)
-   exactly as the Linux build does: the same destination contents, the same exit status and summary,
+2. zet-pelta-cli.exe migrates a sample disc of each system (with a cut file among the images), and
+   one of names in other character sets, exactly as the Linux build does: the same destination contents, the same exit status and summary,
    the same log lines and report rows, paths and times aside;
 3. the window starts on a virtual X display with its fixed client size, a screenshot is kept, and
    closing it writes its settings beside the program;
-4. the installer puts the programs under Program Files with a Start menu entry, and its uninstaller
-   removes them again;
+4. the installer, for one user or for all, with an update and the uninstaller (check_installer);
 5. zet-pelta-cli.exe sends the last sample disc's images to a loopback Orthanc and has every one
-   confirmed by storage commitment, through its own listener.
+   confirmed by storage commitment, through its own listener;
+6. zet-pelta-cli.exe --watch migrates the discs put one after another into a CD-ROM drive letter,
+   knows a disc again, and names each in its journal by label and serial.
 
-usage: windows_test.py --zip ZIP --setup EXE --linux-cli PROGRAM --make-disc PROGRAM --screenshot PNG
+usage: windows_test.py --zip ZIP --setup EXE --linux-cli PROGRAM --make-disc PROGRAM --charset-files DIR
+                       --screenshot PNG
 """
 import argparse
 import csv
@@ -31,6 +33,10 @@ import time
 import zipfile
 
 SYSTEMS = ["Arzt und Praxis", "GEMED", "HIPAX", "STARC"]
+CHARSETS = "character sets"  # a HIPAX disc of pydicom's files in other character sets
+# A STARC disc, its destination and temp folder deeper than Windows' 260 characters, in folders whose
+# names hold umlauts and characters beyond any code page.
+DEEP = os.path.join(*[f"Ärztehaus Übersicht ß Ω 中文 {n:02d}" for n in range(12)])
 EXPECTED_FILES = {
     "zet-pelta.exe", "zet-pelta-cli.exe", "Qt6Core.dll", "Qt6Gui.dll", "Qt6Widgets.dll",
     "libstdc++-6.dll", "libgcc_s_seh-1.dll", "libwinpthread-1.dll", "platforms/qwindows.dll",
@@ -127,20 +133,27 @@ def logs(program, paths):
     return found
 
 
-def compare_cli(linux_cli, make_disc, work):
+def compare_cli(linux_cli, make_disc, charset_files, work):
     program_linux = os.path.join(work, "linux")
     os.makedirs(program_linux)
     shutil.copy(linux_cli, program_linux)
     program_windows = os.path.join(work, "program")
-    for pacs in SYSTEMS:
-        disc = os.path.join(work, "discs", pacs.replace(" ", "_"))
-        subprocess.run([make_disc, pacs, disc, "20", "20000", "8"], check=True, capture_output=True)
-        damaged_copy(disc)
+    for label in SYSTEMS + [CHARSETS, DEEP]:
+        pacs = {CHARSETS: "HIPAX", DEEP: "STARC"}.get(label, label)
+        disc = os.path.join(work, "discs", label.replace(" ", "_"))
+        if label == CHARSETS:
+            # Names in every character set pydicom has a file of: the studies list as Linux reads them.
+            os.makedirs(disc)
+            for number, name in enumerate(sorted(os.listdir(charset_files))):
+                shutil.copy(os.path.join(charset_files, name), os.path.join(disc, f"IMG{number}"))
+        else:
+            subprocess.run([make_disc, pacs, disc, "20", "20000", "8"], check=True, capture_output=True)
+            damaged_copy(disc)
         results = {}
         for system, program, cli in [("linux", program_linux, [os.path.join(program_linux, "zet-pelta-cli")]),
                                      ("windows", program_windows, ["wine", os.path.join(program_windows,
                                                                                         "zet-pelta-cli.exe")])]:
-            dest, temp = (os.path.join(work, system, pacs, part) for part in ("dest", "temp"))
+            dest, temp = (os.path.join(work, system, label, part) for part in ("dest", "temp"))
             os.makedirs(dest)
             os.makedirs(temp)
             args = ["--pacs", pacs, "--source", disc, "--dest", dest, "--temp", temp, "--debug", "-q"]
@@ -151,7 +164,7 @@ def compare_cli(linux_cli, make_disc, work):
             paths = [(disc, "<disc>"), (dest, "<dest>"), (temp, "<temp>"), (program, "<program>")]
             if system == "windows":
                 shown = "Bericht: " + windows_path(program) + "\\Logs\\Runs\\"
-                check(shown in run.stdout.decode("utf-8", "replace"), f"{pacs}: the report's path as Windows shows it")
+                check(shown in run.stdout.decode("utf-8", "replace"), f"{label}: the report's path as Windows shows it")
             results[system] = {
                 "exit status": run.returncode,
                 # A Windows console program ends its lines with CR LF; the logs end theirs alike anyway.
@@ -165,10 +178,12 @@ def compare_cli(linux_cli, make_disc, work):
             }
         linux, windows = results["linux"], results["windows"]
         images = sum(1 for name, _ in linux["destination"] if name == "<name>.dcm")
-        check(images >= 20, f"{pacs}: the Linux build migrates the sample disc ({images} images)")
+        check(images >= (10 if label == CHARSETS else 20), f"{label}: the Linux build migrates the disc ({images} images)")
+        check(label != DEEP or len(windows_path(os.path.join(work, "windows", label, "dest"))) > 300,
+              f"{label}: a destination deeper than 260 characters")
         for what in linux:
             same = linux[what] == windows[what]
-            if not check(same, f"{pacs}: the same {what} on Windows as on Linux") and what == "logs":
+            if not check(same, f"{label}: the same {what} on Windows as on Linux") and what == "logs":
                 for name in sorted(set(linux[what]) | set(windows[what])):
                     for line in difflib.unified_diff(linux[what].get(name, []), windows[what].get(name, []),
                                                      f"linux {name}", f"windows {name}", lineterm="", n=0):
@@ -195,32 +210,166 @@ def send_to_orthanc(work):
         node.stop()
 
 
-def check_installer(setup):
-    """The installer, run silently as an administrator's script would: the programs under Program
-    Files, a Start menu entry, an uninstaller that takes it all away again."""
-    drive = os.path.join(os.environ["WINEPREFIX"], "drive_c")
-    folder = os.path.join(drive, "Program Files", "Zet-Pelta")
-    menu = os.path.join(drive, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs", "Zet-Pelta")
-    shutil.rmtree(folder, ignore_errors=True)
-    shutil.rmtree(menu, ignore_errors=True)
-    run = subprocess.run(["wine", setup, "/S"], stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
-    check(run.returncode == 0, f"the installer ends with status 0 ({run.returncode})")
-    installed = {os.path.relpath(os.path.join(d, f), folder).replace(os.sep, "/")
-                 for d, _, fs in os.walk(folder) for f in fs}
-    check(EXPECTED_FILES <= installed, f"the installer puts the programs under Program Files: {sorted(installed)}")
-    entries = os.listdir(menu) if os.path.isdir(menu) else []
-    check("Zet-Pelta.lnk" in entries, f"a Start menu entry: {entries}")
-    version = wine(os.path.join(folder, "zet-pelta-cli.exe"), "--version", stdin=subprocess.DEVNULL)
-    check(version.returncode == 0 and b"0." in version.stdout, f"the installed CLI runs: {version.stdout!r}")
-    # The uninstaller copies itself away and goes on from there: wait until the folder is gone.
-    subprocess.run(["wine", os.path.join(folder, "Uninstall.exe"), "/S"], stdin=subprocess.DEVNULL,
+def watch_drive_letter(program, make_disc, work):
+    """--watch on a drive letter, as a clinic's PC reads its discs: Wine's drive R: as a CD-ROM drive,
+    pointed at one disc folder after another (the label and serial come from files in the folder's
+    root), and emptied in between as an ejected drive is."""
+    prefix = os.environ["WINEPREFIX"]
+    drive = os.path.join(prefix, "dosdevices", "r:")
+    subprocess.run(["wine", "reg", "add", r"HKLM\Software\Wine\Drives", "/v", "r:", "/t", "REG_SZ", "/d", "cdrom",
+                    "/f"], check=True, capture_output=True)
+    discs = {}
+    for label, serial, seed in (("DISC_A", "1a2b3c4d", "3"), ("DISC_B", "5e6f7081", "4")):
+        discs[label] = os.path.join(work, "drive", label)
+        subprocess.run([make_disc, "HIPAX", discs[label], "6", "2000", "0", seed], check=True, capture_output=True)
+        for name, value in ((".windows-label", label), (".windows-serial", serial)):
+            with open(os.path.join(discs[label], name), "w") as f:
+                f.write(value)
+    dest, temp = os.path.join(work, "drive", "dest"), os.path.join(work, "drive", "temp")
+    os.makedirs(dest)
+    os.makedirs(temp)
+    out_path, err_path = os.path.join(work, "drive", "out"), os.path.join(work, "drive", "err")
+    cli = os.path.join(program, "zet-pelta-cli.exe")
+    with open(out_path, "wb") as out, open(err_path, "wb") as err:
+        watch = subprocess.Popen(["wine", cli, "--watch", "-q", "--pacs", "HIPAX", "--source", "R:\\", "--dest",
+                                  windows_path(dest), "--temp", windows_path(temp)], stdin=subprocess.DEVNULL,
+                                 stdout=out, stderr=err)
+    try:
+        for turn, label in enumerate(("DISC_A", "DISC_B", "DISC_A"), start=1):
+            os.symlink(discs[label], drive)
+            for _ in range(240):
+                text = open(out_path, encoding="utf-8", errors="replace").read()
+                if text.count("Warte auf die nächste CD / DVD") >= turn or watch.poll() is not None:
+                    break
+                time.sleep(0.5)
+            check(text.count("CD / DVD unter R:/") == turn, f"--watch migrates disc {turn} ({label}) in drive R:")
+            os.remove(drive)  # ejected: the drive is empty until the next disc
+            time.sleep(1)
+    finally:
+        watch.send_signal(signal.SIGINT)
+        try:
+            watch.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            watch.kill()
+        if os.path.lexists(drive):
+            os.remove(drive)
+    out = open(out_path, encoding="utf-8", errors="replace").read()
+    err = open(err_path, encoding="utf-8", errors="replace").read()
+    images = sum(1 for name in os.listdir(dest) if name.endswith(".dcm"))
+    check(images == 12, f"each disc's 6 images once in the destination: {images}")
+    check("bereits migriert (6 von 6 Dateien)" in err, f"the first disc is known again: {err[-400:]!r}")
+    check(out.rstrip().endswith("Beendet.") and watch.returncode == 0,
+          f"Ctrl+C ends the wait ({watch.returncode}): {out[-200:]!r}")
+    listed = wine(cli, "--discs", "--csv", windows_path(dest), stdin=subprocess.DEVNULL)
+    rows = list(csv.DictReader(io.StringIO(listed.stdout.decode("utf-8", "replace"))))
+    check([(r["label"], r["serial"]) for r in rows] == [("DISC_A", "1A2B-3C4D"), ("DISC_B", "5E6F-7081"),
+                                                        ("DISC_A", "1A2B-3C4D")],
+          f"the journal names each disc by its label and serial: {[(r['label'], r['serial']) for r in rows]}")
+
+
+NETSH = r"""
+#include <stdio.h>
+#include <stdlib.h>
+#include <windows.h>
+int main(void)
+{
+    FILE* log = fopen(getenv("ZP_NETSH_LOG"), "a");
+    fprintf(log, "%s\n", GetCommandLineA());
+    return fclose(log);
+}
+"""
+
+
+def uninstall(folder, *options):
+    """The uninstaller copies itself away and goes on from there: wait until it is done."""
+    subprocess.run(["wine", os.path.join(folder, "Uninstall.exe"), "/S", *options], stdin=subprocess.DEVNULL,
                    capture_output=True, timeout=300)
     for _ in range(120):
-        if not os.path.exists(os.path.join(folder, "zet-pelta.exe")) and not os.path.isdir(menu):
+        if not os.path.exists(os.path.join(folder, "Uninstall.exe")):
             break
         time.sleep(0.5)
+    time.sleep(1)
+
+
+def installed(folder):
+    return {os.path.relpath(os.path.join(d, f), folder).replace(os.sep, "/") for d, _, fs in os.walk(folder) for f in fs}
+
+
+def check_installer(setup, work, make_disc):
+    """The installer, run silently as a clinic's administrator would script it, in both modes: for this
+    user alone (no administrator rights needed; Settings.ini and Logs beside the programs, kept by an
+    update and by the uninstaller unless /DeleteLogs), and for all users (Program Files, the firewall
+    rules for the commitment listener, removed again by the uninstaller). Wine has no firewall: a
+    recorder in netsh's place keeps the commands the installer gives."""
+    drive = os.path.join(os.environ["WINEPREFIX"], "drive_c")
+    netsh_log = os.path.join(work, "netsh.log")
+    with open(os.path.join(work, "netsh.c"), "w") as f:
+        f.write(NETSH)
+    subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-o", os.path.join(drive, "windows", "system32", "netsh.exe"),
+                    os.path.join(work, "netsh.c")], check=True)
+    env = dict(os.environ, ZP_NETSH_LOG=windows_path(netsh_log),
+               WINEDLLOVERRIDES=os.environ.get("WINEDLLOVERRIDES", "") + ";netsh.exe=n")
+
+    def install(*options):
+        run = subprocess.run(["wine", setup, "/S", *options], stdin=subprocess.DEVNULL, capture_output=True,
+                             timeout=300, env=env)
+        check(run.returncode == 0, f"the installer {' '.join(options)} ends with status 0 ({run.returncode})")
+
+    def firewall():
+        commands = open(netsh_log).read().splitlines() if os.path.exists(netsh_log) else []
+        open(netsh_log, "w").close()
+        return [re.sub(r'^"?[^"]*netsh\.exe"? ', "", c).replace(folder_windows, "<folder>") for c in commands]
+
+    # For this user alone.
+    users = os.path.join(drive, "users")
+    user = next(n for n in os.listdir(users) if os.path.isdir(os.path.join(users, n, "AppData")))
+    folder = os.path.join(users, user, "AppData", "Local", "Programs", "Zet-Pelta")
+    folder_windows = "C:\\users\\" + user + "\\AppData\\Local\\Programs\\Zet-Pelta"
+    install("/CurrentUser")
+    check(EXPECTED_FILES <= installed(folder), f"installed for this user under %LOCALAPPDATA%\\Programs: "
+          f"{sorted(installed(folder))}")
+    menu = os.path.join(users, user, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs",
+                        "Zet-Pelta")
+    check(os.path.exists(os.path.join(menu, "Zet-Pelta.lnk")), "a Start menu entry of this user")
+    disc = os.path.join(work, "installed-disc")
+    subprocess.run([make_disc, "HIPAX", disc, "3", "2000", "0"], check=True, capture_output=True)
+    run = wine(os.path.join(folder, "zet-pelta-cli.exe"), "-q", "--pacs", "HIPAX", "--source", windows_path(disc),
+               "--dest", windows_path(os.path.join(work, "installed-dest")), stdin=subprocess.DEVNULL)
+    check(run.returncode == 0 and os.path.isdir(os.path.join(folder, "Logs", "Runs")),
+          f"the installed CLI migrates a disc and keeps its logs beside itself ({run.returncode})")
+    with open(os.path.join(folder, "Settings.ini"), "w", newline="") as f:
+        f.write("[PACS]\r\nPACS=GEMED\r\n")
+    kept = {name: open(os.path.join(folder, name), "rb").read() for name in installed(folder)
+            if name == "Settings.ini" or name.startswith("Logs/")}
+    install()  # an update: the mode and folder of the installation it updates
+    check({name: open(os.path.join(folder, name), "rb").read() for name in kept} == kept,
+          "an update keeps Settings.ini and the logs as they were")
+    uninstall(folder)
+    check(installed(folder) == set(kept) and not os.path.exists(menu),
+          f"the uninstaller removes the programs and keeps Settings.ini and the logs: {sorted(installed(folder))}")
+    install("/CurrentUser")
+    uninstall(folder, "/DeleteLogs")
+    check(not os.path.exists(folder), "asked to, the uninstaller removes the logs too")
+    check(firewall() == [], "no firewall rule for an installation of one user's")
+
+    # For all users.
+    folder = os.path.join(drive, "Program Files", "Zet-Pelta")
+    folder_windows = "C:\\Program Files\\Zet-Pelta"
+    menu = os.path.join(drive, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs", "Zet-Pelta")
+    install("/AllUsers")
+    check(EXPECTED_FILES <= installed(folder), f"installed for all users under Program Files: "
+          f"{sorted(installed(folder))}")
+    check(os.path.exists(os.path.join(menu, "Zet-Pelta.lnk")), "a Start menu entry for all users")
+    version = wine(os.path.join(folder, "zet-pelta-cli.exe"), "--version", stdin=subprocess.DEVNULL)
+    check(version.returncode == 0 and b"0." in version.stdout, f"the installed CLI runs: {version.stdout!r}")
+    rule = 'advfirewall firewall add rule name="Zet-Pelta" dir=in action=allow enable=yes profile=any program='
+    delete = 'advfirewall firewall delete rule name="Zet-Pelta"'
+    check(firewall() == [delete, rule + '"<folder>\\zet-pelta.exe"', rule + '"<folder>\\zet-pelta-cli.exe"'],
+          "the firewall lets DICOM nodes reach both programs")
+    uninstall(folder)
     check(not os.path.exists(os.path.join(folder, "zet-pelta.exe")) and not os.path.isdir(menu),
           "the uninstaller removes the programs and the Start menu entry")
+    check(firewall() == [delete], "and the firewall rules")
 
 
 def start_display():
@@ -241,9 +390,15 @@ def window(program, screenshot):
     env = os.environ
     app = None
     try:
+        # Fields with deep paths in names beyond the code page: shown, and saved back as they were.
         settings = os.path.join(program, "Settings.ini")
-        if os.path.exists(settings):
-            os.remove(settings)
+        deep = windows_path(os.path.join(program, DEEP))
+        fields = (f"[Temp]\r\nTempPath={deep}\\temp\r\n[Path]\r\nSourcePath={deep}\\disc\r\n"
+                  f"DestinationPath={deep}\\Zielordner\r\n")
+        for folder in ("temp", "disc", "Zielordner"):
+            os.makedirs(os.path.join(program, DEEP, folder))
+        with open(settings, "w", encoding="utf-8", newline="") as f:
+            f.write(fields)
         app = subprocess.Popen(["wine", os.path.join(program, "zet-pelta.exe")], env=env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         found = ""
@@ -269,8 +424,8 @@ def window(program, screenshot):
         app.wait(timeout=60)
         check(app.returncode == 0, f"the window ends with status 0 when closed ({app.returncode})")
         text = open(settings, encoding="utf-8", errors="replace").read() if os.path.exists(settings) else ""
-        check(re.search(r"\[PACS\]\r?\nPACS=Arzt und Praxis", text) is not None,
-              f"closing the window wrote Settings.ini: {text!r}")
+        check(re.search(r"\[PACS\]\r?\nPACS=Arzt und Praxis", text) is not None and text.startswith(fields),
+              f"closing the window wrote Settings.ini, the deep paths as they were: {text!r}")
     finally:
         if app and app.poll() is None:
             app.kill()
@@ -278,7 +433,7 @@ def window(program, screenshot):
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--zip", "--setup", "--linux-cli", "--make-disc", "--screenshot"):
+    for option in ("--zip", "--setup", "--linux-cli", "--make-disc", "--charset-files", "--screenshot"):
         parser.add_argument(option, required=True)
     args = parser.parse_args()
     xvfb = start_display()
@@ -292,10 +447,11 @@ def main():
     with tempfile.TemporaryDirectory(prefix="zet-pelta-windows-") as work:
         program = os.path.join(work, "program")
         check_zip(args.zip, program)
-        compare_cli(args.linux_cli, args.make_disc, work)
+        compare_cli(args.linux_cli, args.make_disc, args.charset_files, work)
         send_to_orthanc(work)
+        watch_drive_letter(program, args.make_disc, work)
         window(program, args.screenshot)
-        check_installer(args.setup)
+        check_installer(args.setup, work, args.make_disc)
     subprocess.run(["wineserver", "-k"], capture_output=True)
     xvfb.send_signal(signal.SIGTERM)
     xvfb.wait(timeout=30)
