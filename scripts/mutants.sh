@@ -185,6 +185,14 @@ eject-unmounts-another-drive | src/support/posix/MountsPosix.cpp
         if (device != drive) {
         if (device == "") {
 
+disc-serial-not-read | src/support/posix/MountsPosix.cpp
+    blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_LABEL | BLKID_SUBLKS_UUID);
+    blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_LABEL);
+
+journal-without-the-serial | src/engine/run/RunController.cpp
+    m_journal.serial = disc.serial;
+    m_journal.serial = disc.label;
+
 sha256-full-buffer-loses-a-byte | src/support/Sha256.cpp
                 context->Update(full);
                 context->Update(full.substr(1));
