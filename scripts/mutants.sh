@@ -469,6 +469,10 @@ discs-folder-only-right-after-the-option | src/cli/CliMain.cpp
         } else if (options.discs && options.discs->empty() && !arg.starts_with("-")) {
         } else if (false) {
 
+windows-remove-tree-leaves-sub-folders | src/support/windows/FileSystemWindows.cpp
+        for (const auto* names : {&listing.files, &listing.folders, &listing.linkedFolders}) {
+        for (const auto* names : {&listing.files, &listing.linkedFolders}) {
+
 windows-replace-never-overwrites | src/support/windows/NativeFileWindows.cpp
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace == Replace::Allowed ? MOVEFILE_REPLACE_EXISTING : 0);
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace == Replace::Allowed ? 0 : MOVEFILE_REPLACE_EXISTING);

@@ -132,7 +132,10 @@ build_icu() {
     cp "$prefix/bin/sicudt.a" "$prefix/lib/libsicudt.a"
 }
 
-# DCMTK's configure runs small test programs under Wine; linked statically they find their runtime.
+# DCMTK as Debian configures it (the standard library's strings and containers, C++17, the private
+# tags in the dictionary), so that it parses a file as the Linux build's does: its own string class,
+# the default otherwise, loops where the standard one throws on a damaged directory record. DCMTK's
+# configure runs small test programs under Wine; linked statically they find their runtime.
 build_dcmtk() {
     local runtime
     runtime=$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)
@@ -146,7 +149,8 @@ build_dcmtk() {
         -DICU_DATA_LIBRARY_RELEASE="$prefix/lib/libsicudt.a" -DCMAKE_CXX_FLAGS=-DU_STATIC_IMPLEMENTATION \
         -DDCMTK_WITH_SNDFILE=OFF -DDCMTK_WITH_WRAP=OFF -DDCMTK_WITH_OPENJPEG=OFF \
         -DDCMTK_WITH_DOXYGEN=OFF -DDCMTK_ENABLE_BUILTIN_DICTIONARY=ON -DDCMTK_ENABLE_EXTERNAL_DICTIONARY=OFF \
-        -DDCMTK_WIDE_CHAR_FILE_IO_FUNCTIONS=ON -DCMAKE_INSTALL_DATADIC=share/dcmtk
+        -DDCMTK_WIDE_CHAR_FILE_IO_FUNCTIONS=ON -DCMAKE_INSTALL_DATADIC=share/dcmtk -DDCMTK_ENABLE_STL=ON \
+        -DCMAKE_CXX_STANDARD=17 -DDCMTK_ENABLE_PRIVATE_TAGS=ON
 }
 
 deps() {
@@ -158,11 +162,11 @@ deps() {
     step libdeflate build_libdeflate
     step googletest build_googletest
     step icu build_icu
-    step dcmtk-icu build_dcmtk # a step of its own name: a cache built before ICU builds DCMTK again
+    step dcmtk-as-debian build_dcmtk # a name of its own: a cache with an older DCMTK builds it again
     step qt build_qt
     # What each step took when it ran (a step cut off and run again counts its last run only).
     local total=0 parts=() name seconds
-    for name in libdeflate googletest icu dcmtk-icu qt; do
+    for name in libdeflate googletest icu dcmtk-as-debian qt; do
         seconds=$(cat "$cache/logs/$name.done")
         total=$((total + seconds))
         parts+=("$name $seconds s")

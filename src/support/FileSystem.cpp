@@ -76,13 +76,6 @@ std::string AbsolutePath(const std::string& path)
     return error || path.empty() ? path : Utf8Of(absolute.lexically_normal());
 }
 
-std::error_code RemoveTree(const std::string& path)
-{
-    std::error_code ec;
-    std::filesystem::remove_all(PathOf(path), ec);
-    return ec;
-}
-
 std::error_code CopyFileAtomic(const std::string& source, const std::string& target, Replace replace, Sha256& digest)
 {
     AtomicFile out;

@@ -8,7 +8,7 @@
 #include "support/Sha256.h"
 
 // Paths are UTF-8 above the platform files, whatever the system's own encoding: names with umlauts
-// and characters beyond 16 bits come back from every call as they went in.
+// and characters beyond 16 bits come back from every call as they went in, and a tree of any depth goes.
 TEST(FileSystem, PathsAreUtf8InEveryCall)
 {
     TempDir dir;
@@ -29,6 +29,12 @@ TEST(FileSystem, PathsAreUtf8InEveryCall)
     absolute.erase(absolute.find_last_not_of("/\\") + 1);
     EXPECT_EQ(absolute, support::Utf8Of(fs::canonical(support::PathOf(folder))));
     fs::current_path(before);
+    // A tree deeper than Windows' 260 characters, as a run's work folder in a deep temp folder is.
+    std::string deep = folder;
+    for (int level = 0; level < 12; ++level) {
+        ASSERT_FALSE(support::CreateFolder(deep = support::JoinPath(deep, "Ärztehaus Übersicht ß Ω 中文")));
+    }
+    WriteFile(support::JoinPath(deep, name), "bytes");
     EXPECT_FALSE(support::RemoveTree(folder) || fs::exists(support::PathOf(folder)));
 }
 

@@ -128,6 +128,8 @@ def logs(program, paths):
                 text = f.read()
             if name.endswith(".csv"):
                 rows = list(csv.reader(io.StringIO(text)))
+                if name == "discs.csv":  # a disc folder's volume serial: Wine's drive Z: has one, Linux's none
+                    rows = [row[:-1] for row in rows]
                 text = "\n".join("|".join(row) for row in rows)
             found[key] = normalise(text, paths).split("\n")
     return found
@@ -211,84 +213,53 @@ def send_to_orthanc(work):
 
 
 def watch_drive_letter(program, make_disc, work):
-    """--watch on a drive letter, as a clinic's PC reads its discs: Wine's drive R: as a CD-ROM drive,
-    pointed at one disc folder after another (the label and serial come from files in the folder's
-    root), and emptied in between as an ejected drive is."""
-    prefix = os.environ["WINEPREFIX"]
-    drive = os.path.join(prefix, "dosdevices", "r:")
+    """--watch on a drive letter, as a clinic's PC reads its discs: Wine's drive R: as a CD-ROM drive
+    pointed at a disc folder (label and serial come from files in its root, which GEMED's "." rule
+    leaves out). Wine reads a drive's volume once per session, so each disc is put in before Wine
+    starts and the session ends after it."""
+    drive, dest = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "r:"), os.path.join(work, "drive", "dest")
     subprocess.run(["wine", "reg", "add", r"HKLM\Software\Wine\Drives", "/v", "r:", "/t", "REG_SZ", "/d", "cdrom",
                     "/f"], check=True, capture_output=True)
-    discs = {}
-    for label, serial, seed in (("DISC_A", "1a2b3c4d", "3"), ("DISC_B", "5e6f7081", "4")):
-        discs[label] = os.path.join(work, "drive", label)
-        subprocess.run([make_disc, "HIPAX", discs[label], "6", "2000", "0", seed], check=True, capture_output=True)
-        for name, value in ((".windows-label", label), (".windows-serial", serial)):
-            with open(os.path.join(discs[label], name), "w") as f:
-                f.write(value)
-    dest, temp = os.path.join(work, "drive", "dest"), os.path.join(work, "drive", "temp")
     os.makedirs(dest)
-    os.makedirs(temp)
-    out_path, err_path = os.path.join(work, "drive", "out"), os.path.join(work, "drive", "err")
-    cli = os.path.join(program, "zet-pelta-cli.exe")
-    with open(out_path, "wb") as out, open(err_path, "wb") as err:
-        watch = subprocess.Popen(["wine", cli, "--watch", "-q", "--pacs", "HIPAX", "--source", "R:\\", "--dest",
-                                  windows_path(dest), "--temp", windows_path(temp)], stdin=subprocess.DEVNULL,
-                                 stdout=out, stderr=err)
-    try:
-        for turn, label in enumerate(("DISC_A", "DISC_B", "DISC_A"), start=1):
-            os.symlink(discs[label], drive)
-            for _ in range(240):
-                text = open(out_path, encoding="utf-8", errors="replace").read()
-                if text.count("Warte auf die nächste CD / DVD") >= turn or watch.poll() is not None:
-                    break
-                time.sleep(0.5)
-            check(text.count("CD / DVD unter R:/") == turn, f"--watch migrates disc {turn} ({label}) in drive R:")
-            os.remove(drive)  # ejected: the drive is empty until the next disc
-            time.sleep(1)
-    finally:
+    for label, serial, seed in (("DISC_A", "1a2b3c4d", "3"), ("DISC_B", "5e6f7081", "4")):
+        subprocess.run([make_disc, "GEMED", os.path.join(work, "drive", label), "6", "2000", "0", seed], check=True)
+        for name, value in ((".windows-label", label), (".windows-serial", serial)):
+            with open(os.path.join(work, "drive", label, name), "w") as f:
+                f.write(value)
+    for turn, label in enumerate(("DISC_A", "DISC_B", "DISC_A")):
+        subprocess.run(["wineserver", "-k"], capture_output=True)
+        os.symlink(os.path.join(work, "drive", label), drive)
+        out_path = os.path.join(work, "drive", f"out{turn}")
+        with open(out_path, "wb") as out:
+            watch = subprocess.Popen(["wine", os.path.join(program, "zet-pelta-cli.exe"), "--watch", "-q", "--pacs",
+                                      "GEMED", "--source", "R:\\", "--dest", windows_path(dest), "--temp",
+                                      windows_path(os.path.join(work, "drive"))], stdin=subprocess.DEVNULL,
+                                     stdout=out, stderr=out)
+        for _ in range(240):
+            if "Warte auf die nächste CD / DVD" in open(out_path, encoding="utf-8", errors="replace").read():
+                break
+            time.sleep(0.5)
         watch.send_signal(signal.SIGINT)
-        try:
-            watch.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            watch.kill()
-        if os.path.lexists(drive):
-            os.remove(drive)
-    out = open(out_path, encoding="utf-8", errors="replace").read()
-    err = open(err_path, encoding="utf-8", errors="replace").read()
+        watch.wait(timeout=30)
+        os.remove(drive)
+        out = open(out_path, encoding="utf-8", errors="replace").read()
+        check("CD / DVD unter R:/" in out and out.rstrip().endswith("Beendet.") and watch.returncode == 0,
+              f"--watch migrates {label} in drive R: and Ctrl+C ends the wait ({watch.returncode}): {out[-300:]!r}")
+    # Known again, the first disc is migrated whole once more (--only-missing is not given), its images
+    # flagged as migrated before.
     images = sum(1 for name in os.listdir(dest) if name.endswith(".dcm"))
-    check(images == 12, f"each disc's 6 images once in the destination: {images}")
-    check("bereits migriert (6 von 6 Dateien)" in err, f"the first disc is known again: {err[-400:]!r}")
-    check(out.rstrip().endswith("Beendet.") and watch.returncode == 0,
-          f"Ctrl+C ends the wait ({watch.returncode}): {out[-200:]!r}")
-    listed = wine(cli, "--discs", "--csv", windows_path(dest), stdin=subprocess.DEVNULL)
-    rows = list(csv.DictReader(io.StringIO(listed.stdout.decode("utf-8", "replace"))))
-    check([(r["label"], r["serial"]) for r in rows] == [("DISC_A", "1A2B-3C4D"), ("DISC_B", "5E6F-7081"),
-                                                        ("DISC_A", "1A2B-3C4D")],
-          f"the journal names each disc by its label and serial: {[(r['label'], r['serial']) for r in rows]}")
+    check(images == 18 and "bereits migriert (6 von 6 Dateien)" in out and "6 Bilder waren schon einmal" in out,
+          f"the first disc known again: {images} images")
+    listed = wine(os.path.join(program, "zet-pelta-cli.exe"), "--discs", "--csv", windows_path(dest),
+                  stdin=subprocess.DEVNULL)
+    names = [(r["label"], r["serial"]) for r in csv.DictReader(io.StringIO(listed.stdout.decode("utf-8", "replace")))]
+    check(names == [("DISC_A", "1A2B-3C4D"), ("DISC_B", "5E6F-7081"), ("DISC_A", "1A2B-3C4D")],
+          f"the journal names each disc by its label and serial: {names}")
 
 
-NETSH = r"""
-#include <stdio.h>
-#include <stdlib.h>
-#include <windows.h>
-int main(void)
-{
-    FILE* log = fopen(getenv("ZP_NETSH_LOG"), "a");
-    fprintf(log, "%s\n", GetCommandLineA());
-    return fclose(log);
-}
-"""
-
-
-def uninstall(folder, *options):
-    """The uninstaller copies itself away and goes on from there: wait until it is done."""
-    subprocess.run(["wine", os.path.join(folder, "Uninstall.exe"), "/S", *options], stdin=subprocess.DEVNULL,
-                   capture_output=True, timeout=300)
-    for _ in range(120):
-        if not os.path.exists(os.path.join(folder, "Uninstall.exe")):
-            break
-        time.sleep(0.5)
-    time.sleep(1)
+# Wine has no firewall: this stands in netsh's place and keeps the commands it is given.
+NETSH = (b'#include <stdio.h>\n#include <stdlib.h>\n#include <windows.h>\nint main(void) { FILE* log = fopen('
+         b'getenv("ZP_NETSH_LOG"), "a"); fprintf(log, "%s\\n", GetCommandLineA()); return fclose(log); }\n')
 
 
 def installed(folder):
@@ -299,77 +270,70 @@ def check_installer(setup, work, make_disc):
     """The installer, run silently as a clinic's administrator would script it, in both modes: for this
     user alone (no administrator rights needed; Settings.ini and Logs beside the programs, kept by an
     update and by the uninstaller unless /DeleteLogs), and for all users (Program Files, the firewall
-    rules for the commitment listener, removed again by the uninstaller). Wine has no firewall: a
-    recorder in netsh's place keeps the commands the installer gives."""
+    rules for the commitment listener, removed again by the uninstaller)."""
     drive = os.path.join(os.environ["WINEPREFIX"], "drive_c")
     netsh_log = os.path.join(work, "netsh.log")
-    with open(os.path.join(work, "netsh.c"), "w") as f:
-        f.write(NETSH)
-    subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-o", os.path.join(drive, "windows", "system32", "netsh.exe"),
-                    os.path.join(work, "netsh.c")], check=True)
+    subprocess.run(["x86_64-w64-mingw32-gcc", "-x", "c", "-o", os.path.join(drive, "windows/system32/netsh.exe"), "-"],
+                   input=NETSH, check=True)
     env = dict(os.environ, ZP_NETSH_LOG=windows_path(netsh_log),
                WINEDLLOVERRIDES=os.environ.get("WINEDLLOVERRIDES", "") + ";netsh.exe=n")
+    user = next(n for n in os.listdir(os.path.join(drive, "users")) if n not in ("Public", "public"))
+    disc = os.path.join(work, "installed-disc")
+    subprocess.run([make_disc, "HIPAX", disc, "3", "2000", "0"], check=True, capture_output=True)
 
-    def install(*options):
-        run = subprocess.run(["wine", setup, "/S", *options], stdin=subprocess.DEVNULL, capture_output=True,
-                             timeout=300, env=env)
-        check(run.returncode == 0, f"the installer {' '.join(options)} ends with status 0 ({run.returncode})")
+    def run(program, *options):
+        done = subprocess.run(["wine", program, "/S", *options], stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=300, env=env)
+        for _ in range(120):  # the uninstaller copies itself away and goes on from there
+            if "Uninstall" not in program or not os.path.exists(program):
+                break
+            time.sleep(0.5)
+        time.sleep(1 if "Uninstall" in program else 0)
+        check(done.returncode == 0, f"{os.path.basename(program)} /S {' '.join(options)} ends with status 0")
 
     def firewall():
         commands = open(netsh_log).read().splitlines() if os.path.exists(netsh_log) else []
         open(netsh_log, "w").close()
-        return [re.sub(r'^"?[^"]*netsh\.exe"? ', "", c).replace(folder_windows, "<folder>") for c in commands]
+        return [re.sub(r'^"?[^"]*netsh\.exe"? ', "", c).replace(shown, "<folder>") for c in commands]
 
-    # For this user alone.
-    users = os.path.join(drive, "users")
-    user = next(n for n in os.listdir(users) if os.path.isdir(os.path.join(users, n, "AppData")))
-    folder = os.path.join(users, user, "AppData", "Local", "Programs", "Zet-Pelta")
-    folder_windows = "C:\\users\\" + user + "\\AppData\\Local\\Programs\\Zet-Pelta"
-    install("/CurrentUser")
-    check(EXPECTED_FILES <= installed(folder), f"installed for this user under %LOCALAPPDATA%\\Programs: "
-          f"{sorted(installed(folder))}")
-    menu = os.path.join(users, user, "AppData", "Roaming", "Microsoft", "Windows", "Start Menu", "Programs",
-                        "Zet-Pelta")
-    check(os.path.exists(os.path.join(menu, "Zet-Pelta.lnk")), "a Start menu entry of this user")
-    disc = os.path.join(work, "installed-disc")
-    subprocess.run([make_disc, "HIPAX", disc, "3", "2000", "0"], check=True, capture_output=True)
-    run = wine(os.path.join(folder, "zet-pelta-cli.exe"), "-q", "--pacs", "HIPAX", "--source", windows_path(disc),
-               "--dest", windows_path(os.path.join(work, "installed-dest")), stdin=subprocess.DEVNULL)
-    check(run.returncode == 0 and os.path.isdir(os.path.join(folder, "Logs", "Runs")),
-          f"the installed CLI migrates a disc and keeps its logs beside itself ({run.returncode})")
-    with open(os.path.join(folder, "Settings.ini"), "w", newline="") as f:
-        f.write("[PACS]\r\nPACS=GEMED\r\n")
-    kept = {name: open(os.path.join(folder, name), "rb").read() for name in installed(folder)
-            if name == "Settings.ini" or name.startswith("Logs/")}
-    install()  # an update: the mode and folder of the installation it updates
-    check({name: open(os.path.join(folder, name), "rb").read() for name in kept} == kept,
-          "an update keeps Settings.ini and the logs as they were")
-    uninstall(folder)
-    check(installed(folder) == set(kept) and not os.path.exists(menu),
-          f"the uninstaller removes the programs and keeps Settings.ini and the logs: {sorted(installed(folder))}")
-    install("/CurrentUser")
-    uninstall(folder, "/DeleteLogs")
-    check(not os.path.exists(folder), "asked to, the uninstaller removes the logs too")
-    check(firewall() == [], "no firewall rule for an installation of one user's")
-
-    # For all users.
-    folder = os.path.join(drive, "Program Files", "Zet-Pelta")
-    folder_windows = "C:\\Program Files\\Zet-Pelta"
-    menu = os.path.join(drive, "ProgramData", "Microsoft", "Windows", "Start Menu", "Programs", "Zet-Pelta")
-    install("/AllUsers")
-    check(EXPECTED_FILES <= installed(folder), f"installed for all users under Program Files: "
-          f"{sorted(installed(folder))}")
-    check(os.path.exists(os.path.join(menu, "Zet-Pelta.lnk")), "a Start menu entry for all users")
-    version = wine(os.path.join(folder, "zet-pelta-cli.exe"), "--version", stdin=subprocess.DEVNULL)
-    check(version.returncode == 0 and b"0." in version.stdout, f"the installed CLI runs: {version.stdout!r}")
     rule = 'advfirewall firewall add rule name="Zet-Pelta" dir=in action=allow enable=yes profile=any program='
     delete = 'advfirewall firewall delete rule name="Zet-Pelta"'
-    check(firewall() == [delete, rule + '"<folder>\\zet-pelta.exe"', rule + '"<folder>\\zet-pelta-cli.exe"'],
-          "the firewall lets DICOM nodes reach both programs")
-    uninstall(folder)
-    check(not os.path.exists(os.path.join(folder, "zet-pelta.exe")) and not os.path.isdir(menu),
-          "the uninstaller removes the programs and the Start menu entry")
-    check(firewall() == [delete], "and the firewall rules")
+    for mode, folder, shown, menu, rules in [
+            ("/CurrentUser", f"users/{user}/AppData/Local/Programs/Zet-Pelta",
+             f"C:\\users\\{user}\\AppData\\Local\\Programs\\Zet-Pelta",
+             f"users/{user}/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Zet-Pelta", []),
+            ("/AllUsers", "Program Files/Zet-Pelta", "C:\\Program Files\\Zet-Pelta",
+             "ProgramData/Microsoft/Windows/Start Menu/Programs/Zet-Pelta",
+             [delete, rule + '"<folder>\\zet-pelta.exe"', rule + '"<folder>\\zet-pelta-cli.exe"'])]:
+        folder, menu = os.path.join(drive, folder), os.path.join(drive, menu)
+        run(setup, mode)
+        check(EXPECTED_FILES <= installed(folder) and os.path.exists(os.path.join(menu, "Zet-Pelta.lnk")),
+              f"{mode}: the programs in {folder} and a Start menu entry: {sorted(installed(folder))}")
+        check(firewall() == rules, f"{mode}: the firewall lets DICOM nodes reach both programs, or is left alone")
+        migrated = wine(os.path.join(folder, "zet-pelta-cli.exe"), "-q", "--pacs", "HIPAX", "--source",
+                        windows_path(disc), "--dest", windows_path(os.path.join(work, "installed-dest")),
+                        stdin=subprocess.DEVNULL)
+        check(migrated.returncode == 0, f"{mode}: the installed CLI migrates a disc ({migrated.returncode})")
+        if mode == "/CurrentUser":  # its settings and logs beside the programs
+            with open(os.path.join(folder, "Settings.ini"), "w", newline="") as f:
+                f.write("[PACS]\r\nPACS=GEMED\r\n")
+            kept = {n: open(os.path.join(folder, n), "rb").read() for n in installed(folder)
+                    if n == "Settings.ini" or n.startswith("Logs/")}
+            run(setup)  # an update: the mode and folder of the installation it updates
+            check(any(n.startswith("Logs/Runs/") for n in kept) and all(
+                open(os.path.join(folder, n), "rb").read() == kept[n] for n in kept),
+                "an update keeps Settings.ini and the logs as they were")
+            run(os.path.join(folder, "Uninstall.exe"))
+            check(installed(folder) == set(kept) and not os.path.exists(menu),
+                  f"the uninstaller keeps Settings.ini and the logs alone: {sorted(installed(folder))}")
+            run(setup, mode)
+            run(os.path.join(folder, "Uninstall.exe"), "/DeleteLogs")
+            check(not os.path.exists(folder), "asked to, the uninstaller removes the logs too")
+        else:
+            run(os.path.join(folder, "Uninstall.exe"))
+            check(not os.path.exists(os.path.join(folder, "zet-pelta.exe")) and not os.path.isdir(menu)
+                  and firewall() == [delete],
+                  "the uninstaller removes the programs, the Start menu entry and the firewall rules")
 
 
 def start_display():

@@ -86,6 +86,13 @@ std::error_code DeleteFile(const std::string& path)
     return ::unlink(path.c_str()) == 0 ? std::error_code {} : LastError();
 }
 
+std::error_code RemoveTree(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::remove_all(PathOf(path), error);
+    return error;
+}
+
 std::error_code ListFolder(const std::string& path, FolderListing& listing)
 {
     listing = {};

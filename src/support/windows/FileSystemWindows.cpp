@@ -116,6 +116,35 @@ std::error_code DeleteFile(const std::string& path)
     return ::DeleteFileW(windows::LongPath(path).c_str()) ? std::error_code {} : windows::LastError();
 }
 
+// By Windows' own calls on the long form of each path: the standard library's remove_all uses the
+// plain form, which ends at 260 characters, and with MinGW's runtime never came back from a deeper
+// work folder. A link to a folder is removed, never followed.
+std::error_code RemoveTree(const std::string& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!AttributesOf(path, data)) {
+        const DWORD code = ::GetLastError();
+        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? std::error_code {} : windows::ErrorOf(code);
+    }
+    if (!IsFolder(data.dwFileAttributes)) {
+        return DeleteFile(path);
+    }
+    if (!IsLink(data.dwFileAttributes)) {
+        FolderListing listing;
+        if (const auto error = ListFolder(path, listing)) {
+            return error;
+        }
+        for (const auto* names : {&listing.files, &listing.folders, &listing.linkedFolders}) {
+            for (const std::string& name : *names) {
+                if (const auto error = RemoveTree(JoinPath(path, name))) {
+                    return error;
+                }
+            }
+        }
+    }
+    return RemoveEmptyFolder(path);
+}
+
 std::error_code ListFolder(const std::string& path, FolderListing& listing)
 {
     listing = {};
