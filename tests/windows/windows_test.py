@@ -1,22 +1,22 @@
 #!/usr/bin/env python3
-"""The Windows build as its users get it, run under Wine (scripts/windows.sh sets WINEPREFIX):
-
-1. the zip holds the two programs and the DLLs they need, nothing else, and every DLL any of them
-   imports is either in the zip or one of the system's own;
-2. zet-pelta-cli.exe migrates a sample disc of each system (with a cut file among the images), and
-   one of names in other character sets, exactly as the Linux build does: the same destination contents, the same exit status and summary,
-   the same log lines and report rows, paths and times aside;
-3. the window starts on a virtual X display with its fixed client size, a screenshot is kept, and
-   closing it writes its settings beside the program;
-4. the installer, for one user or for all, with an update and the uninstaller (check_installer);
-5. zet-pelta-cli.exe sends the last sample disc's images to a loopback Orthanc and has every one
-   confirmed by storage commitment, through its own listener;
-6. zet-pelta-cli.exe --watch migrates the discs put one after another into a CD-ROM drive letter,
-   knows a disc again, and names each in its journal by label and serial.
-
-usage: windows_test.py --zip ZIP --setup EXE --linux-cli PROGRAM --make-disc PROGRAM --charset-files DIR
-                       --screenshot PNG
-"""
+# The Windows build as its users get it, run under Wine (scripts/windows.sh sets WINEPREFIX):
+#
+# 1. the zip holds the two programs and the DLLs they need, nothing else, and every DLL any of them
+#    imports is either in the zip or one of the system's own;
+# 2. zet-pelta-cli.exe migrates a sample disc of each system (with a cut file among the images), one
+#    of names in other character sets and one in folders deeper than 260 characters, exactly as the
+#    Linux build does: the same destination contents, exit status and summary, the same log lines
+#    and report rows, paths and times aside;
+# 3. zet-pelta-cli.exe sends the last sample disc's images to a loopback Orthanc and has every one
+#    confirmed by storage commitment, through its own listener;
+# 4. zet-pelta-cli.exe --watch migrates the discs put one after another into a CD-ROM drive letter,
+#    knows a disc again, and names each in its journal by label and serial;
+# 5. the window starts on a virtual X display with its fixed client size, a screenshot is kept, and
+#    closing it writes its settings beside the program, deep paths read back as they were;
+# 6. the installer, for one user or for all, with an update and the uninstaller.
+#
+# usage: windows_test.py --zip ZIP --setup EXE --linux-cli PROGRAM --make-disc PROGRAM
+#                        --charset-files DIR --screenshot PNG
 import argparse
 import csv
 import difflib
@@ -212,11 +212,11 @@ def send_to_orthanc(work):
         node.stop()
 
 
+# --watch on a drive letter, as a clinic's PC reads its discs: Wine's drive R: as a CD-ROM drive
+# pointed at a disc folder (label and serial come from files in its root, which GEMED's "." rule
+# leaves out). Wine reads a drive's volume once per session, so each disc is put in before Wine
+# starts and the session ends after it.
 def watch_drive_letter(program, make_disc, work):
-    """--watch on a drive letter, as a clinic's PC reads its discs: Wine's drive R: as a CD-ROM drive
-    pointed at a disc folder (label and serial come from files in its root, which GEMED's "." rule
-    leaves out). Wine reads a drive's volume once per session, so each disc is put in before Wine
-    starts and the session ends after it."""
     drive, dest = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "r:"), os.path.join(work, "drive", "dest")
     subprocess.run(["wine", "reg", "add", r"HKLM\Software\Wine\Drives", "/v", "r:", "/t", "REG_SZ", "/d", "cdrom",
                     "/f"], check=True, capture_output=True)
@@ -266,11 +266,11 @@ def installed(folder):
     return {os.path.relpath(os.path.join(d, f), folder).replace(os.sep, "/") for d, _, fs in os.walk(folder) for f in fs}
 
 
+# The installer, run silently as a clinic's administrator would script it, in both modes: for this
+# user alone (no administrator rights needed; Settings.ini and Logs beside the programs, kept by an
+# update and by the uninstaller unless /DeleteLogs), and for all users (Program Files, the firewall
+# rules for the commitment listener, removed again by the uninstaller).
 def check_installer(setup, work, make_disc):
-    """The installer, run silently as a clinic's administrator would script it, in both modes: for this
-    user alone (no administrator rights needed; Settings.ini and Logs beside the programs, kept by an
-    update and by the uninstaller unless /DeleteLogs), and for all users (Program Files, the firewall
-    rules for the commitment listener, removed again by the uninstaller)."""
     drive = os.path.join(os.environ["WINEPREFIX"], "drive_c")
     netsh_log = os.path.join(work, "netsh.log")
     subprocess.run(["x86_64-w64-mingw32-gcc", "-x", "c", "-o", os.path.join(drive, "windows/system32/netsh.exe"), "-"],
