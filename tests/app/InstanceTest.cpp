@@ -53,8 +53,9 @@ void InstanceTest::secondCopyEndsAtOnceAndTouchesNothing()
     // no place for a lock: let through
 }
 
-// The session ends (SIGTERM, or WM_CLOSE on Windows) while the box about an unusable [Senden] node waits for OK: the window
-// closes as "Beenden" closes it, its fields saved, rather than when somebody presses OK.
+// The session ends (SIGTERM, or WM_CLOSE on Windows) while the box about an unusable [Senden] node
+// waits for OK: the window closes as "Beenden" closes it, its fields saved, rather than when somebody
+// presses OK.
 void InstanceTest::endsWhenAskedWhileItsStartUpBoxIsOpen()
 {
     TempDir root;

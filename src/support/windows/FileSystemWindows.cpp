@@ -124,7 +124,8 @@ std::error_code RemoveTree(const std::string& path)
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!AttributesOf(path, data)) {
         const DWORD code = ::GetLastError();
-        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? std::error_code {} : windows::ErrorOf(code);
+        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? std::error_code {}
+                                                                            : windows::ErrorOf(code);
     }
     if (!IsFolder(data.dwFileAttributes)) {
         return DeleteFile(path);
