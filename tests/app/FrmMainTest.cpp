@@ -1,7 +1,10 @@
 #include <filesystem>
 #include <set>
 #include <sstream>
-#ifndef _WIN32
+#ifdef _WIN32
+#define ZP_DCMTK_TOOLS "Z:/usr/bin/" // Debian's storescp and echoscu, which Wine starts as they are
+#else
+#define ZP_DCMTK_TOOLS ""
 #include <csignal>
 #include <sched.h>
 #include <sys/mount.h>
@@ -451,10 +454,12 @@ void FrmMainTest::sendsEachRunToTheNodeSettingsName()
     QProcess storescp;
     for (int tries = 0; tries < 20 && port == 0; ++tries) {
         const int candidate = 20000 + QRandomGenerator::global()->bounded(30000);
-        storescp.start(QStringLiteral("storescp"), {QStringLiteral("--ignore"), QString::number(candidate)});
+        storescp.start(
+            QStringLiteral(ZP_DCMTK_TOOLS "storescp"), {QStringLiteral("--ignore"), QString::number(candidate)});
         QVERIFY2(storescp.waitForStarted(), "storescp is missing: scripts/install-deps.sh installs dcmtk");
         for (int echo = 0; echo < 100 && port == 0 && storescp.state() == QProcess::Running; ++echo) {
-            if (QProcess::execute(QStringLiteral("echoscu"), {QStringLiteral("127.0.0.1"), QString::number(candidate)})
+            if (QProcess::execute(
+                    QStringLiteral(ZP_DCMTK_TOOLS "echoscu"), {QStringLiteral("127.0.0.1"), QString::number(candidate)})
                 == 0) {
                 port = candidate;
             }
