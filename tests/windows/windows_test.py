@@ -52,8 +52,8 @@ def check(condition, what):
     return condition
 
 
+# How a Windows program names a path here: Wine's drive Z: is the root of this machine.
 def windows_path(path):
-    """How a Windows program names a path here: Wine's drive Z: is the root of this machine."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
@@ -79,8 +79,8 @@ def check_zip(zip_path, folder):
         check(not missing, f"{name} finds every DLL it imports {missing or ''}")
 
 
+# A copy of the disc's largest file cut in half, beside it under a name of the same kind.
 def damaged_copy(disc):
-    """A copy of the disc's largest file cut in half, beside it under a name of the same kind."""
     files = [os.path.join(d, f) for d, _, fs in os.walk(disc) for f in fs]
     largest = max(files, key=os.path.getsize)
     folder, name = os.path.split(largest)
@@ -90,8 +90,8 @@ def damaged_copy(disc):
         target.write(source.read()[: os.path.getsize(largest) // 2])
 
 
+# Text with the run's own paths (in either system's spelling) and its times made alike.
 def normalise(text, paths):
-    """Text with the run's own paths (in either system's spelling) and its times made alike."""
     for path, mark in paths:
         for spelling in {path, windows_path(path)}:
             text = text.replace(spelling, mark)
@@ -104,8 +104,8 @@ def normalise(text, paths):
     return UUID_NAME.sub("<name>.dcm", text)
 
 
+# Every file below folder: the program's unique names as one mark, everything else as it is.
 def destination(folder):
-    """Every file below folder: the program's unique names as one mark, everything else as it is."""
     found = []
     for root, _, files in os.walk(folder):
         for name in files:
@@ -117,8 +117,8 @@ def destination(folder):
     return sorted(found)
 
 
+# The program's logs: every line of each text log, the report's rows, normalised.
 def logs(program, paths):
-    """The program's logs: every line of each text log, the report's rows, normalised."""
     found = {}
     for root, _, files in os.walk(os.path.join(program, "Logs")):
         for name in files:
@@ -194,8 +194,8 @@ def compare_cli(linux_cli, make_disc, charset_files, work):
                 print(f"  linux:   {linux[what]!r}\n  windows: {windows[what]!r}")
 
 
+# The Windows CLI sends what its last run wrote, and the node's commitment reports reach it.
 def send_to_orthanc(work):
-    """The Windows CLI sends what its last run wrote, and the node's commitment reports reach it."""
     sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "integration"))
     from send_test import Orthanc, free_port
     dest = os.path.join(work, "windows", SYSTEMS[-1], "dest")
@@ -336,9 +336,9 @@ def check_installer(setup, work, make_disc):
                   "the uninstaller removes the programs, the Start menu entry and the firewall rules")
 
 
+# A virtual X display of the test's own for every Wine program (Wine's desktop process keeps the
+# display it was started with); DISPLAY names it.
 def start_display():
-    """A virtual X display of the test's own for every Wine program (Wine's desktop process keeps the
-    display it was started with); DISPLAY names it."""
     display = next(n for n in range(90, 200) if not os.path.exists(f"/tmp/.X11-unix/X{n}"))
     xvfb = subprocess.Popen(["Xvfb", f":{display}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
