@@ -53,9 +53,8 @@ void InstanceTest::secondCopyEndsAtOnceAndTouchesNothing()
     // no place for a lock: let through
 }
 
-// The session ends (SIGTERM, or WM_CLOSE on Windows) while the box about an unusable [Senden] node
-// waits for OK: the window closes as "Beenden" closes it, its fields saved, rather than when somebody
-// presses OK.
+// The session ends (SIGTERM) while the box about an unusable [Senden] node waits for OK: the window
+// closes as "Beenden" closes it, its fields saved, rather than when somebody presses OK.
 void InstanceTest::endsWhenAskedWhileItsStartUpBoxIsOpen()
 {
     TempDir root;
@@ -74,7 +73,7 @@ void InstanceTest::endsWhenAskedWhileItsStartUpBoxIsOpen()
         return log.open(QIODevice::ReadOnly) && log.readAll().contains("The PACS node in Settings.ini is not valid.");
     };
     QTRY_VERIFY_WITH_TIMEOUT(logged(), 20000);
-    window.terminate(); // SIGTERM on Linux, WM_CLOSE on Windows
+    window.terminate(); // SIGTERM
     QVERIFY2(window.waitForFinished(10000), "still waiting for its box");
     QCOMPARE(window.exitCode(), 0);
     const std::string saved = ReadFile(root / "Programme/Settings.ini");
