@@ -213,13 +213,14 @@ run_tests() {
     local display
     display=$(for n in $(seq 90 199); do [ -e "/tmp/.X11-unix/X$n" ] || { echo "$n"; break; }; done)
     Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    local xvfb=$!
-    trap 'kill $xvfb 2>/dev/null' EXIT
+    xvfb=$!
+    trap 'kill "${xvfb:-}" 2>/dev/null || true' EXIT
     DISPLAY=":$display" ctest --test-dir "$root/build-windows" --output-on-failure
     kill "$xvfb"
+    xvfb=
     local package=$root/build-windows/package
     (cd "$root/build-windows" && cpack -G ZIP && cpack -G NSIS -D CPACK_PACKAGE_FILE_NAME="zet-pelta-$version-setup")
-    python3 "$root/tests/windows/windows_test.py" --zip "$package/zet-pelta-$version-win64.zip" \
+    /usr/bin/python3 "$root/tests/windows/windows_test.py" --zip "$package/zet-pelta-$version-win64.zip" \
         --setup "$package/zet-pelta-$version-setup.exe" \
         --linux-cli "$root/build/zet-pelta-cli" --make-disc "$root/build/bench/zet-pelta-make-disc" \
         --charset-files "$(/usr/bin/python3 -c 'import os, pydicom; print(os.path.dirname(pydicom.__file__))')/data/charset_files" \

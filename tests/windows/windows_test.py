@@ -141,7 +141,7 @@ def compare_cli(linux_cli, make_disc, charset_files, work):
     shutil.copy(linux_cli, program_linux)
     program_windows = os.path.join(work, "program")
     for label in SYSTEMS + [CHARSETS, DEEP]:
-        pacs = {CHARSETS: "HIPAX", DEEP: "STARC"}.get(label, label)
+        pacs, name = {CHARSETS: "HIPAX", DEEP: "STARC"}.get(label, label), "deep folders" if label == DEEP else label
         disc = os.path.join(work, "discs", label.replace(" ", "_"))
         if label == CHARSETS:
             # Names in every character set pydicom has a file of: the studies list as Linux reads them.
@@ -166,7 +166,7 @@ def compare_cli(linux_cli, make_disc, charset_files, work):
             paths = [(disc, "<disc>"), (dest, "<dest>"), (temp, "<temp>"), (program, "<program>")]
             if system == "windows":
                 shown = "Bericht: " + windows_path(program) + "\\Logs\\Runs\\"
-                check(shown in run.stdout.decode("utf-8", "replace"), f"{label}: the report's path as Windows shows it")
+                check(shown in run.stdout.decode("utf-8", "replace"), f"{name}: the report's path as Windows shows it")
             results[system] = {
                 "exit status": run.returncode,
                 # A Windows console program ends its lines with CR LF; the logs end theirs alike anyway.
@@ -180,12 +180,12 @@ def compare_cli(linux_cli, make_disc, charset_files, work):
             }
         linux, windows = results["linux"], results["windows"]
         images = sum(1 for name, _ in linux["destination"] if name == "<name>.dcm")
-        check(images >= (10 if label == CHARSETS else 20), f"{label}: the Linux build migrates the disc ({images} images)")
+        check(images >= (10 if label == CHARSETS else 20), f"{name}: the Linux build migrates the disc ({images} images)")
         check(label != DEEP or len(windows_path(os.path.join(work, "windows", label, "dest"))) > 300,
-              f"{label}: a destination deeper than 260 characters")
+              f"{name}: a destination deeper than 260 characters")
         for what in linux:
             same = linux[what] == windows[what]
-            if not check(same, f"{label}: the same {what} on Windows as on Linux") and what == "logs":
+            if not check(same, f"{name}: the same {what} on Windows as on Linux") and what == "logs":
                 for name in sorted(set(linux[what]) | set(windows[what])):
                     for line in difflib.unified_diff(linux[what].get(name, []), windows[what].get(name, []),
                                                      f"linux {name}", f"windows {name}", lineterm="", n=0):
