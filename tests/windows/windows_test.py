@@ -140,7 +140,7 @@ def compare_cli(linux_cli, make_disc, charset_files, work):
     os.makedirs(program_linux)
     shutil.copy(linux_cli, program_linux)
     program_windows = os.path.join(work, "program")
-    for label in SYSTEMS + [CHARSETS, DEEP]:
+    for label in [CHARSETS, DEEP] + SYSTEMS:  # the last one's reports stay for the send
         pacs, name = {CHARSETS: "HIPAX", DEEP: "STARC"}.get(label, label), "deep folders" if label == DEEP else label
         disc = os.path.join(work, "discs", label.replace(" ", "_"))
         if label == CHARSETS:
@@ -311,8 +311,8 @@ def check_installer(setup, work, make_disc):
               f"{mode}: the programs in {folder} and a Start menu entry: {sorted(installed(folder))}")
         check(firewall() == rules, f"{mode}: the firewall lets DICOM nodes reach both programs, or is left alone")
         migrated = wine(os.path.join(folder, "zet-pelta-cli.exe"), "-q", "--pacs", "HIPAX", "--source",
-                        windows_path(disc), "--dest", windows_path(os.path.join(work, "installed-dest")),
-                        stdin=subprocess.DEVNULL)
+                        windows_path(disc), "--dest", windows_path(os.path.join(work, "installed-dest")), "--temp",
+                        windows_path(work), stdin=subprocess.DEVNULL)
         check(migrated.returncode == 0, f"{mode}: the installed CLI migrates a disc ({migrated.returncode})")
         if mode == "/CurrentUser":  # its settings and logs beside the programs
             with open(os.path.join(folder, "Settings.ini"), "w", newline="") as f:
@@ -387,7 +387,7 @@ def window(program, screenshot):
         subprocess.run(["wine", "taskkill", "/im", "zet-pelta.exe"], env=env, capture_output=True)
         app.wait(timeout=60)
         check(app.returncode == 0, f"the window ends with status 0 when closed ({app.returncode})")
-        text = open(settings, encoding="utf-8", errors="replace").read() if os.path.exists(settings) else ""
+        text = open(settings, encoding="utf-8", errors="replace", newline="").read() if os.path.exists(settings) else ""
         check(re.search(r"\[PACS\]\r?\nPACS=Arzt und Praxis", text) is not None and text.startswith(fields),
               f"closing the window wrote Settings.ini, the deep paths as they were: {text!r}")
     finally:
