@@ -280,6 +280,7 @@ def check_installer(setup, work, make_disc):
     user = next(n for n in os.listdir(os.path.join(drive, "users")) if n not in ("Public", "public"))
     disc = os.path.join(work, "installed-disc")
     subprocess.run([make_disc, "HIPAX", disc, "3", "2000", "0"], check=True, capture_output=True)
+    os.makedirs(os.path.join(work, "installed-dest"))
 
     def run(program, *options):
         done = subprocess.run(["wine", program, "/S", *options], stdin=subprocess.DEVNULL, capture_output=True,
