@@ -7,13 +7,14 @@
 #   scripts/windows.sh build        the dependencies and both programs with their tests (build-windows/)
 #
 # The dependencies (Qt's Core, Gui, Widgets and Test with the Windows platform plugin; DCMTK's data
-# and network modules with ICU for its character sets; libdeflate; GoogleTest) are built from the sources Debian ships for its own
-# packages, fetched with `apt-get source` through a sources file of this script's own, into a cache
-# outside the checkout: $ZP_WINDOWS_CACHE, by default ~/.cache/zet-pelta-windows. The first build takes
-# about two hours on two cores (Qt most of it) and says how long each part took; later runs reuse it
-# while the machine keeps it. The tests run under Wine in a prefix of the cache's own, on a virtual X
-# display for the window (tests/windows/windows_test.py); the Linux build in build/ lends the icon,
-# the sample discs and the CLI the Windows one is compared with.
+# and network modules with ICU for its character sets; libdeflate; GoogleTest) are built from the
+# sources Debian ships for its own packages, fetched with `apt-get source` through a sources file of
+# this script's own, into a cache outside the checkout: $ZP_WINDOWS_CACHE, by default
+# ~/.cache/zet-pelta-windows. The first build takes about two hours on two cores (Qt most of it) and
+# says how long each part took; later runs reuse it while the machine keeps it. The tests run under
+# Wine in a prefix of the cache's own, on a virtual X display for the window (ctest and
+# tests/windows/windows_test.py); the Linux build in build/ lends the icon, the sample discs, the CLI
+# the Windows one is compared with, and what gzip and compress make in the engine's tests.
 # Nothing is downloaded from anywhere but Debian's archive, and no prebuilt Windows library is used.
 set -euo pipefail
 cd "$(dirname "$0")/.."
