@@ -110,7 +110,8 @@ build_qt() {
 }
 
 # ICU, for DCMTK's character set conversion: the names of a study in Greek, Japanese or Korean read
-# as on Linux, whose DCMTK converts through ICU too. A cross-build needs ICU's own tools built for
+# as on Linux, whose DCMTK converts through the C library's iconv, which MinGW lacks (the comparison
+# in windows_test.py holds the two to the same result). A cross-build needs ICU's own tools built for
 # this machine first. Debian's source carries the data prebuilt; only the converters and their alias
 # table are kept (5 of 31 MB), since conversion is all DCMTK asks of ICU. Static libraries, with the
 # data as a library of its own (ICU puts that one in bin/; the lib/ one of that name is a stub).
