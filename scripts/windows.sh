@@ -26,7 +26,7 @@ toolchain=$root/cmake/mingw-w64-x86_64.cmake
 jobs=${ZP_JOBS:-2}
 
 scripts/install-deps.sh g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64 nsis xvfb xauth \
-    zip unzip imagemagick xdotool
+    zip unzip imagemagick xdotool dcmtk
 
 mkdir -p "$cache/src" "$cache/logs" "$prefix"
 
@@ -209,6 +209,29 @@ wine_setup() {
     [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
 }
 
+# DCMTK's storescp on a free port, for the window's send test: under Wine that test could start this
+# Linux program but never stop it. Up once it answers C-ECHO; one that ends at once found its port taken.
+start_storescp() {
+    local port try
+    for try in $(seq 20); do
+        port=$((20000 + RANDOM % 30000))
+        storescp --ignore "$port" >/dev/null 2>&1 &
+        storescp=$!
+        for try in $(seq 50); do
+            if echoscu 127.0.0.1 "$port" >/dev/null 2>&1; then
+                export ZP_STORESCP_PORT=$port
+                return
+            fi
+            kill -0 "$storescp" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$storescp" 2>/dev/null || true
+        wait "$storescp" 2>/dev/null || true
+    done
+    echo "windows: storescp answered on no port tried" >&2
+    exit 1
+}
+
 run_tests() {
     wine_setup
     # The window's tests on a virtual X display of their own.
@@ -216,10 +239,11 @@ run_tests() {
     display=$(for n in $(seq 90 199); do [ -e "/tmp/.X11-unix/X$n" ] || { echo "$n"; break; }; done)
     Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
     xvfb=$!
-    trap 'kill "${xvfb:-}" 2>/dev/null || true' EXIT
+    trap 'kill "${xvfb:-}" "${storescp:-}" 2>/dev/null || true' EXIT
+    start_storescp
     DISPLAY=":$display" ctest --test-dir "$root/build-windows" --output-on-failure
-    kill "$xvfb"
-    xvfb=
+    kill "$xvfb" "$storescp"
+    xvfb= storescp=
     local package=$root/build-windows/package
     (cd "$root/build-windows" && cpack -G ZIP && cpack -G NSIS -D CPACK_PACKAGE_FILE_NAME="zet-pelta-$version-setup")
     /usr/bin/python3 "$root/tests/windows/windows_test.py" --zip "$package/zet-pelta-$version-win64.zip" \

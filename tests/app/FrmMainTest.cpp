@@ -98,6 +98,35 @@ struct Disc
     }
 };
 
+// DCMTK's storescp on a port of its own, which acknowledges every image and keeps none: up once it
+// answers C-ECHO; one that ends at once found its port taken. A Windows program under Wine can start
+// this Linux program but not stop it, so there scripts/windows.sh starts it and names its port.
+int StartStorescp(QProcess& storescp)
+{
+#ifdef _WIN32
+    (void)storescp;
+    return qEnvironmentVariableIntValue("ZP_STORESCP_PORT");
+#else
+    for (int tries = 0; tries < 20; ++tries) {
+        const int candidate = 20000 + QRandomGenerator::global()->bounded(30000);
+        storescp.start(QStringLiteral("storescp"), {QStringLiteral("--ignore"), QString::number(candidate)});
+        if (!storescp.waitForStarted()) {
+            qWarning("storescp is missing: scripts/install-deps.sh installs dcmtk");
+            return 0;
+        }
+        for (int echo = 0; echo < 100 && storescp.state() == QProcess::Running; ++echo) {
+            if (QProcess::execute(QStringLiteral("echoscu"), {QStringLiteral("127.0.0.1"), QString::number(candidate)})
+                == 0) {
+                return candidate;
+            }
+        }
+        storescp.kill();
+        storescp.waitForFinished();
+    }
+    return 0;
+#endif
+}
+
 } // namespace
 
 class FrmMainTest : public QObject
@@ -112,11 +141,10 @@ private slots:
     void settingsLoadedAndSavedWhole();
     void browseButtonsAndToolbar();
     void runsThroughTheWindow();
-#ifndef _WIN32 // a run killed by the fault shim, a disc mounted in a namespace of the test's own, and
-    // Debian's storescp as the node, which a Windows program under Wine starts but cannot stop
+    void sendsEachRunToTheNodeSettingsName();
+#ifndef _WIN32 // a run killed by the fault shim, and a disc mounted in a namespace of the test's own
     void resumesAKilledRunWithJaAndWarnsOfAnotherSystemsDisc();
     void autoStartsForADiscBelowTheSourceAndEjectsIt();
-    void sendsEachRunToTheNodeSettingsName();
 #endif
 };
 
@@ -349,6 +377,60 @@ void FrmMainTest::runsThroughTheWindow()
     QCOMPARE(disc.Migrated(), 24);
 }
 
+// [Senden] in Settings.ini: after the run the images go to the node, the progress bar says so, and the
+// summary box counts what the node confirmed: here DCMTK's storescp, which acknowledges and keeps
+// nothing, so nothing is confirmed and the box is a warning. A node the window cannot use is told at once.
+void FrmMainTest::sendsEachRunToTheNodeSettingsName()
+{
+    TempDir programFolder, root;
+    QProcess storescp;
+    const int port = StartStorescp(storescp);
+    QVERIFY2(port != 0, "storescp did not answer C-ECHO on any port tried, or ZP_STORESCP_PORT is not set");
+    for (const char* folder : {"src", "dest", "temp"}) {
+        MakeFolders(root / folder);
+    }
+    WriteFile(root / "src/IMG1", ReadFile(ZP_PYDICOM_DATA "/test_files/CT_small.dcm"));
+    WriteFile(root / "src/IMG2", ReadFile(ZP_PYDICOM_DATA "/test_files/MR_small.dcm"));
+    const std::string fields = "[Temp]\r\nTempPath=" + root / "temp" + "\r\n[Path]\r\nSourcePath=" + root / "src"
+        + "\r\nDestinationPath=" + root / "dest"
+        + "\r\n[PACS]\r\nPACS=HIPAX\r\n[Senden]\r\nEmpfangsport=" + std::to_string(port + 1) + "\r\nKnoten=";
+    WriteFile(programFolder / "Settings.ini", fields + "STORESCP@127.0.0.1:" + std::to_string(port) + "\r\n");
+    std::vector<app::MessageBox::Request> boxes;
+    app::MessageBox::SetAnswerer([&](const app::MessageBox::Request& request) {
+        boxes.push_back(request);
+        return app::MessageBox::Reply::Ok;
+    });
+    auto window = ShowWindow(programFolder);
+    auto* bar = Control<app::TextProgressBar>(window.get(), "ProgBar");
+    QStringList seen;
+    QTimer watch;
+    watch.callOnTimeout([&] { seen << bar->text(); });
+    watch.start(0);
+    QTest::mouseClick(Button(window.get(), 0), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!boxes.empty() && !window->Engine().Running(), 60000);
+    if (storescp.state() != QProcess::NotRunning) {
+        storescp.kill();
+        storescp.waitForFinished();
+    }
+    QCOMPARE(boxes.size(), std::size_t {1});
+    QVERIFY2(boxes[0].icon == app::MessageBox::Icon::Warning
+            && boxes[0].text.startsWith("2 von 2 Dateien konnten erfolgreich migriert werden.")
+            && boxes[0].text.contains("\n\n0 von 2 Bildern im PACS bestätigt.")
+            && boxes[0].text.contains("weder Speicherbestätigung noch Suche"),
+        qPrintable(boxes[0].text));
+    QVERIFY2(!seen.filter(QStringLiteral("PACS STORESCP: ")).isEmpty(), qPrintable(seen.join("|")));
+    watch.stop(); // it reads the bar of this window
+    window.reset();
+
+    boxes.clear();
+    WriteFile(programFolder / "Settings.ini", fields + "STORESCP@127.0.0.1\r\n");
+    window = ShowWindow(programFolder);
+    app::MessageBox::SetAnswerer({});
+    QVERIFY2(boxes.size() == 1 && boxes[0].icon == app::MessageBox::Icon::Stop
+            && boxes[0].text.startsWith("Settings.ini, Abschnitt [Senden]: PACS-Knoten \"STORESCP@127.0.0.1\""),
+        qPrintable(boxes.empty() ? QString() : boxes[0].text));
+}
+
 #ifndef _WIN32
 // A run of the console program killed between an output's rename and its row; "Migrieren" and "Ja"
 // in the window migrate the rest, and nothing twice. Then a disc that is not the chosen system's.
@@ -440,74 +522,6 @@ void FrmMainTest::autoStartsForADiscBelowTheSourceAndEjectsIt()
     QVERIFY(boxes[0].text.startsWith("2 von 2 Dateien konnten erfolgreich migriert werden."));
     QCOMPARE(ejected, QStringList {QString::fromStdString(root / "src/cd")});
 }
-// [Senden] in Settings.ini: after the run the images go to the node, the progress bar says so, and the
-// summary box counts what the node confirmed: here DCMTK's storescp, which acknowledges and keeps
-// nothing, so nothing is confirmed and the box is a warning. A node the window cannot use is told at once.
-void FrmMainTest::sendsEachRunToTheNodeSettingsName()
-{
-    TempDir programFolder, root;
-    // A port of its own: storescp is up once it answers C-ECHO; one that ends at once found its port taken.
-    int port = 0;
-    QProcess storescp;
-    for (int tries = 0; tries < 20 && port == 0; ++tries) {
-        const int candidate = 20000 + QRandomGenerator::global()->bounded(30000);
-        storescp.start(QStringLiteral("storescp"), {QStringLiteral("--ignore"), QString::number(candidate)});
-        QVERIFY2(storescp.waitForStarted(), "storescp is missing: scripts/install-deps.sh installs dcmtk");
-        for (int echo = 0; echo < 100 && port == 0 && storescp.state() == QProcess::Running; ++echo) {
-            if (QProcess::execute(QStringLiteral("echoscu"), {QStringLiteral("127.0.0.1"), QString::number(candidate)})
-                == 0) {
-                port = candidate;
-            }
-        }
-        if (port == 0) {
-            storescp.kill();
-            storescp.waitForFinished();
-        }
-    }
-    QVERIFY2(port != 0, "storescp did not answer C-ECHO on any port tried");
-    for (const char* folder : {"src", "dest", "temp"}) {
-        MakeFolders(root / folder);
-    }
-    WriteFile(root / "src/IMG1", ReadFile(ZP_PYDICOM_DATA "/test_files/CT_small.dcm"));
-    WriteFile(root / "src/IMG2", ReadFile(ZP_PYDICOM_DATA "/test_files/MR_small.dcm"));
-    const std::string fields = "[Temp]\r\nTempPath=" + root / "temp" + "\r\n[Path]\r\nSourcePath=" + root / "src"
-        + "\r\nDestinationPath=" + root / "dest"
-        + "\r\n[PACS]\r\nPACS=HIPAX\r\n[Senden]\r\nEmpfangsport=" + std::to_string(port + 1) + "\r\nKnoten=";
-    WriteFile(programFolder / "Settings.ini", fields + "STORESCP@127.0.0.1:" + std::to_string(port) + "\r\n");
-    std::vector<app::MessageBox::Request> boxes;
-    app::MessageBox::SetAnswerer([&](const app::MessageBox::Request& request) {
-        boxes.push_back(request);
-        return app::MessageBox::Reply::Ok;
-    });
-    auto window = ShowWindow(programFolder);
-    auto* bar = Control<app::TextProgressBar>(window.get(), "ProgBar");
-    QStringList seen;
-    QTimer watch;
-    watch.callOnTimeout([&] { seen << bar->text(); });
-    watch.start(0);
-    QTest::mouseClick(Button(window.get(), 0), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!boxes.empty() && !window->Engine().Running(), 60000);
-    storescp.kill();
-    storescp.waitForFinished();
-    QCOMPARE(boxes.size(), std::size_t {1});
-    QVERIFY2(boxes[0].icon == app::MessageBox::Icon::Warning
-            && boxes[0].text.startsWith("2 von 2 Dateien konnten erfolgreich migriert werden.")
-            && boxes[0].text.contains("\n\n0 von 2 Bildern im PACS bestätigt.")
-            && boxes[0].text.contains("weder Speicherbestätigung noch Suche"),
-        qPrintable(boxes[0].text));
-    QVERIFY2(!seen.filter(QStringLiteral("PACS STORESCP: ")).isEmpty(), qPrintable(seen.join("|")));
-    watch.stop(); // it reads the bar of this window
-    window.reset();
-
-    boxes.clear();
-    WriteFile(programFolder / "Settings.ini", fields + "STORESCP@127.0.0.1\r\n");
-    window = ShowWindow(programFolder);
-    app::MessageBox::SetAnswerer({});
-    QVERIFY2(boxes.size() == 1 && boxes[0].icon == app::MessageBox::Icon::Stop
-            && boxes[0].text.startsWith("Settings.ini, Abschnitt [Senden]: PACS-Knoten \"STORESCP@127.0.0.1\""),
-        qPrintable(boxes.empty() ? QString() : boxes[0].text));
-}
-
 #endif
 
 QTEST_MAIN(FrmMainTest)
