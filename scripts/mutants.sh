@@ -193,6 +193,14 @@ journal-without-the-serial | src/engine/run/RunController.cpp
     m_journal.serial = disc.serial;
     m_journal.serial = disc.label;
 
+another-volume-taken-for-the-disc | src/engine/records/DiscJournal.cpp
+        if (target && row.fingerprint == fingerprint && !otherVolume
+        if (target && row.fingerprint == fingerprint && (otherVolume || true)
+
+only-missing-trusts-name-and-size | src/engine/report/MigratedBefore.cpp
+    if (found->second.sourceSha256.empty() || support::Sha256OfFile(sourcePath) != found->second.sourceSha256) {
+    if (sourcePath.empty()) {
+
 sha256-full-buffer-loses-a-byte | src/support/Sha256.cpp
                 context->Update(full);
                 context->Update(full.substr(1));

@@ -173,6 +173,26 @@ TEST_F(Cli, VerifyCoversEveryDiscThatWroteIntoTheDestination)
         "Kein Laufbericht in " + Shown(root / "program/Logs/Runs") + " hat nach " + root / "temp" + " geschrieben.\n");
 }
 
+// Another disc of the system whose files have the same names and sizes looks like the first to the
+// journal's fingerprint (here both are folders, without a volume serial): "only the missing files" still
+// migrates each of its files, none of which is a file an earlier run read.
+TEST_F(Cli, AnotherDiscOfTheSameNamesAndSizesIsNotTakenForMigrated)
+{
+    for (const char* disc : {"first disc ", "other disc "}) {
+        for (int i = 0; i < 3; ++i) {
+            WriteFile(root / "src/IMG" + std::to_string(i), disc + std::to_string(i));
+        }
+        ASSERT_EQ(Run({"-q", "--only-missing"}), cli::ExitStatus::Completed);
+    }
+    std::multiset<std::string> written;
+    for (const auto& [name, bytes] : Snapshot(root / "dest")) {
+        written.insert(bytes);
+    }
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(written.count("other disc " + std::to_string(i)), 1u) << i;
+    }
+}
+
 TEST_F(Cli, TheSameDiscAgainMigratesOnlyWhatIsMissingAndTheJournalListsEveryRun)
 {
     for (int i = 0; i < 4; ++i) {

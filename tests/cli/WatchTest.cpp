@@ -10,9 +10,9 @@
 #include "engine/records/DiscJournal.h"
 #include "support/Mounts.h"
 
-// --watch in a mount namespace of the test's own: three discs mounted at the source folder one after
-// the other (two folders, then a real ISO 9660 image through fuseiso), each migrated once, even while
-// it stays mounted; Ctrl+C ends the wait. The eject request goes to a seam: no optical drive here.
+// --watch in a mount namespace of the test's own: four discs mounted at the source folder one after
+// the other (two folders, then two real ISO 9660 images through fuseiso), each migrated once, even
+// while it stays mounted; Ctrl+C ends the wait. The eject request goes to a seam: no optical drive here.
 TEST(Watch, EachDiscMountedUnderTheSourceIsMigratedOnceAndCtrlCEndsTheWait)
 {
     ASSERT_TRUE(::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0)
@@ -28,6 +28,13 @@ TEST(Watch, EachDiscMountedUnderTheSourceIsMigratedOnceAndCtrlCEndsTheWait)
         WriteFile(root / "disc3/" + name, name);
     }
     Filter("genisoimage -quiet -V ZETPELTA_3 -o '" + root / "disc3.iso' '" + root / "disc3'", "");
+    // Another disc of the system, its files of the same names and sizes, and of the same label: only its
+    // serial, the second it was made, tells it from disc3.
+    for (const char* name : {"C1", "C2", "C3"}) {
+        WriteFile(root / "disc4/" + name, std::string("D") + name[1]);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    Filter("genisoimage -quiet -V ZETPELTA_3 -o '" + root / "disc4.iso' '" + root / "disc4'", "");
 
     std::atomic<bool> interrupted {false};
     std::vector<std::string> ejected;
@@ -57,22 +64,32 @@ TEST(Watch, EachDiscMountedUnderTheSourceIsMigratedOnceAndCtrlCEndsTheWait)
         EXPECT_EQ(waitFor(images), images) << disc;
         ASSERT_EQ(::umount2(mountPoint.c_str(), MNT_DETACH), 0);
     }
-    Filter("fuseiso '" + root / "disc3.iso' '" + mountPoint + "'", "");
-    EXPECT_EQ(waitFor(6), 6u);
+    for (const auto& [disc, images] : {std::pair {"disc3.iso", 6u}, {"disc4.iso", 9u}}) {
+        Filter("fuseiso '" + root / disc + "' '" + mountPoint + "'", "");
+        EXPECT_EQ(waitFor(images), images) << disc;
+        Filter("fusermount -u '" + mountPoint + "'", "");
+        // The watch looks at the empty drive, as between two discs: the next mount may get the same
+        // mount and device numbers as this one.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
     interrupted = true;
     watch.join();
-    Filter("fusermount -u '" + mountPoint + "'", "");
 
     EXPECT_EQ(status, cli::ExitStatus::Completed) << err.str();
     EXPECT_TRUE(out.str().ends_with("Beendet.\n")) << out.str();
     EXPECT_TRUE(ejected.empty()) << "a folder and an image are left alone";
+    EXPECT_EQ(err.str().find("bereits migriert"), std::string::npos) << "disc4 is not disc3: " << err.str();
     std::string labels;
     for (const engine::JournalRow& row : engine::ReadJournal(root / "prog/Logs/Runs")) {
         labels += row.label + "|" + row.serial + "|" + (row.stopped ? "yes" : "no") + ";";
     }
     // An ISO 9660 disc's serial is the time it was made, as its volume descriptor holds it.
-    const std::string made = Filter("blkid -s UUID -o value '" + root / "disc3.iso'", "");
-    EXPECT_EQ(labels, "||no;||no;ZETPELTA_3|" + made.substr(0, made.find('\n')) + "|no;");
+    std::string expected = "||no;||no;";
+    for (const char* disc : {"disc3.iso", "disc4.iso"}) {
+        const std::string made = Filter("blkid -s UUID -o value '" + root / disc + "'", "");
+        expected += "ZETPELTA_3|" + made.substr(0, made.find('\n')) + "|no;";
+    }
+    EXPECT_EQ(labels, expected);
     EXPECT_TRUE(support::IsOpticalDrive({1, "/media/cdrom", "iso9660", "/dev/sr0", "11:0", "/"}));
 }
 

@@ -162,13 +162,15 @@ bool UpdateJournalRow(
     });
 }
 
-std::optional<JournalRow> LastRunOfDisc(
-    const std::string& runsFolder, const std::string& fingerprint, const std::string& destination)
+std::optional<JournalRow> LastRunOfDisc(const std::string& runsFolder, const std::string& fingerprint,
+    const std::string& serial, const std::string& destination)
 {
     const auto target = support::IdentityOf(destination);
     std::optional<JournalRow> found;
     for (JournalRow& row : ReadJournal(runsFolder)) {
-        if (target && row.fingerprint == fingerprint && support::IdentityOf(row.destination) == target) {
+        const bool otherVolume = !row.serial.empty() && !serial.empty() && row.serial != serial;
+        if (target && row.fingerprint == fingerprint && !otherVolume
+            && support::IdentityOf(row.destination) == target) {
             found = std::move(row);
         }
     }

@@ -68,8 +68,10 @@ bool WriteJournalRow(const std::string& runsFolder, const JournalRow& row);
 // the journal could not be written.
 bool UpdateJournalRow(
     const std::string& runsFolder, const std::string& report, const std::function<void(JournalRow&)>& change);
-// The latest run of the disc with this fingerprint into the destination (compared as folders).
-std::optional<JournalRow> LastRunOfDisc(
-    const std::string& runsFolder, const std::string& fingerprint, const std::string& destination);
+// The latest run of the disc with this fingerprint into the destination (compared as folders). A row
+// whose volume serial is known and not the disc's is of another disc: discs of one system often hold
+// files of the same names and sizes, which is all the fingerprint sees.
+std::optional<JournalRow> LastRunOfDisc(const std::string& runsFolder, const std::string& fingerprint,
+    const std::string& serial, const std::string& destination);
 
 } // namespace engine

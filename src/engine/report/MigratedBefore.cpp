@@ -65,12 +65,17 @@ void MigratedBefore::Load(const std::string& runsFolder, const std::string& dest
     }
 }
 
-std::optional<FileRecord> MigratedBefore::Find(
-    const std::string& relative, std::optional<std::uint64_t> size, const std::string& destination) const
+std::optional<FileRecord> MigratedBefore::Find(const std::string& relative, std::optional<std::uint64_t> size,
+    const std::string& sourcePath, const std::string& destination) const
 {
     const auto found = m_outputs.find(relative);
     if (found == m_outputs.end() || size != found->second.size
         || support::Sha256OfFile(destination + "/" + found->second.writtenFile) != found->second.writtenSha256) {
+        return std::nullopt;
+    }
+    // The disc is read once more for this: only the source's own bytes tell one disc's file from
+    // another's of the same name and size, and taking one for the other would leave an image behind.
+    if (found->second.sourceSha256.empty() || support::Sha256OfFile(sourcePath) != found->second.sourceSha256) {
         return std::nullopt;
     }
     const Output& earlier = found->second;

@@ -30,10 +30,11 @@ public:
     // the destination's files that no report lists.
     void Load(const std::string& runsFolder, const std::string& destination, const std::string& fingerprint);
     void Clear();
-    // The row of a file whose earlier output stays as it is: when the file has the size it had then and
-    // the output is still in the destination with the bytes the report gives.
-    std::optional<FileRecord> Find(
-        const std::string& relative, std::optional<std::uint64_t> size, const std::string& destination) const;
+    // The row of a file whose earlier output stays as it is: when the file has the size it had then,
+    // the output is still in the destination with the bytes the report gives, and the file (at
+    // sourcePath) is still the bytes that run read: another disc may hold a file of the same name and size.
+    std::optional<FileRecord> Find(const std::string& relative, std::optional<std::uint64_t> size,
+        const std::string& sourcePath, const std::string& destination) const;
     // A file no report lists, in the destination (folder "") or its quarantine folder, with this size
     // and digest: the name it has there (relative to the destination). Each is found once.
     std::optional<std::string> Unlisted(std::string_view folder, std::uint64_t size, const Digest& digest);

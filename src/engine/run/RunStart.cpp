@@ -84,8 +84,9 @@ bool RunController::AskAboutEarlierRun(const DiscIdentity& disc, const std::stri
 {
     m_migratedBefore.Clear();
     m_onlyMissing = false;
-    const auto before
-        = disc.selected > 0 ? LastRunOfDisc(RunsFolder(m_logsHome), disc.fingerprint, destination) : std::nullopt;
+    const auto before = disc.selected > 0
+        ? LastRunOfDisc(RunsFolder(m_logsHome), disc.fingerprint, disc.serial, destination)
+        : std::nullopt;
     if (!before) {
         return true;
     }
