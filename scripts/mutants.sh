@@ -201,6 +201,10 @@ only-missing-trusts-name-and-size | src/engine/report/MigratedBefore.cpp
     if (found->second.sourceSha256.empty() || support::Sha256OfFile(sourcePath) != found->second.sourceSha256) {
     if (sourcePath.empty()) {
 
+instance-lock-keyed-on-the-spelling | src/app/InstanceLock.cpp
+    const auto identity = support::IdentityOf(settingsFolder);
+    const std::optional<support::FileIdentity> identity;
+
 sha256-full-buffer-loses-a-byte | src/support/Sha256.cpp
                 context->Update(full);
                 context->Update(full.substr(1));

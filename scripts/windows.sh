@@ -181,7 +181,7 @@ deps() {
 # gzip and compress made in the engine's tests, recorded for the Windows tests, which have neither.
 linux_helpers() {
     cmake -S "$root" -B "$root/build" -G Ninja >/dev/null
-    cmake --build "$root/build" -j "$jobs" --target zet-pelta-cli zet-pelta-make-disc zet-pelta-icons test_engine
+    cmake --build "$root/build" -j "$jobs" --target zet-pelta-cli zet-pelta zet-pelta-make-disc zet-pelta-icons test_engine
     local records=$root/build-windows/filter-records
     rm -rf "$records" && mkdir -p "$records"
     ZP_FILTER_RECORDS=$records "$root/build/tests/engine/test_engine" --gtest_filter='Decompress*:ImageMigration*:RunControl*' \
@@ -248,7 +248,7 @@ run_tests() {
     (cd "$root/build-windows" && cpack -G ZIP && cpack -G NSIS -D CPACK_PACKAGE_FILE_NAME="zet-pelta-$version-setup")
     /usr/bin/python3 "$root/tests/windows/windows_test.py" --zip "$package/zet-pelta-$version-win64.zip" \
         --setup "$package/zet-pelta-$version-setup.exe" \
-        --linux-cli "$root/build/zet-pelta-cli" --make-disc "$root/build/bench/zet-pelta-make-disc" \
+        --linux-cli "$root/build/zet-pelta-cli" --linux-window "$root/build/zet-pelta" --make-disc "$root/build/bench/zet-pelta-make-disc" \
         --charset-files "$(/usr/bin/python3 -c 'import os, pydicom; print(os.path.dirname(pydicom.__file__))')/data/charset_files" \
         --screenshot "$root/build-windows/window-windows.png"
     echo "windows: $package/zet-pelta-$version-win64.zip" >&2

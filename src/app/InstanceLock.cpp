@@ -5,6 +5,8 @@
 #include <QLockFile>
 #include <QStandardPaths>
 
+#include "support/FileSystem.h"
+
 namespace app {
 
 InstanceLock::InstanceLock(const QString& lockFile)
@@ -30,10 +32,11 @@ QString InstanceLock::PathFor(const std::string& settingsFolder)
     if (folder.isEmpty()) {
         folder = QDir::tempPath();
     }
+    const auto identity = support::IdentityOf(settingsFolder);
+    const std::string name
+        = identity ? std::to_string(identity->device) + ":" + std::to_string(identity->inode) : settingsFolder;
     const QByteArray key
-        = QCryptographicHash::hash(QByteArray::fromStdString(settingsFolder), QCryptographicHash::Sha256)
-              .toHex()
-              .left(16);
+        = QCryptographicHash::hash(QByteArray::fromStdString(name), QCryptographicHash::Sha256).toHex().left(16);
     return folder + QStringLiteral("/zet-pelta-") + QString::fromLatin1(key) + QStringLiteral(".lock");
 }
 

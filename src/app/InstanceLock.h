@@ -25,7 +25,9 @@ public:
     bool TryAcquire();
 
     // The lock file for the folder of a settings file (the program folder, or the user's settings
-    // folder of an installed program), in the user's runtime folder (the temp folder without one).
+    // folder of an installed program), in the user's runtime folder (the temp folder without one). The
+    // folder is named by its identity on the disk where it has one: one folder has many spellings (on
+    // Windows in either case, with either slash, or by its short 8.3 name), and each must find the lock.
     static QString PathFor(const std::string& settingsFolder);
 
 private:

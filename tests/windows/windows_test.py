@@ -11,12 +11,15 @@
 #    confirmed by storage commitment, through its own listener;
 # 4. zet-pelta-cli.exe --watch migrates the discs put one after another into a CD-ROM drive letter,
 #    knows a disc again, and names each in its journal by label and serial;
-# 5. the window starts on a virtual X display with its fixed client size, a screenshot is kept, and
-#    closing it writes its settings beside the program, deep paths read back as they were;
-# 6. the installer, for one user or for all, with an update and the uninstaller.
+# 5. the window, clicked through on a virtual X display, migrates a disc and sends it to a loopback
+#    Orthanc exactly as the Linux window does; with AutoStart it migrates the disc in drive R: at
+#    once and knows it again when it is put in again;
+# 6. the window starts with its fixed client size, a screenshot is kept, and closing it writes its
+#    settings beside the program, deep paths read back as they were;
+# 7. the installer, for one user or for all, with an update and the uninstaller.
 #
-# usage: windows_test.py --zip ZIP --setup EXE --linux-cli PROGRAM --make-disc PROGRAM
-#                        --charset-files DIR --screenshot PNG
+# usage: windows_test.py --zip ZIP --setup EXE --linux-cli PROGRAM --linux-window PROGRAM
+#                        --make-disc PROGRAM --charset-files DIR --screenshot PNG
 import argparse
 import csv
 import difflib
@@ -212,49 +215,208 @@ def send_to_orthanc(work):
         node.stop()
 
 
-# --watch on a drive letter, as a clinic's PC reads its discs: Wine's drive R: as a CD-ROM drive
-# pointed at a disc folder (label and serial come from files in its root, which GEMED's "." rule
-# leaves out). Wine reads a drive's volume once per session, so each disc is put in before Wine
-# starts and the session ends after it.
-def watch_drive_letter(program, make_disc, work):
-    drive, dest = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "r:"), os.path.join(work, "drive", "dest")
-    subprocess.run(["wine", "reg", "add", r"HKLM\Software\Wine\Drives", "/v", "r:", "/t", "REG_SZ", "/d", "cdrom",
-                    "/f"], check=True, capture_output=True)
-    os.makedirs(dest)
+# Wine's CD-ROM drive R:, its disc put in and taken out while Wine runs, through Wine's mount manager
+# as when the system mounts a disc (wine_drive.c): label and serial come from files in the disc's root,
+# which GEMED's "." rule leaves out.
+def drive_r(disc=None):
+    done = subprocess.run(["wine", os.path.join(os.environ["WINEPREFIX"], "drive_c", "wine_drive.exe"), "R",
+                           *([disc] if disc else [])], stdin=subprocess.DEVNULL, capture_output=True)
+    if disc and done.returncode != 0:  # an empty drive may have been emptied by the program's own eject
+        sys.exit(f"FAILED: no disc in drive R:: {done.stderr!r}")
+
+
+def make_drive_discs(make_disc, work):
+    subprocess.run(["x86_64-w64-mingw32-gcc", "-o", os.path.join(os.environ["WINEPREFIX"], "drive_c", "wine_drive.exe"),
+                    os.path.join(os.path.dirname(os.path.abspath(__file__)), "wine_drive.c")], check=True)
     for label, serial, seed in (("DISC_A", "1a2b3c4d", "3"), ("DISC_B", "5e6f7081", "4")):
-        subprocess.run([make_disc, "GEMED", os.path.join(work, "drive", label), "6", "2000", "0", seed], check=True)
+        subprocess.run([make_disc, "GEMED", os.path.join(work, "drive", label), "6", "2000", "0", seed], check=True,
+                       capture_output=True)
         for name, value in ((".windows-label", label), (".windows-serial", serial)):
             with open(os.path.join(work, "drive", label, name), "w") as f:
                 f.write(value)
-    for turn, label in enumerate(("DISC_A", "DISC_B", "DISC_A")):
-        subprocess.run(["wineserver", "-k"], capture_output=True)
-        os.symlink(os.path.join(work, "drive", label), drive)
-        out_path = os.path.join(work, "drive", f"out{turn}")
-        with open(out_path, "wb") as out:
-            watch = subprocess.Popen(["wine", os.path.join(program, "zet-pelta-cli.exe"), "--watch", "-q", "--pacs",
-                                      "GEMED", "--source", "R:\\", "--dest", windows_path(dest), "--temp",
-                                      windows_path(os.path.join(work, "drive"))], stdin=subprocess.DEVNULL,
-                                     stdout=out, stderr=out)
+
+
+# --watch on a drive letter, as a clinic's PC reads its discs: one session, DISC_A put in, migrated and
+# taken out, then DISC_B, then DISC_A again, known again; Ctrl+C ends the wait.
+def watch_drive_letter(program, work):
+    dest = os.path.join(work, "drive", "dest")
+    os.makedirs(dest)
+    out_path = os.path.join(work, "drive", "watch.out")
+    with open(out_path, "wb") as out:
+        watch = subprocess.Popen(["wine", os.path.join(program, "zet-pelta-cli.exe"), "--watch", "-q", "--pacs",
+                                  "GEMED", "--source", "R:\\", "--dest", windows_path(dest), "--temp",
+                                  windows_path(os.path.join(work, "drive"))], stdin=subprocess.DEVNULL,
+                                 stdout=out, stderr=out)
+    done = 0
+    for label in ("DISC_A", "DISC_B", "DISC_A"):
+        drive_r(os.path.join(work, "drive", label))
         for _ in range(240):
-            if "Warte auf die nächste CD / DVD" in open(out_path, encoding="utf-8", errors="replace").read():
+            if open(out_path, encoding="utf-8", errors="replace").read().count("Warte auf die nächste CD / DVD") > done:
                 break
             time.sleep(0.5)
-        watch.send_signal(signal.SIGINT)
-        watch.wait(timeout=30)
-        os.remove(drive)
-        out = open(out_path, encoding="utf-8", errors="replace").read()
-        check("CD / DVD unter R:/" in out and out.rstrip().endswith("Beendet.") and watch.returncode == 0,
-              f"--watch migrates {label} in drive R: and Ctrl+C ends the wait ({watch.returncode}): {out[-300:]!r}")
+        done += 1
+        drive_r()
+    watch.send_signal(signal.SIGINT)
+    watch.wait(timeout=30)
+    out = open(out_path, encoding="utf-8", errors="replace").read()
+    check(out.count("CD / DVD unter R:/") == 3 and out.rstrip().endswith("Beendet.") and watch.returncode == 0,
+          f"--watch migrates DISC_A, DISC_B and DISC_A in drive R: and Ctrl+C ends the wait ({watch.returncode}): "
+          f"{out[-600:]!r}")
     # Known again, the first disc is migrated whole once more (--only-missing is not given), its images
-    # flagged as migrated before.
+    # flagged as migrated before; the second, of the same file names and sizes, is told apart by its serial.
     images = sum(1 for name in os.listdir(dest) if name.endswith(".dcm"))
-    check(images == 18 and "bereits migriert (6 von 6 Dateien)" in out and "6 Bilder waren schon einmal" in out,
-          f"the first disc known again: {images} images")
+    check(images == 18 and out.count("bereits migriert") == 1 and "bereits migriert (6 von 6 Dateien)" in out
+          and "6 Bilder waren schon einmal" in out, f"the first disc known again, and only it: {images} images")
     listed = wine(os.path.join(program, "zet-pelta-cli.exe"), "--discs", "--csv", windows_path(dest),
                   stdin=subprocess.DEVNULL)
     names = [(r["label"], r["serial"]) for r in csv.DictReader(io.StringIO(listed.stdout.decode("utf-8", "replace")))]
     check(names == [("DISC_A", "1A2B-3C4D"), ("DISC_B", "5E6F-7081"), ("DISC_A", "1A2B-3C4D")],
           f"the journal names each disc by its label and serial: {names}")
+
+
+# The window as an operator works it, through the mouse and the keyboard on the virtual display.
+def xdotool(*args):
+    return subprocess.run(["xdotool", *args], capture_output=True, text=True).stdout.split()
+
+
+# The visible window of that title, once it is there; None after the seconds given.
+def shown(title, seconds=60):
+    for _ in range(seconds * 2):
+        found = xdotool("search", "--onlyvisible", "--name", f"^{re.escape(title)}$")
+        if found:
+            return found[0]
+        time.sleep(0.5)
+    return None
+
+
+# A box answered with Enter, its default button (OK, or "Ja" to "only the missing files?").
+def answer(box):
+    xdotool("windowfocus", "--sync", box, "key", "Return")
+    for _ in range(40):
+        if box not in xdotool("search", "--onlyvisible", "--name", ".*"):
+            return True
+        time.sleep(0.5)
+    return False
+
+
+# The window's toolbar buttons, where the layout puts them in its client area.
+MIGRIEREN, BEENDEN = (25, 25), (80, 25)
+
+
+def click(window, place):
+    xdotool("mousemove", "--window", window, str(place[0]), str(place[1]), "click", "1")
+
+
+# One session of the window: its program folder's Settings.ini holds the fields; the window starts,
+# before each box expected is done what brings it ("Migrieren" clicked where nothing is given), each
+# box is answered, "Beenden" ends it. The boxes' titles in the order they came, None where one did not
+# come, and the window's exit status.
+def window_run(command, program, settings, boxes, before=None, screenshot=None):
+    with open(os.path.join(program, "Settings.ini"), "w", encoding="utf-8", newline="") as f:
+        f.write(settings.replace("\n", "\r\n"))
+    app = subprocess.Popen(command, cwd=program, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    seen = []
+    try:
+        window = shown("Zet - Pelta")
+        if window is None:
+            return ["no window"]
+        time.sleep(3)  # the first paint
+        for turn, title in enumerate(boxes):
+            if before is None:
+                click(window, MIGRIEREN)
+            elif before.get(turn):
+                before[turn]()
+            box = shown(title, 300)
+            seen.append(title if box else None)
+            if box is None:
+                break
+            if screenshot and turn == 0:
+                subprocess.run(["import", "-window", "root", screenshot], check=True)
+            answer(box)
+        click(window, BEENDEN)
+        app.wait(timeout=60)
+        seen.append(f"status {app.returncode}")
+    finally:
+        if app.poll() is None:
+            app.kill()
+            app.wait()
+    return seen
+
+
+SUMMARY = "Migration abgeschlossen"
+
+
+# The Linux and the Windows window migrate one GEMED disc and send it to a node each, clicked
+# through as an operator does: the same destination, logs and report, and every image confirmed.
+def window_compared(program, linux_window, disc, work, screenshot):
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "integration"))
+    from send_test import Orthanc, free_port
+    program_linux = os.path.join(work, "linux-window")
+    os.makedirs(program_linux)
+    shutil.copy(linux_window, program_linux)
+    results = {}
+    for system, folder, command in [("linux", program_linux, [os.path.join(program_linux, "zet-pelta")]),
+                                    ("windows", program, ["wine", os.path.join(program, "zet-pelta.exe")])]:
+        dest, temp = (os.path.join(work, "window", system, part) for part in ("dest", "temp"))
+        os.makedirs(dest)
+        os.makedirs(temp)
+        listen = free_port()
+        node = Orthanc(os.path.join(work, "window", system, "orthanc"), listen)
+        spelt = windows_path if system == "windows" else (lambda path: path)
+        shutil.rmtree(os.path.join(folder, "Logs"), ignore_errors=True)
+        try:
+            seen = window_run(command, folder, f"[Temp]\nTempPath={spelt(temp)}\n[Path]\nSourcePath={spelt(disc)}\n"
+                              f"DestinationPath={spelt(dest)}\n[PACS]\nPACS=GEMED\n[Senden]\nKnoten={node.node()}\n"
+                              f"Empfangsport={listen}\n", [SUMMARY],
+                              screenshot=screenshot if system == "windows" else None)
+            images = sum(1 for name in os.listdir(dest) if name.endswith(".dcm"))
+            check(seen == [SUMMARY, "status 0"] and images == 6 and node.count() == 6,
+                  f"{system}: the window migrates the disc through its buttons, sends it and ends: {seen}, "
+                  f"{images} images, {node.count()} at the node")
+        finally:
+            node.stop()
+        paths = [(disc, "<disc>"), (dest, "<dest>"), (temp, "<temp>"), (folder, "<program>"),
+                 (node.node(), "<node>"), (str(listen), "<listen>")]
+        results[system] = {"destination": destination(dest), "logs": logs(folder, paths)}
+    with open(os.path.join(program, "Logs", "Runs", "discs.csv"), encoding="utf-8-sig", newline="") as f:
+        sent = [(r["pacs_images"], r["pacs_confirmed"]) for r in csv.DictReader(f)]
+    check(sent == [("6", "6")], f"the Windows window's journal counts every image as confirmed by the node: {sent}")
+    for what in results["linux"]:
+        same = results["linux"][what] == results["windows"][what]
+        if not check(same, f"the window: the same {what} on Windows as on Linux"):
+            print(f"  linux:   {results['linux'][what]!r}\n  windows: {results['windows'][what]!r}"[:3000])
+
+
+# AutoStart and Auswerfen on a drive letter, in one session of the window: a disc put into drive R:
+# is migrated at once, another one after it too, and the first one put in again is known again:
+# "Ja" to "only the missing files?" writes nothing new. The journal names each disc by label and serial.
+def window_autostart(program, work):
+    dest = os.path.join(work, "autostart")
+    os.makedirs(dest)
+    discs = ["DISC_B", "DISC_A", "DISC_B"]
+
+    def swap(turn):
+        drive_r()
+        time.sleep(5)  # two looks of the window at an empty drive
+        drive_r(os.path.join(work, "drive", discs[turn]))
+
+    drive_r(os.path.join(work, "drive", discs[0]))
+    try:
+        seen = window_run(["wine", os.path.join(program, "zet-pelta.exe")], program,
+                          f"[Temp]\nTempPath={windows_path(work)}\n[Path]\nSourcePath=R:\\\nDestinationPath="
+                          f"{windows_path(dest)}\n[PACS]\nPACS=GEMED\n[Ablauf]\nAutoStart=1\nAuswerfen=1\n",
+                          [SUMMARY, SUMMARY, "Zet-Pelta", SUMMARY],
+                          before={1: lambda: swap(1), 2: lambda: swap(2)})
+    finally:
+        drive_r()
+    images = sum(1 for name in os.listdir(dest) if name.endswith(".dcm"))
+    check(seen == [SUMMARY, SUMMARY, "Zet-Pelta", SUMMARY, "status 0"] and images == 12,
+          f"AutoStart migrates each disc put into R: and asks for the one it knows: {seen}, {images} images")
+    listed = wine(os.path.join(program, "zet-pelta-cli.exe"), "--discs", "--csv", windows_path(dest),
+                  stdin=subprocess.DEVNULL)
+    names = [(r["label"], r["serial"]) for r in csv.DictReader(io.StringIO(listed.stdout.decode("utf-8", "replace")))]
+    check(names == [("DISC_B", "5E6F-7081"), ("DISC_A", "1A2B-3C4D"), ("DISC_B", "5E6F-7081")],
+          f"AutoStart's journal names each disc by label and serial: {names}")
 
 
 # Wine has no firewall: this stands in netsh's place and keeps the commands it is given.
@@ -398,7 +560,8 @@ def window(program, screenshot):
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--zip", "--setup", "--linux-cli", "--make-disc", "--charset-files", "--screenshot"):
+    for option in ("--zip", "--setup", "--linux-cli", "--linux-window", "--make-disc", "--charset-files",
+                   "--screenshot"):
         parser.add_argument(option, required=True)
     args = parser.parse_args()
     xvfb = start_display()
@@ -414,7 +577,11 @@ def main():
         check_zip(args.zip, program)
         compare_cli(args.linux_cli, args.make_disc, args.charset_files, work)
         send_to_orthanc(work)
-        watch_drive_letter(program, args.make_disc, work)
+        make_drive_discs(args.make_disc, work)
+        watch_drive_letter(program, work)
+        window_compared(program, args.linux_window, os.path.join(work, "drive", "DISC_A"), work,
+                        args.screenshot.replace(".png", "-summary.png"))
+        window_autostart(program, work)
         window(program, args.screenshot)
         check_installer(args.setup, work, args.make_disc)
     subprocess.run(["wineserver", "-k"], capture_output=True)
