@@ -198,8 +198,12 @@ another-volume-taken-for-the-disc | src/engine/records/DiscJournal.cpp
         if (target && row.fingerprint == fingerprint && (otherVolume || true)
 
 only-missing-trusts-name-and-size | src/engine/report/MigratedBefore.cpp
-    if (found->second.sourceSha256.empty() || support::Sha256OfFile(sourcePath) != found->second.sourceSha256) {
-    if (sourcePath.empty()) {
+        return *source == output.sourceSha256;
+        return source.has_value();
+
+only-missing-sees-only-the-last-run-of-a-fingerprint | src/engine/report/MigratedBefore.cpp
+    const auto earlierOutput = std::find_if(found->second.rbegin(), found->second.rend(), [&](const Output& output) {
+    const auto earlierOutput = std::find_if(found->second.rbegin(), found->second.rbegin() + 1, [&](const Output& output) {
 
 instance-lock-keyed-on-the-spelling | src/app/InstanceLock.cpp
     const auto identity = support::IdentityOf(settingsFolder);
@@ -322,8 +326,8 @@ window-quit-never-disabled | src/app/WindowHost.cpp
     m_controls.quitButton->setEnabled(true);
 
 only-missing-trusts-an-output-that-is-there | src/engine/report/MigratedBefore.cpp
-        || support::Sha256OfFile(destination + "/" + found->second.writtenFile) != found->second.writtenSha256) {
-        || !support::FileSize(destination + "/" + found->second.writtenFile)) {
+            || support::Sha256OfFile(destination + "/" + output.writtenFile) != output.writtenSha256) {
+            || !support::FileSize(destination + "/" + output.writtenFile)) {
 
 unreported-output-written-again | src/engine/report/MigratedBefore.cpp
         if (*stray.sha256 == digest.get()) {

@@ -1,5 +1,6 @@
 #include "engine/report/MigratedBefore.h"
 
+#include <algorithm>
 #include <future>
 #include <unordered_set>
 
@@ -42,8 +43,8 @@ void MigratedBefore::Load(const std::string& runsFolder, const std::string& dest
                 listed.insert(row.writtenFile);
             }
             if (sameDisc && (row.Migrated() || row.Rejected()) && !row.writtenFile.empty() && row.size) {
-                m_outputs[row.path] = {row.Migrated() ? Outcome::AlreadyMigrated : Outcome::AlreadyRejected, *row.size,
-                    row.writtenFile, row.writtenSha256, row.sourceSha256};
+                m_outputs[row.path].push_back({row.Migrated() ? Outcome::AlreadyMigrated : Outcome::AlreadyRejected,
+                    *row.size, row.writtenFile, row.writtenSha256, row.sourceSha256});
             }
         });
     }
@@ -69,16 +70,26 @@ std::optional<FileRecord> MigratedBefore::Find(const std::string& relative, std:
     const std::string& sourcePath, const std::string& destination) const
 {
     const auto found = m_outputs.find(relative);
-    if (found == m_outputs.end() || size != found->second.size
-        || support::Sha256OfFile(destination + "/" + found->second.writtenFile) != found->second.writtenSha256) {
+    if (found == m_outputs.end()) {
         return std::nullopt;
     }
     // The disc is read once more for this: only the source's own bytes tell one disc's file from
     // another's of the same name and size, and taking one for the other would leave an image behind.
-    if (found->second.sourceSha256.empty() || support::Sha256OfFile(sourcePath) != found->second.sourceSha256) {
+    std::optional<std::optional<std::string>> source;
+    const auto earlierOutput = std::find_if(found->second.rbegin(), found->second.rend(), [&](const Output& output) {
+        if (size != output.size || output.sourceSha256.empty()
+            || support::Sha256OfFile(destination + "/" + output.writtenFile) != output.writtenSha256) {
+            return false;
+        }
+        if (!source) {
+            source = support::Sha256OfFile(sourcePath);
+        }
+        return *source == output.sourceSha256;
+    });
+    if (earlierOutput == found->second.rend()) {
         return std::nullopt;
     }
-    const Output& earlier = found->second;
+    const Output& earlier = *earlierOutput;
     FileRecord record;
     record.path = relative;
     record.size = size;

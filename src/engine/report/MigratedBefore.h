@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "engine/report/FileRecord.h"
 
@@ -46,7 +47,9 @@ private:
         std::optional<std::string> sha256; // once it was needed
     };
 
-    std::unordered_map<std::string, Output> m_outputs;
+    // By the file's path on the disc, oldest run first: discs of one fingerprint may be several discs
+    // whose files share names and sizes, each run leaving its own output.
+    std::unordered_map<std::string, std::vector<Output>> m_outputs;
     std::string m_destination;
     std::unordered_multimap<std::uint64_t, Stray> m_unlisted; // by size
 };
