@@ -246,8 +246,15 @@ run_tests() {
     xvfb= storescp=
     local package=$root/build-windows/package
     (cd "$root/build-windows" && cpack -G ZIP && cpack -G NSIS -D CPACK_PACKAGE_FILE_NAME="zet-pelta-$version-setup")
+    # The installer as the previous version made it, for the test of an update over it: CPack's
+    # standard NSIS script (found when the module path holds no script of ours), with its settings.
+    mkdir -p "$root/build-windows/standard-nsis"
+    (cd "$root/build-windows" && cpack -G NSIS -D CPACK_MODULE_PATH="$root/build-windows/standard-nsis" \
+        -D CPACK_PACKAGE_FILE_NAME=zet-pelta-previous-setup -D "CPACK_PACKAGE_EXECUTABLES=zet-pelta;Zet-Pelta" \
+        -D CPACK_NSIS_DISPLAY_NAME=Zet-Pelta -D CPACK_NSIS_INSTALLED_ICON_NAME=zet-pelta.exe \
+        -D CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL=ON)
     /usr/bin/python3 "$root/tests/windows/windows_test.py" --zip "$package/zet-pelta-$version-win64.zip" \
-        --setup "$package/zet-pelta-$version-setup.exe" \
+        --setup "$package/zet-pelta-$version-setup.exe" --previous-setup "$package/zet-pelta-previous-setup.exe" \
         --linux-cli "$root/build/zet-pelta-cli" --linux-window "$root/build/zet-pelta" --make-disc "$root/build/bench/zet-pelta-make-disc" \
         --charset-files "$(/usr/bin/python3 -c 'import os, pydicom; print(os.path.dirname(pydicom.__file__))')/data/charset_files" \
         --screenshot "$root/build-windows/window-windows.png"

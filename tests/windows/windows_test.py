@@ -16,10 +16,11 @@
 #    once and knows it again when it is put in again;
 # 6. the window starts with its fixed client size, a screenshot is kept, and closing it writes its
 #    settings beside the program, deep paths read back as they were;
-# 7. the installer, for one user or for all, with an update and the uninstaller.
+# 7. the installer, for one user or for all, with an update (also over the previous version's
+#    installation) and the uninstaller.
 #
-# usage: windows_test.py --zip ZIP --setup EXE --linux-cli PROGRAM --linux-window PROGRAM
-#                        --make-disc PROGRAM --charset-files DIR --screenshot PNG
+# usage: windows_test.py --zip ZIP --setup EXE --previous-setup EXE --linux-cli PROGRAM
+#                        --linux-window PROGRAM --make-disc PROGRAM --charset-files DIR --screenshot PNG
 import argparse
 import csv
 import difflib
@@ -432,7 +433,7 @@ def installed(folder):
 # user alone (no administrator rights needed; Settings.ini and Logs beside the programs, kept by an
 # update and by the uninstaller unless /DeleteLogs), and for all users (Program Files, the firewall
 # rules for the commitment listener, removed again by the uninstaller).
-def check_installer(setup, work, make_disc):
+def check_installer(setup, previous_setup, work, make_disc):
     drive = os.path.join(os.environ["WINEPREFIX"], "drive_c")
     netsh_log = os.path.join(work, "netsh.log")
     subprocess.run(["x86_64-w64-mingw32-gcc", "-x", "c", "-o", os.path.join(drive, "windows/system32/netsh.exe"), "-"],
@@ -461,6 +462,45 @@ def check_installer(setup, work, make_disc):
 
     rule = 'advfirewall firewall add rule name="Zet-Pelta" dir=in action=allow enable=yes profile=any program='
     delete = 'advfirewall firewall delete rule name="Zet-Pelta"'
+
+    # An update over the previous version, which CPack's standard script installed for all users: the
+    # programs replaced in its folder, Settings.ini and the logs as they were, one uninstall entry and
+    # one Start menu link left, and the uninstaller removes the previous version's leftovers too.
+    folder, shown = os.path.join(drive, "Program Files/Zet-Pelta"), "C:\\Program Files\\Zet-Pelta"
+    version = re.search(r"zet-pelta-(.+)-setup\.exe$", setup).group(1)
+    menu = os.path.join(drive, "ProgramData/Microsoft/Windows/Start Menu/Programs/Zet-Pelta")
+
+    # What an earlier test left in the cache's Wine prefix (the previous installer would ask about it).
+    for key in (r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zet-Pelta", r"HKLM\Software\Zet-Pelta"):
+        wine("reg", "delete", key, "/f", stdin=subprocess.DEVNULL)
+    for leftover in (folder, menu):
+        shutil.rmtree(leftover, ignore_errors=True)
+    run(previous_setup)
+    os.makedirs(os.path.join(folder, "Logs", "Runs"))
+    for name, text in (("Settings.ini", "[PACS]\r\nPACS=STARC\r\n"), ("Logs/Runs/discs.csv", "started\r\n")):
+        with open(os.path.join(folder, name), "w", newline="") as f:
+            f.write(text)
+    check(os.path.exists(os.path.join(menu, "Uninstall.lnk")), "the previous version is installed")
+    with open(os.path.join(folder, "zet-pelta.exe"), "ab") as older:  # its program told from this one's
+        older.write(b"previous version")
+    run(setup)
+    with open(os.path.join(folder, "zet-pelta.exe"), "rb") as there:
+        program = there.read()
+    check(len(program) == os.path.getsize(os.path.join(work, "program", "zet-pelta.exe"))
+          and not program.endswith(b"previous version"), "the update replaces the previous version's programs")
+    check(open(os.path.join(folder, "Settings.ini"), newline="").read() == "[PACS]\r\nPACS=STARC\r\n"
+          and os.path.exists(os.path.join(folder, "Logs/Runs/discs.csv")), "the update keeps Settings.ini and the logs")
+    entry = wine("reg", "query", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zet-Pelta", "/s",
+                 stdin=subprocess.DEVNULL).stdout.decode("utf-8", "replace")
+    check(os.listdir(menu) == ["Zet-Pelta.lnk"] and "Components" not in entry and "StartMenu" not in entry
+          and re.search(r"DisplayVersion\s+REG_SZ\s+" + re.escape(version), entry) is not None,
+          f"one uninstall entry and one Start menu link, the new version's: {os.listdir(menu)} {entry!r}")
+    run(os.path.join(folder, "Uninstall.exe"), "/AllUsers")
+    left = wine("reg", "query", r"HKLM\Software\Zet-Pelta", stdin=subprocess.DEVNULL)
+    check(not os.path.exists(os.path.join(folder, "zet-pelta.exe")) and not os.path.isdir(menu) and left.returncode != 0,
+          "the uninstaller removes the updated installation and what the previous version left")
+    shutil.rmtree(folder)
+    firewall()
     for mode, folder, shown, menu, rules in [
             ("/CurrentUser", f"users/{user}/AppData/Local/Programs/Zet-Pelta",
              f"C:\\users\\{user}\\AppData\\Local\\Programs\\Zet-Pelta",
@@ -560,8 +600,8 @@ def window(program, screenshot):
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--zip", "--setup", "--linux-cli", "--linux-window", "--make-disc", "--charset-files",
-                   "--screenshot"):
+    for option in ("--zip", "--setup", "--previous-setup", "--linux-cli", "--linux-window", "--make-disc",
+                   "--charset-files", "--screenshot"):
         parser.add_argument(option, required=True)
     args = parser.parse_args()
     xvfb = start_display()
@@ -583,7 +623,7 @@ def main():
                         args.screenshot.replace(".png", "-summary.png"))
         window_autostart(program, work)
         window(program, args.screenshot)
-        check_installer(args.setup, work, args.make_disc)
+        check_installer(args.setup, args.previous_setup, work, args.make_disc)
     subprocess.run(["wineserver", "-k"], capture_output=True)
     xvfb.send_signal(signal.SIGTERM)
     xvfb.wait(timeout=30)
