@@ -7,11 +7,12 @@
 # compares. A file the report calls "ok" must be accepted with the report's UIDs, which must also be
 # pydicom's; one it calls "no Part 10 header" is a bare dataset that Orthanc's REST import still takes;
 # every other verdict must be refused. Usage: pacs_test.py ZET_PELTA_CLI PYDICOM_DATA_FOLDER
-import csv, gzip, json, os, shutil, socket, subprocess, sys, tempfile, time, urllib.error, urllib.request
+import csv, gzip, json, os, shutil, subprocess, sys, tempfile, urllib.error, urllib.request
 
 import pydicom
 
-ORTHANC = "/usr/sbin/Orthanc"
+from send_test import Orthanc, free_port
+
 UIDS = {"sop_instance_uid": "SOPInstanceUID", "study_instance_uid": "StudyInstanceUID",
         "series_instance_uid": "SeriesInstanceUID", "sop_class_uid": "SOPClassUID"}
 
@@ -23,41 +24,6 @@ def request(url, data=None):
             return answer.status, json.loads(answer.read() or b"null")
     except urllib.error.HTTPError as error:
         return error.code, None
-
-
-def start_orthanc(folder):
-    if not os.access(ORTHANC, os.X_OK):
-        sys.exit("FAILED: " + ORTHANC + " is missing: scripts/install-deps.sh installs Debian's orthanc")
-    # A port found free may be taken before Orthanc opens it: then it ends at its start, and another is
-    # tried. Its name tells this Orthanc from any other server on the port.
-    name = "zp-pacs-test-%d" % os.getpid()
-    for _ in range(5):
-        with socket.socket() as probe:
-            probe.bind(("127.0.0.1", 0))
-            port = probe.getsockname()[1]
-        with open(folder + "/orthanc.json", "w") as f:
-            json.dump({"Name": name, "StorageDirectory": folder + "/db", "IndexDirectory": folder + "/db",
-                       "HttpPort": port, "DicomServerEnabled": False, "RemoteAccessAllowed": False,
-                       "AuthenticationEnabled": False, "Plugins": []}, f)
-        process = subprocess.Popen([ORTHANC, folder + "/orthanc.json"],
-                                   stdout=open(folder + "/orthanc.log", "a"), stderr=subprocess.STDOUT)
-        url = "http://127.0.0.1:%d" % port
-        for _ in range(300):
-            if process.poll() is not None:
-                break
-            try:
-                status, system = request(url + "/system")
-                if status == 200 and system["Name"] == name:
-                    return process, url
-                if status == 200:
-                    sys.exit("FAILED: another server answers on port %d" % port)
-            except OSError:
-                pass
-            time.sleep(0.1)
-        else:
-            process.kill()
-            sys.exit("FAILED: Orthanc did not answer within 30 s:\n" + open(folder + "/orthanc.log").read()[-2000:])
-    sys.exit("FAILED: Orthanc ended at every start:\n" + open(folder + "/orthanc.log").read()[-2000:])
 
 
 def build_disc(pacs, data, disc):
@@ -140,13 +106,12 @@ def check_disc(pacs, cli, data, work, orthanc):
 def main():
     cli, data = sys.argv[1], sys.argv[2]
     with tempfile.TemporaryDirectory(prefix="zet-pelta-pacs-") as work:
-        orthanc, url = start_orthanc(work)
+        orthanc = Orthanc(os.path.join(work, "orthanc"), free_port())  # only its REST import is used
         try:
-            results = [check_disc(pacs, cli, data, os.path.join(work, pacs), url)
+            results = [check_disc(pacs, cli, data, os.path.join(work, pacs), "http://127.0.0.1:%d" % orthanc.http)
                        for pacs in ("Arzt und Praxis", "GEMED", "HIPAX", "STARC")]
         finally:
-            orthanc.kill()  # its storage goes with the temp folder
-            orthanc.wait()
+            orthanc.stop()  # its storage goes with the temp folder
     disagreements = sum(count for count, _ in results)
     if disagreements or min(ok for _, ok in results) < 100:
         sys.exit("FAILED: %d disagreements between the reports and Orthanc or pydicom" % disagreements)

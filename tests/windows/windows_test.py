@@ -11,12 +11,11 @@
 #    confirmed by storage commitment, through its own listener;
 # 4. zet-pelta-cli.exe --watch migrates the discs put one after another into a CD-ROM drive letter,
 #    knows a disc again, and names each in its journal by label and serial;
-# 5. the window, clicked through on a virtual X display, migrates a disc and sends it to a loopback
-#    Orthanc exactly as the Linux window does; with AutoStart it migrates the disc in drive R: at
-#    once and knows it again when it is put in again;
-# 6. the window starts with its fixed client size, a screenshot is kept, and closing it writes its
-#    settings beside the program, deep paths read back as they were;
-# 7. the installer, for one user or for all, with an update (also over the previous version's
+# 5. the window, clicked through on a virtual X display with its fixed client size (screenshots are
+#    kept), migrates a disc and sends it to a loopback Orthanc exactly as the Linux window does; with
+#    AutoStart it migrates each disc put into drive R: and knows one again; closing it writes its
+#    settings beside the program, deep paths as they were;
+# 6. the installer, for one user or for all, with an update (also over the previous version's
 #    installation) and the uninstaller.
 #
 # usage: windows_test.py --zip ZIP --setup EXE --previous-setup EXE --linux-cli PROGRAM
@@ -187,15 +186,20 @@ def compare_cli(linux_cli, make_disc, charset_files, work):
         check(images >= (10 if label == CHARSETS else 20), f"{name}: the Linux build migrates the disc ({images} images)")
         check(label != DEEP or len(windows_path(os.path.join(work, "windows", label, "dest"))) > 300,
               f"{name}: a destination deeper than 260 characters")
-        for what in linux:
-            same = linux[what] == windows[what]
-            if not check(same, f"{name}: the same {what} on Windows as on Linux") and what == "logs":
-                for name in sorted(set(linux[what]) | set(windows[what])):
-                    for line in difflib.unified_diff(linux[what].get(name, []), windows[what].get(name, []),
-                                                     f"linux {name}", f"windows {name}", lineterm="", n=0):
-                        print("  " + line[:300])
-            elif not same:
-                print(f"  linux:   {linux[what]!r}\n  windows: {windows[what]!r}")
+        compared(name, linux, windows)
+
+
+# Each part of a run's results the same on both systems; where not, what differs.
+def compared(name, linux, windows):
+    for what in linux:
+        same = linux[what] == windows[what]
+        if not check(same, f"{name}: the same {what} on Windows as on Linux") and what == "logs":
+            for log in sorted(set(linux[what]) | set(windows[what])):
+                for line in difflib.unified_diff(linux[what].get(log, []), windows[what].get(log, []),
+                                                 f"linux {log}", f"windows {log}", lineterm="", n=0):
+                    print("  " + line[:300])
+        elif not same:
+            print(f"  linux:   {linux[what]!r}\n  windows: {windows[what]!r}")
 
 
 # The Windows CLI sends what its last run wrote, and the node's commitment reports reach it.
@@ -237,6 +241,13 @@ def make_drive_discs(make_disc, work):
                 f.write(value)
 
 
+# Each disc migrated into dest as the Windows CLI's --discs lists it: label and volume serial.
+def journal_names(program, dest):
+    listed = wine(os.path.join(program, "zet-pelta-cli.exe"), "--discs", "--csv", windows_path(dest),
+                  stdin=subprocess.DEVNULL)
+    return [(r["label"], r["serial"]) for r in csv.DictReader(io.StringIO(listed.stdout.decode("utf-8", "replace")))]
+
+
 # --watch on a drive letter, as a clinic's PC reads its discs: one session, DISC_A put in, migrated and
 # taken out, then DISC_B, then DISC_A again, known again; Ctrl+C ends the wait.
 def watch_drive_letter(program, work):
@@ -268,9 +279,7 @@ def watch_drive_letter(program, work):
     images = sum(1 for name in os.listdir(dest) if name.endswith(".dcm"))
     check(images == 18 and out.count("bereits migriert") == 1 and "bereits migriert (6 von 6 Dateien)" in out
           and "6 Bilder waren schon einmal" in out, f"the first disc known again, and only it: {images} images")
-    listed = wine(os.path.join(program, "zet-pelta-cli.exe"), "--discs", "--csv", windows_path(dest),
-                  stdin=subprocess.DEVNULL)
-    names = [(r["label"], r["serial"]) for r in csv.DictReader(io.StringIO(listed.stdout.decode("utf-8", "replace")))]
+    names = journal_names(program, dest)
     check(names == [("DISC_A", "1A2B-3C4D"), ("DISC_B", "5E6F-7081"), ("DISC_A", "1A2B-3C4D")],
           f"the journal names each disc by its label and serial: {names}")
 
@@ -311,7 +320,7 @@ def click(window, place):
 # One session of the window: its program folder's Settings.ini holds the fields; the window starts,
 # before each box expected is done what brings it ("Migrieren" clicked where nothing is given), each
 # box is answered, "Beenden" ends it. The boxes' titles in the order they came, None where one did not
-# come, and the window's exit status.
+# come, and the window's exit status, after its client size; screenshots of it and its first box.
 def window_run(command, program, settings, boxes, before=None, screenshot=None):
     with open(os.path.join(program, "Settings.ini"), "w", encoding="utf-8", newline="") as f:
         f.write(settings.replace("\n", "\r\n"))
@@ -322,6 +331,10 @@ def window_run(command, program, settings, boxes, before=None, screenshot=None):
         if window is None:
             return ["no window"]
         time.sleep(3)  # the first paint
+        size = re.search(r"Geometry: (\d+)x(\d+)", " ".join(xdotool("getwindowgeometry", window)))
+        seen.append("406 x 292" if size and size.groups() == ("406", "292") else f"size {size and size.groups()}")
+        if screenshot:
+            subprocess.run(["import", "-window", window, screenshot], check=True)
         for turn, title in enumerate(boxes):
             if before is None:
                 click(window, MIGRIEREN)
@@ -332,7 +345,7 @@ def window_run(command, program, settings, boxes, before=None, screenshot=None):
             if box is None:
                 break
             if screenshot and turn == 0:
-                subprocess.run(["import", "-window", "root", screenshot], check=True)
+                subprocess.run(["import", "-window", "root", screenshot.replace(".png", "-summary.png")], check=True)
             answer(box)
         click(window, BEENDEN)
         app.wait(timeout=60)
@@ -371,7 +384,7 @@ def window_compared(program, linux_window, disc, work, screenshot):
                               f"Empfangsport={listen}\n", [SUMMARY],
                               screenshot=screenshot if system == "windows" else None)
             images = sum(1 for name in os.listdir(dest) if name.endswith(".dcm"))
-            check(seen == [SUMMARY, "status 0"] and images == 6 and node.count() == 6,
+            check(seen == ["406 x 292", SUMMARY, "status 0"] and images == 6 and node.count() == 6,
                   f"{system}: the window migrates the disc through its buttons, sends it and ends: {seen}, "
                   f"{images} images, {node.count()} at the node")
         finally:
@@ -382,18 +395,19 @@ def window_compared(program, linux_window, disc, work, screenshot):
     with open(os.path.join(program, "Logs", "Runs", "discs.csv"), encoding="utf-8-sig", newline="") as f:
         sent = [(r["pacs_images"], r["pacs_confirmed"]) for r in csv.DictReader(f)]
     check(sent == [("6", "6")], f"the Windows window's journal counts every image as confirmed by the node: {sent}")
-    for what in results["linux"]:
-        same = results["linux"][what] == results["windows"][what]
-        if not check(same, f"the window: the same {what} on Windows as on Linux"):
-            print(f"  linux:   {results['linux'][what]!r}\n  windows: {results['windows'][what]!r}"[:3000])
+    compared("the window", results["linux"], results["windows"])
 
 
 # AutoStart and Auswerfen on a drive letter, in one session of the window: a disc put into drive R:
 # is migrated at once, another one after it too, and the first one put in again is known again:
-# "Ja" to "only the missing files?" writes nothing new. The journal names each disc by label and serial.
+# "Ja" to "only the missing files?" writes nothing new. The journal names each disc by label and serial;
+# the temp folder and the destination, deeper than 260 characters in names beyond any code page, are
+# used and saved back as they were.
 def window_autostart(program, work):
-    dest = os.path.join(work, "autostart")
+    dest, temp = (os.path.join(work, "autostart", DEEP, part) for part in ("Zielordner", "temp"))
     os.makedirs(dest)
+    os.makedirs(temp)
+    fields = f"[Temp]\nTempPath={windows_path(temp)}\n[Path]\nSourcePath=R:\\\nDestinationPath={windows_path(dest)}\n"
     discs = ["DISC_B", "DISC_A", "DISC_B"]
 
     def swap(turn):
@@ -404,20 +418,21 @@ def window_autostart(program, work):
     drive_r(os.path.join(work, "drive", discs[0]))
     try:
         seen = window_run(["wine", os.path.join(program, "zet-pelta.exe")], program,
-                          f"[Temp]\nTempPath={windows_path(work)}\n[Path]\nSourcePath=R:\\\nDestinationPath="
-                          f"{windows_path(dest)}\n[PACS]\nPACS=GEMED\n[Ablauf]\nAutoStart=1\nAuswerfen=1\n",
+                          fields + "[PACS]\nPACS=GEMED\n[Ablauf]\nAutoStart=1\nAuswerfen=1\n",
                           [SUMMARY, SUMMARY, "Zet-Pelta", SUMMARY],
                           before={1: lambda: swap(1), 2: lambda: swap(2)})
     finally:
         drive_r()
     images = sum(1 for name in os.listdir(dest) if name.endswith(".dcm"))
-    check(seen == [SUMMARY, SUMMARY, "Zet-Pelta", SUMMARY, "status 0"] and images == 12,
+    check(seen == ["406 x 292", SUMMARY, SUMMARY, "Zet-Pelta", SUMMARY, "status 0"] and images == 12,
           f"AutoStart migrates each disc put into R: and asks for the one it knows: {seen}, {images} images")
-    listed = wine(os.path.join(program, "zet-pelta-cli.exe"), "--discs", "--csv", windows_path(dest),
-                  stdin=subprocess.DEVNULL)
-    names = [(r["label"], r["serial"]) for r in csv.DictReader(io.StringIO(listed.stdout.decode("utf-8", "replace")))]
+    names = journal_names(program, dest)
     check(names == [("DISC_B", "5E6F-7081"), ("DISC_A", "1A2B-3C4D"), ("DISC_B", "5E6F-7081")],
           f"AutoStart's journal names each disc by label and serial: {names}")
+    with open(os.path.join(program, "Settings.ini"), encoding="utf-8", errors="replace", newline="") as f:
+        text = f.read()
+    check(text.startswith(fields.replace("\n", "\r\n")) and "[Ablauf]\r\nAutoStart=1" in text,
+          f"closing the window wrote Settings.ini, its deep folders and the rest as they were: {text!r}")
 
 
 # Wine has no firewall: this stands in netsh's place and keeps the commands it is given.
@@ -553,51 +568,6 @@ def start_display():
     return xvfb
 
 
-def window(program, screenshot):
-    env = os.environ
-    app = None
-    try:
-        # Fields with deep paths in names beyond the code page: shown, and saved back as they were.
-        settings = os.path.join(program, "Settings.ini")
-        deep = windows_path(os.path.join(program, DEEP))
-        fields = (f"[Temp]\r\nTempPath={deep}\\temp\r\n[Path]\r\nSourcePath={deep}\\disc\r\n"
-                  f"DestinationPath={deep}\\Zielordner\r\n")
-        for folder in ("temp", "disc", "Zielordner"):
-            os.makedirs(os.path.join(program, DEEP, folder))
-        with open(settings, "w", encoding="utf-8", newline="") as f:
-            f.write(fields)
-        app = subprocess.Popen(["wine", os.path.join(program, "zet-pelta.exe")], env=env,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        found = ""
-        for _ in range(120):
-            found = subprocess.run(["xdotool", "search", "--name", "^Zet - Pelta$"], env=env,
-                                   capture_output=True, text=True).stdout.split()
-            if found:
-                break
-            time.sleep(0.5)
-        if not check(bool(found), "the window appears under Wine"):
-            return
-        time.sleep(3)  # the first paint
-        geometry = subprocess.run(["xdotool", "getwindowgeometry", found[0]], env=env, capture_output=True,
-                                  text=True).stdout
-        size = re.search(r"Geometry: (\d+)x(\d+)", geometry)
-        check(size is not None and size.groups() == ("406", "292"), f"the window's client area is 406 x 292: "
-              f"{size.groups() if size else geometry}")
-        os.makedirs(os.path.dirname(screenshot), exist_ok=True)
-        subprocess.run(["import", "-window", found[0], screenshot], env=env, check=True)
-        check(os.path.getsize(screenshot) > 0, f"a screenshot of the window in {screenshot}")
-        # Closing as a user does: the window gets WM_CLOSE, saves its fields and ends.
-        subprocess.run(["wine", "taskkill", "/im", "zet-pelta.exe"], env=env, capture_output=True)
-        app.wait(timeout=60)
-        check(app.returncode == 0, f"the window ends with status 0 when closed ({app.returncode})")
-        text = open(settings, encoding="utf-8", errors="replace", newline="").read() if os.path.exists(settings) else ""
-        check(re.search(r"\[PACS\]\r?\nPACS=Arzt und Praxis", text) is not None and text.startswith(fields),
-              f"closing the window wrote Settings.ini, the deep paths as they were: {text!r}")
-    finally:
-        if app and app.poll() is None:
-            app.kill()
-
-
 def main():
     parser = argparse.ArgumentParser()
     for option in ("--zip", "--setup", "--previous-setup", "--linux-cli", "--linux-window", "--make-disc",
@@ -619,10 +589,8 @@ def main():
         send_to_orthanc(work)
         make_drive_discs(args.make_disc, work)
         watch_drive_letter(program, work)
-        window_compared(program, args.linux_window, os.path.join(work, "drive", "DISC_A"), work,
-                        args.screenshot.replace(".png", "-summary.png"))
+        window_compared(program, args.linux_window, os.path.join(work, "drive", "DISC_A"), work, args.screenshot)
         window_autostart(program, work)
-        window(program, args.screenshot)
         check_installer(args.setup, args.previous_setup, work, args.make_disc)
     subprocess.run(["wineserver", "-k"], capture_output=True)
     xvfb.send_signal(signal.SIGTERM)
