@@ -70,7 +70,7 @@ std::shared_future<std::string> Sha256::Finish()
     return result;
 }
 
-std::optional<std::string> Sha256OfFile(const std::string& path)
+std::optional<std::string> Sha256OfFile(const std::string& path, const std::function<void()>& pump)
 {
     InputFile in;
     if (in.Open(path)) {
@@ -84,6 +84,9 @@ std::optional<std::string> Sha256OfFile(const std::string& path)
             return std::nullopt;
         }
         digest.Update(std::string_view(buffer).substr(0, got));
+        if (pump) {
+            pump();
+        }
     } while (got > 0);
     return digest.HexDigest();
 }

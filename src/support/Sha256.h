@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <future>
 #include <memory>
 #include <optional>
@@ -36,7 +37,7 @@ private:
 };
 
 // The digest of a file's content, read whole (for checking files written earlier); none when it
-// cannot be read.
-std::optional<std::string> Sha256OfFile(const std::string& path);
+// cannot be read. pump is called after each piece: a file on a slow disc takes a while.
+std::optional<std::string> Sha256OfFile(const std::string& path, const std::function<void()>& pump = {});
 
 } // namespace support

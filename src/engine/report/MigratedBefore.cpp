@@ -67,7 +67,7 @@ void MigratedBefore::Load(const std::string& runsFolder, const std::string& dest
 }
 
 std::optional<FileRecord> MigratedBefore::Find(const std::string& relative, std::optional<std::uint64_t> size,
-    const std::string& sourcePath, const std::string& destination) const
+    const std::string& sourcePath, const std::string& destination, const std::function<void()>& pump) const
 {
     const auto found = m_outputs.find(relative);
     if (found == m_outputs.end()) {
@@ -82,7 +82,7 @@ std::optional<FileRecord> MigratedBefore::Find(const std::string& relative, std:
             return false;
         }
         if (!source) {
-            source = support::Sha256OfFile(sourcePath);
+            source = support::Sha256OfFile(sourcePath, pump);
         }
         return *source == output.sourceSha256;
     });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,9 +34,10 @@ public:
     void Clear();
     // The row of a file whose earlier output stays as it is: when the file has the size it had then,
     // the output is still in the destination with the bytes the report gives, and the file (at
-    // sourcePath) is still the bytes that run read: another disc may hold a file of the same name and size.
+    // sourcePath) is still the bytes that run read: another disc may hold a file of the same name and
+    // size. pump keeps the front end answering while the source is read.
     std::optional<FileRecord> Find(const std::string& relative, std::optional<std::uint64_t> size,
-        const std::string& sourcePath, const std::string& destination) const;
+        const std::string& sourcePath, const std::string& destination, const std::function<void()>& pump) const;
     // A file no report lists, in the destination (folder "") or its quarantine folder, with this size
     // and digest: the name it has there (relative to the destination). Each is found once.
     std::optional<std::string> Unlisted(std::string_view folder, std::uint64_t size, const Digest& digest);

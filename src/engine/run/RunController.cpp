@@ -214,7 +214,8 @@ ImageMigration::Migration RunController::Handle(const WalkStep& step)
     record.path = step.relative;
     if (step.selected && m_onlyMissing) {
         // The disc again: a file whose output an earlier run left in the destination stays as it is.
-        if (auto earlier = m_migratedBefore.Find(step.relative, step.size, step.path, m_host.DestText())) {
+        if (auto earlier = m_migratedBefore.Find(
+                step.relative, step.size, step.path, m_host.DestText(), [this] { m_host.ProcessPendingMessages(); })) {
             migration.record = std::move(*earlier);
             return migration;
         }
